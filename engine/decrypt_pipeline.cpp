@@ -1,0 +1,118 @@
+#include "decrypt_pipeline.h"
+
+#include "compression_stream.h"
+#include "engine_faults.h"
+#include "error_report.h"
+#include "files.h"
+#include "key_context.h"
+#include "last_error.h"
+#include "wipe.h"
+
+namespace {
+
+// Moves the container through the cipher and inflate, chunk by chunk.
+DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
+                        CompressionStream* stream, uint8_t* buffer, uint32_t chunkSize)
+{
+    uint64_t containerSize = 0;
+    plat::GetFileSize(container, &containerSize);
+    uint64_t readSoFar = 0;
+    for (;;) {
+        uint32_t count = 0;
+        if (!plat::ReadFile(container, buffer, chunkSize, &count)) {
+            RecordError(19);
+            return DecryptResult::Failed;
+        }
+        readSoFar += count;
+        const bool final = count < chunkSize || readSoFar == containerSize;
+        // Nothing at all to decrypt: an empty or emptied container holds no file.
+        if (final && count == 0)
+            return DecryptResult::BadData;
+        if (!CryptDecrypt(context.key, nullptr, final, 0, buffer, &count)) {
+            if (plat::GetLastError() == NTE_BAD_DATA)
+                return DecryptResult::BadData;
+            RecordError(20);
+            return DecryptResult::Failed;
+        }
+        uint32_t consumed = 0;
+        switch (PumpCompressionStream(stream, buffer, count, &consumed)) {
+        case PumpResult::Ok:
+            break;
+        case PumpResult::BadData:
+            return DecryptResult::BadData;
+        case PumpResult::Failed:
+            return DecryptResult::Failed;
+        }
+        if (final) {
+            // A stream cut short would otherwise pass as a complete file.
+            return stream->streamEnded ? DecryptResult::Ok : DecryptResult::BadData;
+        }
+    }
+}
+
+} // namespace
+
+DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& containerPath,
+                                     const QString& plainPath, const QString& password)
+{
+    DecryptResult result = DecryptResult::Failed;
+    KeyContext context;
+    uint8_t* buffer = nullptr;
+    uint32_t bufferSize = 0;
+    plat::FileHandle container = plat::kInvalidHandle;
+    CompressionStream* stream = nullptr;
+
+    if (const int step = OpenKeyContext(&context, password, IsOptionChecked(HighEncryption))) {
+        RecordError(10 + step);
+    } else {
+        bufferSize = 64 * context.blockLength;
+        buffer = static_cast<uint8_t*>(EngineAllocate(bufferSize));
+        if (!buffer) {
+            plat::SetLastError(plat::kErrorNotEnoughMemory);
+            RecordError(17);
+        } else if ((container = plat::CreateFile(containerPath, plat::Access::Read,
+                                                 plat::Disposition::OpenExisting)) ==
+                   plat::kInvalidHandle) {
+            RecordError(18);
+        } else if (CreateDecompressionStream(window, plainPath, &stream) == 1) {
+            result = DecryptResult::Declined;
+        } else if (stream) {
+            const intptr_t savedCursor = plat::ShowWaitCursor();
+            result = RunChunks(context, container, stream, buffer, bufferSize);
+            plat::RestoreCursor(savedCursor);
+        }
+    }
+
+    EngineFree(buffer, bufferSize);
+    CloseKeyContext(&context);
+
+    if (stream) {
+        if (container != plat::kInvalidHandle) {
+            plat::FileTimes times;
+            if (plat::GetFileTime(container, &times))
+                plat::SetFileTime(stream->file, times);
+        }
+        // The container goes next: the plain file must be on the disk first.
+        if (result == DecryptResult::Ok &&
+            (!plat::FlushFile(stream->file) || !plat::FlushFolderOf(plainPath))) {
+            RecordError(28);
+            result = DecryptResult::Failed;
+        }
+        CloseCompressionStream(stream);
+        if (result != DecryptResult::Ok) {
+            const PendingError pending = CurrentPendingError();
+            DisposePlainFile(window, plainPath);
+            // Disposal reports its own failures; the run's code stays the one to show.
+            if (result == DecryptResult::Failed && CurrentPendingError().code == 0) {
+                plat::SetLastError(pending.lastError);
+                RecordError(pending.code);
+            }
+        }
+    }
+    if (container != plat::kInvalidHandle) {
+        plat::CloseHandle(container);
+        if (result == DecryptResult::Ok)
+            plat::DeleteFile(containerPath);
+    }
+    return result;
+}

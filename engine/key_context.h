@@ -1,0 +1,22 @@
+#pragma once
+// A password's key for one encrypt or decrypt run: provider, MD5 hash of the
+// password, and the RC2 key derived from it.
+#include "crypto_api.h"
+
+#include <QString>
+#include <cstdint>
+
+struct KeyContext {
+    HCRYPTPROV provider = nullptr;
+    HCRYPTHASH hash = nullptr;
+    HCRYPTKEY key = nullptr;
+    uint32_t blockLength = 0; // in bits, as the key reports it
+};
+
+// 0 when complete, else the number (1..6) of the step that failed, with the
+// context as far as it got and the reason in the last error.
+int OpenKeyContext(KeyContext* context, const QString& password, bool high);
+// Releases whatever the context holds; safe on a partial context.
+void CloseKeyContext(KeyContext* context);
+// Whether the Enhanced provider can be acquired. Records and shows nothing.
+bool ProbeEnhancedProvider();

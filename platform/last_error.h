@@ -1,0 +1,32 @@
+#pragma once
+// The per-thread last-error value of the platform, with Win32 codes, so that
+// messages show the numbers users of the original program know.
+#include <cstdint>
+
+namespace plat {
+
+inline constexpr uint32_t kErrorSuccess = 0;
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorPathNotFound = 3;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorInvalidHandle = 6;
+inline constexpr uint32_t kErrorNotEnoughMemory = 8;
+inline constexpr uint32_t kErrorGenFailure = 31;
+inline constexpr uint32_t kErrorSharingViolation = 32;
+inline constexpr uint32_t kErrorNotSupported = 50;
+inline constexpr uint32_t kErrorFileExists = 80;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorDiskFull = 112;
+inline constexpr uint32_t kErrorFilenameExcedRange = 206;
+inline constexpr uint32_t kErrorMoreData = 234;
+inline constexpr uint32_t kErrorIoDevice = 1117;
+
+uint32_t GetLastError();
+void SetLastError(uint32_t code);
+
+// errno to the Win32 code of the same failure; anything unmapped is 31.
+uint32_t Win32FromErrno(int err);
+// Sets the last error from errno and returns it.
+uint32_t SetLastErrorFromErrno(int err);
+
+} // namespace plat

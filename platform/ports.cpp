@@ -1,0 +1,51 @@
+#include "ports.h"
+
+namespace plat {
+
+namespace {
+MessageBoxPort g_messageBox;
+OptionPort g_options;
+CursorPort g_cursor;
+} // namespace
+
+void SetMessageBoxPort(MessageBoxPort port) { g_messageBox = std::move(port); }
+void SetOptionPort(OptionPort port) { g_options = std::move(port); }
+void SetCursorPort(CursorPort port) { g_cursor = std::move(port); }
+
+int SafeAnswer(uint32_t style)
+{
+    switch (style & kMbButtonMask) {
+    case kMbYesNo:
+        return kIdNo;
+    case kMbRetryCancel:
+    case kMbOkCancel:
+        return kIdCancel;
+    default:
+        return kIdOk;
+    }
+}
+
+int MessageBox(WindowHandle owner, const QString& text, const QString& caption, uint32_t style)
+{
+    if (!g_messageBox)
+        return SafeAnswer(style);
+    return g_messageBox(owner, text, caption, style);
+}
+
+intptr_t ShowWaitCursor() { return g_cursor.showWait ? g_cursor.showWait() : 0; }
+
+void RestoreCursor(intptr_t previous)
+{
+    if (g_cursor.restore)
+        g_cursor.restore(previous);
+}
+
+} // namespace plat
+
+int IsOptionChecked(uint16_t commandId)
+{
+    if (plat::g_options)
+        return plat::g_options(commandId) ? 1 : 0;
+    // Without a menu every option is on, as the menu template has them.
+    return 1;
+}
