@@ -27,6 +27,8 @@ int64_t g_writeBudget = -1; // bytes still taken before writes stop; -1 = no fau
 int g_writeFaultErrno = ENOSPC;
 bool g_flushFault = false;
 int g_flushFaultErrno = EIO;
+bool g_deleteFault = false;
+int g_deleteFaultErrno = EWOULDBLOCK;
 
 QByteArray NativePath(const QString& path) { return QFile::encodeName(path); }
 
@@ -300,6 +302,8 @@ bool DeleteFile(const QString& path)
         return Fail(EACCES);
     if (S_ISREG(st.st_mode) && IsHeldElsewhere(native))
         return Fail(EWOULDBLOCK);
+    if (g_deleteFault)
+        return Fail(g_deleteFaultErrno);
     return ::unlink(native.constData()) == 0 || Fail(errno);
 }
 
@@ -408,10 +412,17 @@ void FailFlushes(bool on, int error)
     g_flushFaultErrno = error;
 }
 
+void FailDeletes(bool on, int error)
+{
+    g_deleteFault = on;
+    g_deleteFaultErrno = error;
+}
+
 void Clear()
 {
     g_writeBudget = -1;
     g_flushFault = false;
+    g_deleteFault = false;
 }
 
 } // namespace faults

@@ -80,11 +80,12 @@ bool GenerateRandom(void* buffer, size_t length);
 
 // Fault injection for tests. Writes through WriteFile stop being taken once
 // `bytesAllowed` more bytes have gone out, with `error` (an errno value);
-// a negative value turns the fault off. FlushFile fails with `error` while
-// flush faults are on.
+// a negative value turns the fault off. FlushFile and DeleteFile fail with
+// `error` while their faults are on.
 namespace faults {
 void FailWritesAfter(int64_t bytesAllowed, int error);
 void FailFlushes(bool on, int error);
+void FailDeletes(bool on, int error);
 void Clear();
 } // namespace faults
 

@@ -7,6 +7,8 @@ ScriptedMessageBoxes::ScriptedMessageBoxes()
     plat::SetMessageBoxPort([this](plat::WindowHandle, const QString& text,
                                    const QString& caption, uint32_t style) {
         shown_.push_back({text, caption, style});
+        if ((style & plat::kMbButtonMask) == plat::kMbOk)
+            return plat::kIdOk;
         if (answers_.empty()) {
             ++unexpected_;
             return plat::SafeAnswer(style);
@@ -18,6 +20,14 @@ ScriptedMessageBoxes::ScriptedMessageBoxes()
 }
 
 ScriptedMessageBoxes::~ScriptedMessageBoxes() { plat::SetMessageBoxPort({}); }
+
+std::vector<QString> ScriptedMessageBoxes::captions() const
+{
+    std::vector<QString> result;
+    for (const ShownMessage& m : shown_)
+        result.push_back(m.caption);
+    return result;
+}
 
 OptionValues::OptionValues()
 {

@@ -17,8 +17,9 @@ struct ShownMessage {
     uint32_t style = 0;
 };
 
-// Installed for its lifetime. Answers are taken in order; a box shown with no
-// answer queued gets the safe answer and counts as unexpected.
+// Installed for its lifetime. Answers to questions are taken in order; a
+// question shown with no answer queued gets the safe answer and counts as
+// unexpected. Plain notices (an OK button only) are answered OK.
 class ScriptedMessageBoxes {
 public:
     ScriptedMessageBoxes();
@@ -27,7 +28,13 @@ public:
     const std::vector<ShownMessage>& shown() const { return shown_; }
     int unexpected() const { return unexpected_; }
     size_t unusedAnswers() const { return answers_.size(); }
-    void Forget() { shown_.clear(); }
+    void Forget()
+    {
+        shown_.clear();
+        unexpected_ = 0;
+    }
+    // The captions shown so far, in order.
+    std::vector<QString> captions() const;
 
 private:
     std::deque<int> answers_;

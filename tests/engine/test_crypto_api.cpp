@@ -1,0 +1,180 @@
+// The CryptoAPI-like layer and the key context: the provider semantics that
+// containers of the original platform depend on.
+#include "crypto_api.h"
+#include "key_context.h"
+#include "last_error.h"
+
+#include <QByteArray>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class Key {
+public:
+    explicit Key(const QString& password, bool high) { step = OpenKeyContext(&context, password, high); }
+    ~Key() { CloseKeyContext(&context); }
+    KeyContext context;
+    int step = -1;
+};
+
+QByteArray Encrypt(HCRYPTKEY key, QByteArray data, bool final)
+{
+    uint32_t length = static_cast<uint32_t>(data.size());
+    data.resize(data.size() + 8);
+    if (!CryptEncrypt(key, nullptr, final, 0, reinterpret_cast<uint8_t*>(data.data()), &length,
+                      static_cast<uint32_t>(data.size())))
+        return QByteArray("failed");
+    data.truncate(length);
+    return data;
+}
+
+TEST(CryptoApi, KeyContextReportsRc2BlockLengthInBits)
+{
+    for (const bool high : {true, false}) {
+        Key key("secret", high);
+        ASSERT_EQ(key.step, 0);
+        EXPECT_EQ(key.context.blockLength, 64u);
+    }
+}
+
+TEST(CryptoApi, BaseKeyRefusesAnyEffectiveLengthButForty)
+{
+    Key low("secret", false);
+    ASSERT_EQ(low.step, 0);
+    for (const uint32_t bits : {41u, 56u, 128u}) {
+        EXPECT_FALSE(CryptSetKeyParam(low.context.key, KP_EFFECTIVE_KEYLEN,
+                                      reinterpret_cast<const uint8_t*>(&bits), 0));
+        EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
+    }
+    Key high("secret", true);
+    const uint32_t bits = 40;
+    EXPECT_TRUE(CryptSetKeyParam(high.context.key, KP_EFFECTIVE_KEYLEN,
+                                 reinterpret_cast<const uint8_t*>(&bits), 0));
+}
+
+TEST(CryptoApi, FinalEncryptAlwaysPadsAndTheChainCarriesAcrossCalls)
+{
+    Key key("secret", true);
+    EXPECT_EQ(Encrypt(key.context.key, QByteArray(), true).size(), 8);
+    EXPECT_EQ(Encrypt(key.context.key, QByteArray(8, 'a'), true).size(), 16);
+    EXPECT_EQ(Encrypt(key.context.key, QByteArray(13, 'a'), true).size(), 16);
+
+    const QByteArray data(4096 + 100, 'z');
+    const QByteArray whole = Encrypt(key.context.key, data, true);
+    QByteArray pieces = Encrypt(key.context.key, data.left(4096), false);
+    pieces += Encrypt(key.context.key, data.mid(4096), true);
+    EXPECT_EQ(whole, pieces);
+    // A non-final piece must be whole blocks.
+    EXPECT_EQ(Encrypt(key.context.key, QByteArray(12, 'a'), false), QByteArray("failed"));
+    EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
+}
+
+TEST(CryptoApi, FinalEncryptNeedsRoomForThePadding)
+{
+    Key key("secret", true);
+    uint8_t buffer[16] = {};
+    uint32_t length = 16;
+    EXPECT_FALSE(CryptEncrypt(key.context.key, nullptr, true, 0, buffer, &length, 16));
+    EXPECT_EQ(plat::GetLastError(), plat::kErrorMoreData);
+    EXPECT_EQ(length, 24u);
+}
+
+TEST(CryptoApi, FinalDecryptChecksThePadding)
+{
+    Key key("secret", true);
+    const QByteArray plain("fourteen bytes");
+    QByteArray cipher = Encrypt(key.context.key, plain, true);
+    uint32_t length = static_cast<uint32_t>(cipher.size());
+    ASSERT_TRUE(CryptDecrypt(key.context.key, nullptr, true, 0,
+                             reinterpret_cast<uint8_t*>(cipher.data()), &length));
+    EXPECT_EQ(cipher.left(length), plain);
+
+    // Ciphertext of a block whose last byte is not a valid pad.
+    QByteArray bad = Encrypt(key.context.key, QByteArray(8, '\x09'), false);
+    length = 8;
+    EXPECT_FALSE(CryptDecrypt(key.context.key, nullptr, true, 0,
+                              reinterpret_cast<uint8_t*>(bad.data()), &length));
+    EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
+    // Pad bytes that disagree with the last one.
+    QByteArray mixed = Encrypt(key.context.key, QByteArray("abcde\x01\x03\x03", 8), false);
+    length = 8;
+    EXPECT_FALSE(CryptDecrypt(key.context.key, nullptr, true, 0,
+                              reinterpret_cast<uint8_t*>(mixed.data()), &length));
+    EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
+
+    uint8_t none[8];
+    length = 0;
+    EXPECT_FALSE(CryptDecrypt(key.context.key, nullptr, true, 0, none, &length));
+    EXPECT_EQ(plat::GetLastError(), NTE_BAD_LEN);
+    length = 5;
+    EXPECT_FALSE(CryptDecrypt(key.context.key, nullptr, true, 0, none, &length));
+    EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
+}
+
+TEST(CryptoApi, KeysDependOnEveryCodeUnitOfThePasswordAndOnStrength)
+{
+    const QByteArray block(16, 'k');
+    auto cipher = [&](const QString& password, bool high) {
+        Key key(password, high);
+        EXPECT_EQ(key.step, 0);
+        return Encrypt(key.context.key, block, true);
+    };
+    EXPECT_EQ(cipher("Secret", true), cipher("Secret", true)) << "nothing random enters a key";
+    EXPECT_NE(cipher("Secret", true), cipher("secret", true));
+    EXPECT_NE(cipher("Secret", true), cipher("Secret", false));
+    EXPECT_NE(cipher("", true), cipher(" ", true));
+    EXPECT_EQ(cipher("", false).size(), 24);
+}
+
+TEST(CryptoApi, PasswordsAreHashedAsLittleEndianUtf16WithoutTerminator)
+{
+    // U+1F600 is the surrogate pair D83D DE00.
+    const QString password = QString::fromUtf8("a\xF0\x9F\x98\x80");
+    const uint8_t bytes[] = {'a', 0, 0x3D, 0xD8, 0x00, 0xDE};
+
+    HCRYPTPROV provider = nullptr;
+    HCRYPTHASH hash = nullptr;
+    HCRYPTKEY direct = nullptr;
+    ASSERT_TRUE(CryptAcquireContextW(&provider, nullptr, MS_ENHANCED_PROV, PROV_RSA_FULL,
+                                     CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(CryptCreateHash(provider, CALG_MD5, nullptr, 0, &hash));
+    ASSERT_TRUE(CryptHashData(hash, bytes, sizeof bytes, 0));
+    ASSERT_TRUE(CryptDeriveKey(provider, CALG_RC2, hash, CRYPT_CREATE_SALT, &direct));
+
+    Key key(password, true);
+    EXPECT_EQ(Encrypt(key.context.key, "block", true), Encrypt(direct, "block", true));
+    CryptDestroyKey(direct);
+    CryptDestroyHash(hash);
+    CryptReleaseContext(provider, 0);
+}
+
+TEST(CryptoApi, MissingEnhancedProviderFailsTheFirstStepAndTheProbe)
+{
+    EXPECT_TRUE(ProbeEnhancedProvider());
+    SetEnhancedProviderAvailable(false);
+    EXPECT_FALSE(ProbeEnhancedProvider());
+    {
+        Key high("secret", true);
+        EXPECT_EQ(high.step, 1);
+        EXPECT_EQ(plat::GetLastError(), NTE_KEYSET_NOT_DEF);
+        EXPECT_EQ(high.context.provider, nullptr);
+        Key low("secret", false);
+        EXPECT_EQ(low.step, 0);
+    }
+    SetEnhancedProviderAvailable(true);
+    EXPECT_TRUE(ProbeEnhancedProvider());
+}
+
+TEST(CryptoApi, RandomDataComesFromTheDefaultProvider)
+{
+    HCRYPTPROV provider = nullptr;
+    ASSERT_TRUE(CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    uint8_t a[4096] = {}, b[4096] = {};
+    ASSERT_TRUE(CryptGenRandom(provider, sizeof a, a));
+    ASSERT_TRUE(CryptGenRandom(provider, sizeof b, b));
+    EXPECT_NE(QByteArray(reinterpret_cast<char*>(a), 4096), QByteArray(reinterpret_cast<char*>(b), 4096));
+    EXPECT_TRUE(CryptReleaseContext(provider, 0));
+}
+
+} // namespace

@@ -1,0 +1,160 @@
+// Disposing of plain files: the wipe pass, its Retry question, and the
+// messages when the file cannot be deleted.
+#include "engine_fixture.h"
+#include "last_error.h"
+#include "wipe.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+using namespace testing_files;
+
+namespace {
+
+const QString kWipeFailed =
+    "Wipe failed!\nClose any other applications which may be accessing this file.";
+
+class Wipe : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        options.Set(WipePlainFiles, true);
+    }
+};
+
+// Holds a file the way another program with an exclusive open would.
+class Holder {
+public:
+    explicit Holder(const QString& path) : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY))
+    {
+        ::flock(fd_, LOCK_EX);
+    }
+    ~Holder() { Release(); }
+    void Release()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+TEST_F(Wipe, EveryByteIsOverwrittenAndTheLengthKept)
+{
+    for (const qsizetype size : {qsizetype(0), qsizetype(1), qsizetype(4096), qsizetype(4097),
+                                 qsizetype(3 * 4096 + 5)}) {
+        SCOPED_TRACE(size);
+        const QByteArray zeros(size, '\0');
+        const QString path = folder.Write("victim", zeros);
+        ASSERT_TRUE(WipeFileData(path));
+        const QByteArray after = ReadAll(path);
+        EXPECT_EQ(after.size(), size);
+        if (size >= 4096) {
+            // Random bytes: no run of 64 zero bytes survives, in either piece.
+            EXPECT_FALSE(after.left(4096).contains(QByteArray(64, '\0')));
+            EXPECT_NE(after.right(1 + size % 4096), zeros.right(1 + size % 4096));
+        }
+    }
+}
+
+TEST_F(Wipe, DisposeWipesThenDeletes)
+{
+    const QString path = folder.Write("plain", QByteArray(4097, 'p'));
+    DisposePlainFile(nullptr, path);
+    EXPECT_FALSE(Exists(path));
+    EXPECT_TRUE(boxes.shown().empty());
+    const QString empty = folder.Write("empty", QByteArray());
+    DisposePlainFile(nullptr, empty);
+    EXPECT_FALSE(Exists(empty));
+}
+
+TEST_F(Wipe, HeldFileAsksToRetryAndRetrySucceedsOnceReleased)
+{
+    const QString path = folder.Write("held", QByteArray(5000, 'h'));
+    Holder holder(path);
+    int asked = 0;
+    plat::SetMessageBoxPort([&](plat::WindowHandle, const QString& text, const QString& caption,
+                                uint32_t style) {
+        ++asked;
+        EXPECT_EQ(text, kWipeFailed);
+        EXPECT_EQ(caption, QString("Can't wipe!"));
+        EXPECT_EQ(style, 0x25u);
+        holder.Release();
+        return plat::kIdRetry;
+    });
+    DisposePlainFile(nullptr, path);
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(Exists(path));
+}
+
+TEST_F(Wipe, HeldFileRetryThenCancelLeavesItUnwipedWithTheDeleteMessage)
+{
+    const QByteArray content(5000, 'h');
+    const QString path = folder.Write("held", content);
+    Holder holder(path);
+    boxes.Answer(plat::kIdRetry);
+    boxes.Answer(plat::kIdCancel);
+    DisposePlainFile(nullptr, path);
+    EXPECT_EQ(boxes.captions(),
+              (std::vector<QString>{"Can't wipe!", "Can't wipe!", "Delete Error"}));
+    // Not the "data wiped" message: the data is all still there.
+    EXPECT_EQ(boxes.shown()[2].text,
+              QString("File couldn't be deleted (code 38-32): check if it's still open in another "
+                      "application, or is write protected."));
+    EXPECT_EQ(ReadAll(path), content);
+}
+
+TEST_F(Wipe, ReadOnlyFileWithWipingOnAndOff)
+{
+    const QString path = folder.Write("ro", "keep me");
+    ASSERT_TRUE(plat::SetFileAttributes(path, plat::kAttrReadOnly | plat::kAttrArchive));
+    boxes.Answer(plat::kIdCancel);
+    DisposePlainFile(nullptr, path);
+    EXPECT_EQ(boxes.captions(), (std::vector<QString>{"Can't wipe!", "Delete Error"}));
+    EXPECT_TRUE(boxes.shown()[1].text.startsWith("File couldn't be deleted (code 38-5)"));
+    EXPECT_EQ(ReadAll(path), QByteArray("keep me"));
+
+    boxes.Forget();
+    options.Set(WipePlainFiles, false);
+    DisposePlainFile(nullptr, path);
+    EXPECT_EQ(boxes.captions(), std::vector<QString>{"Delete Error"});
+    EXPECT_TRUE(Exists(path));
+}
+
+TEST_F(Wipe, DeletionFailingAfterAWipeShowsTheLastError)
+{
+    const QString path = folder.Write("late", QByteArray(100, 'x'));
+    plat::faults::FailDeletes(true, EWOULDBLOCK);
+    DisposePlainFile(nullptr, path);
+    EXPECT_EQ(boxes.captions(), std::vector<QString>{"Wipe Delete Error"});
+    EXPECT_EQ(boxes.shown()[0].text,
+              QString("File data wiped but file not deleted (code 32): close any applications "
+                      "which may be accessing it and delete it manually."));
+    const QByteArray after = ReadAll(path);
+    EXPECT_EQ(after.size(), 100);
+    EXPECT_NE(after, QByteArray(100, 'x'));
+}
+
+TEST_F(Wipe, WipeThatNeverReachesTheDiskFails)
+{
+    const QString path = folder.Write("unflushed", QByteArray(100, 'x'));
+    plat::faults::FailFlushes(true, EIO);
+    EXPECT_FALSE(WipeFileData(path));
+}
+
+TEST_F(Wipe, DeviceThatStopsTakingBytesEndsThePassAsFailed)
+{
+    const QString path = folder.Write("stuck", QByteArray(10000, 'x'));
+    plat::faults::FailWritesAfter(0, ENOSPC);
+    EXPECT_FALSE(WipeFileData(path));
+    plat::faults::FailWritesAfter(5000, ENOSPC);
+    EXPECT_FALSE(WipeFileData(path));
+}
+
+} // namespace
