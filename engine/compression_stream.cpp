@@ -11,20 +11,17 @@ namespace {
 
 constexpr uint32_t kProtectedAttributes = 0x3155; // read-only, system, directory, ROM, temporary
 
-CompressionStream* NewStream()
-{
+CompressionStream* NewStream() {
     void* memory = EngineAllocate(sizeof(CompressionStream));
     return memory ? new (memory) CompressionStream : nullptr;
 }
 
-void FreeStream(CompressionStream* stream)
-{
+void FreeStream(CompressionStream* stream) {
     stream->~CompressionStream();
     EngineFree(stream, sizeof(CompressionStream));
 }
 
-PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint32_t* count)
-{
+PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint32_t* count) {
     s->stream.next_out = buffer;
     s->stream.avail_out = length;
     if (length == 0) {
@@ -59,8 +56,7 @@ PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
     return PumpResult::Ok;
 }
 
-PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint32_t* count)
-{
+PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint32_t* count) {
     s->stream.next_in = buffer;
     s->stream.avail_in = length;
     s->stream.next_out = s->staging;
@@ -103,8 +99,7 @@ PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
 
 } // namespace
 
-CompressionStream* OpenCompressionStream(const QString& plainPath)
-{
+CompressionStream* OpenCompressionStream(const QString& plainPath) {
     CompressionStream* s = NewStream();
     if (!s) {
         plat::SetLastError(plat::kErrorNotEnoughMemory);
@@ -132,8 +127,7 @@ CompressionStream* OpenCompressionStream(const QString& plainPath)
 }
 
 int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPath,
-                              CompressionStream** stream)
-{
+                              CompressionStream** stream) {
     *stream = nullptr;
     CompressionStream* s = NewStream();
     if (!s) {
@@ -170,8 +164,7 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
 }
 
 PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uint32_t length,
-                                 uint32_t* count)
-{
+                                 uint32_t* count) {
     switch (stream->mode) {
     case Compress:
         return Deflate(stream, buffer, length, count);
@@ -184,8 +177,7 @@ PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uin
     }
 }
 
-void CloseCompressionStream(CompressionStream* stream)
-{
+void CloseCompressionStream(CompressionStream* stream) {
     if (stream->mode == Compress)
         deflateEnd(&stream->stream);
     else if (stream->mode == Decompress)
@@ -195,13 +187,12 @@ void CloseCompressionStream(CompressionStream* stream)
 }
 
 bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t attributes,
-                      const QString& path, plat::FileHandle* handle)
-{
+                      const QString& path, plat::FileHandle* handle) {
     *handle = plat::kInvalidHandle;
     const uint32_t existing = plat::GetFileAttributes(path);
     if (existing == plat::kInvalidAttributes) {
-        *handle = plat::CreateFile(path, plat::Access::Write, plat::Disposition::CreateNew,
-                                   attributes);
+        *handle =
+            plat::CreateFile(path, plat::Access::Write, plat::Disposition::CreateNew, attributes);
         return true;
     }
     if (existing & kProtectedAttributes) {

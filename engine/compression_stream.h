@@ -18,7 +18,7 @@ struct CompressionStream {
     int32_t mode = Compress;
     z_stream stream{};
     uint8_t staging[kStagingSize];
-    int32_t endOfInput = 0; // Compress: a read came back short
+    int32_t endOfInput = 0;   // Compress: a read came back short
     bool streamEnded = false; // zlib reported Z_STREAM_END
 };
 

@@ -38,42 +38,40 @@ namespace {
 constexpr uint32_t kBlockBytes = ARCTWO_BLOCK_SIZE;
 std::atomic<bool> g_enhancedAvailable{true};
 
-bool Fail(uint32_t code)
-{
+bool Fail(uint32_t code) {
     SetLastError(code);
     return false;
 }
 
-bool SameName(const char16_t* a, const char16_t* b)
-{
+bool SameName(const char16_t* a, const char16_t* b) {
     return std::u16string_view(a) == std::u16string_view(b);
 }
 
-void ScheduleKey(CryptKey* key)
-{
+void ScheduleKey(CryptKey* key) {
     arctwo_set_key_ekb(&key->schedule, key->materialLength, key->material, key->effectiveBits);
 }
 
 // The chain starts again from the zero IV after every final call.
-void ResetChain(CryptKey* key) { std::memset(key->iv, 0, sizeof key->iv); }
+void ResetChain(CryptKey* key) {
+    std::memset(key->iv, 0, sizeof key->iv);
+}
 
-void Rc2Encrypt(const void* ctx, size_t length, uint8_t* dst, const uint8_t* src)
-{
+void Rc2Encrypt(const void* ctx, size_t length, uint8_t* dst, const uint8_t* src) {
     arctwo_encrypt(static_cast<arctwo_ctx*>(const_cast<void*>(ctx)), length, dst, src);
 }
 
-void Rc2Decrypt(const void* ctx, size_t length, uint8_t* dst, const uint8_t* src)
-{
+void Rc2Decrypt(const void* ctx, size_t length, uint8_t* dst, const uint8_t* src) {
     arctwo_decrypt(static_cast<arctwo_ctx*>(const_cast<void*>(ctx)), length, dst, src);
 }
 
 } // namespace
 
-void SetEnhancedProviderAvailable(bool available) { g_enhancedAvailable = available; }
+void SetEnhancedProviderAvailable(bool available) {
+    g_enhancedAvailable = available;
+}
 
 bool CryptAcquireContextW(HCRYPTPROV* provider, const char16_t* containerName,
-                          const char16_t* providerName, uint32_t provType, uint32_t flags)
-{
+                          const char16_t* providerName, uint32_t provType, uint32_t flags) {
     if (!provider)
         return Fail(plat::kErrorInvalidParameter);
     *provider = nullptr;
@@ -97,8 +95,7 @@ bool CryptAcquireContextW(HCRYPTPROV* provider, const char16_t* containerName,
     return true;
 }
 
-bool CryptReleaseContext(HCRYPTPROV provider, uint32_t flags)
-{
+bool CryptReleaseContext(HCRYPTPROV provider, uint32_t flags) {
     if (!provider)
         return Fail(NTE_BAD_UID);
     if (flags != 0)
@@ -108,8 +105,7 @@ bool CryptReleaseContext(HCRYPTPROV provider, uint32_t flags)
 }
 
 bool CryptCreateHash(HCRYPTPROV provider, uint32_t algId, HCRYPTKEY key, uint32_t flags,
-                     HCRYPTHASH* hash)
-{
+                     HCRYPTHASH* hash) {
     if (!hash)
         return Fail(plat::kErrorInvalidParameter);
     *hash = nullptr;
@@ -127,8 +123,7 @@ bool CryptCreateHash(HCRYPTPROV provider, uint32_t algId, HCRYPTKEY key, uint32_
     return true;
 }
 
-bool CryptHashData(HCRYPTHASH hash, const uint8_t* data, uint32_t length, uint32_t flags)
-{
+bool CryptHashData(HCRYPTHASH hash, const uint8_t* data, uint32_t length, uint32_t flags) {
     if (!hash)
         return Fail(NTE_BAD_HASH);
     if (flags != 0)
@@ -140,8 +135,7 @@ bool CryptHashData(HCRYPTHASH hash, const uint8_t* data, uint32_t length, uint32
     return true;
 }
 
-bool CryptDestroyHash(HCRYPTHASH hash)
-{
+bool CryptDestroyHash(HCRYPTHASH hash) {
     if (!hash)
         return Fail(NTE_BAD_HASH);
     delete hash;
@@ -149,8 +143,7 @@ bool CryptDestroyHash(HCRYPTHASH hash)
 }
 
 bool CryptDeriveKey(HCRYPTPROV provider, uint32_t algId, HCRYPTHASH hash, uint32_t flags,
-                    HCRYPTKEY* key)
-{
+                    HCRYPTKEY* key) {
     if (!key)
         return Fail(plat::kErrorInvalidParameter);
     *key = nullptr;
@@ -191,8 +184,7 @@ bool CryptDeriveKey(HCRYPTPROV provider, uint32_t algId, HCRYPTHASH hash, uint32
     return true;
 }
 
-bool CryptDestroyKey(HCRYPTKEY key)
-{
+bool CryptDestroyKey(HCRYPTKEY key) {
     if (!key)
         return Fail(NTE_BAD_KEY);
     // The schedule and material are the password's equivalent: leave nothing.
@@ -203,8 +195,7 @@ bool CryptDestroyKey(HCRYPTKEY key)
     return true;
 }
 
-bool CryptSetKeyParam(HCRYPTKEY key, uint32_t param, const uint8_t* data, uint32_t flags)
-{
+bool CryptSetKeyParam(HCRYPTKEY key, uint32_t param, const uint8_t* data, uint32_t flags) {
     if (!key)
         return Fail(NTE_BAD_KEY);
     if (flags != 0)
@@ -225,8 +216,7 @@ bool CryptSetKeyParam(HCRYPTKEY key, uint32_t param, const uint8_t* data, uint32
 }
 
 bool CryptGetKeyParam(HCRYPTKEY key, uint32_t param, uint8_t* data, uint32_t* dataLength,
-                      uint32_t flags)
-{
+                      uint32_t flags) {
     if (!key)
         return Fail(NTE_BAD_KEY);
     if (flags != 0)
@@ -258,8 +248,7 @@ bool CryptGetKeyParam(HCRYPTKEY key, uint32_t param, uint8_t* data, uint32_t* da
 }
 
 bool CryptEncrypt(HCRYPTKEY key, HCRYPTHASH hash, bool final, uint32_t flags, uint8_t* data,
-                  uint32_t* length, uint32_t bufferLength)
-{
+                  uint32_t* length, uint32_t bufferLength) {
     if (!key)
         return Fail(NTE_BAD_KEY);
     if (hash || flags != 0)
@@ -287,8 +276,7 @@ bool CryptEncrypt(HCRYPTKEY key, HCRYPTHASH hash, bool final, uint32_t flags, ui
 }
 
 bool CryptDecrypt(HCRYPTKEY key, HCRYPTHASH hash, bool final, uint32_t flags, uint8_t* data,
-                  uint32_t* length)
-{
+                  uint32_t* length) {
     if (!key)
         return Fail(NTE_BAD_KEY);
     if (hash || flags != 0)
@@ -315,8 +303,7 @@ bool CryptDecrypt(HCRYPTKEY key, HCRYPTHASH hash, bool final, uint32_t flags, ui
     return true;
 }
 
-bool CryptGenRandom(HCRYPTPROV provider, uint32_t length, uint8_t* buffer)
-{
+bool CryptGenRandom(HCRYPTPROV provider, uint32_t length, uint8_t* buffer) {
     if (!provider)
         return Fail(NTE_BAD_UID);
     if (!buffer && length)

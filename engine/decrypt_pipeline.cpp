@@ -12,8 +12,7 @@ namespace {
 
 // Moves the container through the cipher and inflate, chunk by chunk.
 DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
-                        CompressionStream* stream, uint8_t* buffer, uint32_t chunkSize)
-{
+                        CompressionStream* stream, uint8_t* buffer, uint32_t chunkSize) {
     uint64_t containerSize = 0;
     plat::GetFileSize(container, &containerSize);
     uint64_t readSoFar = 0;
@@ -53,8 +52,7 @@ DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
 } // namespace
 
 DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& containerPath,
-                                     const QString& plainPath, const QString& password)
-{
+                                     const QString& plainPath, const QString& password) {
     DecryptResult result = DecryptResult::Failed;
     KeyContext context;
     uint8_t* buffer = nullptr;

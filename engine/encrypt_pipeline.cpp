@@ -9,8 +9,7 @@
 #include "wipe.h"
 
 EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& plainPath,
-                                     const QString& containerPath, const QString& password)
-{
+                                     const QString& containerPath, const QString& password) {
     EncryptResult result = EncryptResult::Failed;
     KeyContext context;
     uint8_t* buffer = nullptr;
@@ -33,8 +32,7 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
                                             ? plat::kAttrArchive | plat::kAttrHidden
                                             : plat::kAttrArchive;
             haveContainer = CreateTargetFile(
-                window,
-                QStringLiteral("Keshlor file already exists. Do you want to overwrite it?"),
+                window, QStringLiteral("Keshlor file already exists. Do you want to overwrite it?"),
                 attributes, containerPath, &container);
             if (!haveContainer) {
                 result = EncryptResult::Declined;
@@ -47,14 +45,12 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
                     if (PumpCompressionStream(stream, buffer, chunkSize, &count) != PumpResult::Ok)
                         break;
                     const bool final = count != chunkSize;
-                    if (!CryptEncrypt(context.key, nullptr, final, 0, buffer, &count,
-                                      bufferSize)) {
+                    if (!CryptEncrypt(context.key, nullptr, final, 0, buffer, &count, bufferSize)) {
                         RecordError(9);
                         break;
                     }
                     uint32_t written = 0;
-                    if (!plat::WriteFile(container, buffer, count, &written) ||
-                        written != count) {
+                    if (!plat::WriteFile(container, buffer, count, &written) || written != count) {
                         RecordError(10);
                         break;
                     }

@@ -11,24 +11,25 @@ bool g_zlibInitFails = false;
 } // namespace
 
 namespace engine_faults {
-void FailAllocation(int nth) { g_allocationsUntilFailure = nth; }
-void FailZlibInit(bool on) { g_zlibInitFails = on; }
-void Clear()
-{
+void FailAllocation(int nth) {
+    g_allocationsUntilFailure = nth;
+}
+void FailZlibInit(bool on) {
+    g_zlibInitFails = on;
+}
+void Clear() {
     g_allocationsUntilFailure = 0;
     g_zlibInitFails = false;
 }
 } // namespace engine_faults
 
-void* EngineAllocate(size_t size)
-{
+void* EngineAllocate(size_t size) {
     if (g_allocationsUntilFailure > 0 && --g_allocationsUntilFailure == 0)
         return nullptr;
     return std::calloc(1, size);
 }
 
-void EngineFree(void* memory, size_t size)
-{
+void EngineFree(void* memory, size_t size) {
     if (!memory)
         return;
     volatile unsigned char* bytes = static_cast<volatile unsigned char*>(memory);
@@ -37,4 +38,6 @@ void EngineFree(void* memory, size_t size)
     std::free(memory);
 }
 
-const char* ZlibVersionForInit() { return g_zlibInitFails ? "0.0" : ZLIB_VERSION; }
+const char* ZlibVersionForInit() {
+    return g_zlibInitFails ? "0.0" : ZLIB_VERSION;
+}

@@ -1,7 +1,6 @@
 #include "key_context.h"
 
-int OpenKeyContext(KeyContext* context, const QString& password, bool high)
-{
+int OpenKeyContext(KeyContext* context, const QString& password, bool high) {
     *context = KeyContext{};
     const char16_t* providerName = high ? MS_ENHANCED_PROV : MS_DEF_PROV;
     if (!CryptAcquireContextW(&context->provider, nullptr, providerName, PROV_RSA_FULL,
@@ -28,8 +27,7 @@ int OpenKeyContext(KeyContext* context, const QString& password, bool high)
     return 0;
 }
 
-void CloseKeyContext(KeyContext* context)
-{
+void CloseKeyContext(KeyContext* context) {
     if (context->key)
         CryptDestroyKey(context->key);
     if (context->hash)
@@ -39,8 +37,7 @@ void CloseKeyContext(KeyContext* context)
     *context = KeyContext{};
 }
 
-bool ProbeEnhancedProvider()
-{
+bool ProbeEnhancedProvider() {
     HCRYPTPROV provider = nullptr;
     if (!CryptAcquireContextW(&provider, nullptr, MS_ENHANCED_PROV, PROV_RSA_FULL,
                               CRYPT_VERIFYCONTEXT))

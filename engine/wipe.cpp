@@ -11,8 +11,7 @@ namespace {
 constexpr uint32_t kWipePiece = 4096;
 }
 
-bool WipeFileData(const QString& path)
-{
+bool WipeFileData(const QString& path) {
     const plat::FileHandle file =
         plat::CreateFile(path, plat::Access::Write, plat::Disposition::OpenExisting);
     if (file == plat::kInvalidHandle)
@@ -49,8 +48,7 @@ bool WipeFileData(const QString& path)
     return ok;
 }
 
-void DisposePlainFile(plat::WindowHandle window, const QString& path)
-{
+void DisposePlainFile(plat::WindowHandle window, const QString& path) {
     if (!IsOptionChecked(WipePlainFiles)) {
         if (!plat::DeleteFile(path)) {
             RecordError(38);

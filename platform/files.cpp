@@ -30,17 +30,17 @@ int g_flushFaultErrno = EIO;
 bool g_deleteFault = false;
 int g_deleteFaultErrno = EWOULDBLOCK;
 
-QByteArray NativePath(const QString& path) { return QFile::encodeName(path); }
+QByteArray NativePath(const QString& path) {
+    return QFile::encodeName(path);
+}
 
-bool Fail(int err)
-{
+bool Fail(int err) {
     SetLastErrorFromErrno(err);
     return false;
 }
 
 // The DOS bits kept for a file; 0 when none are stored.
-uint32_t StoredAttributes(const QByteArray& native)
-{
+uint32_t StoredAttributes(const QByteArray& native) {
     char text[32] = {};
     const ssize_t n = getxattr(native.constData(), kDosAttribName, text, sizeof text - 1);
     if (n <= 0)
@@ -49,8 +49,7 @@ uint32_t StoredAttributes(const QByteArray& native)
     return static_cast<uint32_t>(std::strtoul(text, nullptr, 16)) & kStoredAttributeMask;
 }
 
-bool StoreAttributes(int fd, const QByteArray& native, uint32_t attributes)
-{
+bool StoreAttributes(int fd, const QByteArray& native, uint32_t attributes) {
     char text[16];
     const int len = std::snprintf(text, sizeof text, "0x%x", attributes & kStoredAttributeMask);
     const int rc = fd >= 0 ? fsetxattr(fd, kDosAttribName, text, len, 0)
@@ -58,18 +57,15 @@ bool StoreAttributes(int fd, const QByteArray& native, uint32_t attributes)
     return rc == 0;
 }
 
-bool IsReadOnly(const struct stat& st, const QByteArray& native)
-{
+bool IsReadOnly(const struct stat& st, const QByteArray& native) {
     return (st.st_mode & S_IWUSR) == 0 || (StoredAttributes(native) & kAttrReadOnly) != 0;
 }
 
-int64_t ToNanos(const struct timespec& ts)
-{
+int64_t ToNanos(const struct timespec& ts) {
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-struct timespec FromNanos(int64_t nanos)
-{
+struct timespec FromNanos(int64_t nanos) {
     struct timespec ts;
     ts.tv_sec = static_cast<time_t>(nanos / 1000000000);
     ts.tv_nsec = static_cast<long>(nanos % 1000000000);
@@ -82,12 +78,11 @@ struct timespec FromNanos(int64_t nanos)
 
 // Creation time: the kept value wins, then the file system's birth time, then
 // the last-write time for file systems that record neither.
-int64_t CreationTime(int fd, const QByteArray& native, const struct stat& st)
-{
+int64_t CreationTime(int fd, const QByteArray& native, const struct stat& st) {
     char text[32] = {};
-    const ssize_t n = fd >= 0 ? fgetxattr(fd, kCreationTimeName, text, sizeof text - 1)
-                              : getxattr(native.constData(), kCreationTimeName, text,
-                                         sizeof text - 1);
+    const ssize_t n = fd >= 0
+                          ? fgetxattr(fd, kCreationTimeName, text, sizeof text - 1)
+                          : getxattr(native.constData(), kCreationTimeName, text, sizeof text - 1);
     if (n > 0) {
         text[n] = '\0';
         char* end = nullptr;
@@ -103,8 +98,7 @@ int64_t CreationTime(int fd, const QByteArray& native, const struct stat& st)
     return ToNanos(st.st_mtim);
 }
 
-FileTimes TimesOf(int fd, const QByteArray& native, const struct stat& st)
-{
+FileTimes TimesOf(int fd, const QByteArray& native, const struct stat& st) {
     FileTimes times;
     times.creation = CreationTime(fd, native, st);
     times.lastAccess = ToNanos(st.st_atim);
@@ -112,8 +106,7 @@ FileTimes TimesOf(int fd, const QByteArray& native, const struct stat& st)
     return times;
 }
 
-uint32_t AttributesOf(const struct stat& st, const QByteArray& native)
-{
+uint32_t AttributesOf(const struct stat& st, const QByteArray& native) {
     uint32_t attributes = StoredAttributes(native);
     if (S_ISDIR(st.st_mode))
         attributes |= kAttrDirectory;
@@ -126,8 +119,7 @@ uint32_t AttributesOf(const struct stat& st, const QByteArray& native)
 
 // Another descriptor holding the file exclusively makes it busy, as a file
 // another program opened with share mode 0 is on the original platform.
-bool IsHeldElsewhere(const QByteArray& native)
-{
+bool IsHeldElsewhere(const QByteArray& native) {
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
@@ -139,8 +131,7 @@ bool IsHeldElsewhere(const QByteArray& native)
 } // namespace
 
 FileHandle CreateFile(const QString& path, Access access, Disposition disposition,
-                      uint32_t attributes)
-{
+                      uint32_t attributes) {
     const QByteArray native = NativePath(path);
     if (native.isEmpty()) {
         Fail(ENOENT);
@@ -199,15 +190,13 @@ FileHandle CreateFile(const QString& path, Access access, Disposition dispositio
     return fd;
 }
 
-bool CloseHandle(FileHandle file)
-{
+bool CloseHandle(FileHandle file) {
     if (file < 0)
         return Fail(EBADF);
     return ::close(file) == 0 || Fail(errno);
 }
 
-bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRead)
-{
+bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRead) {
     uint32_t done = 0;
     auto* out = static_cast<unsigned char*>(buffer);
     while (done < toRead) {
@@ -226,8 +215,7 @@ bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRea
     return true;
 }
 
-bool WriteFile(FileHandle file, const void* buffer, uint32_t toWrite, uint32_t* bytesWritten)
-{
+bool WriteFile(FileHandle file, const void* buffer, uint32_t toWrite, uint32_t* bytesWritten) {
     uint32_t done = 0;
     const auto* in = static_cast<const unsigned char*>(buffer);
     while (done < toWrite) {
@@ -261,15 +249,13 @@ bool WriteFile(FileHandle file, const void* buffer, uint32_t toWrite, uint32_t* 
     return true;
 }
 
-bool FlushFile(FileHandle file)
-{
+bool FlushFile(FileHandle file) {
     if (g_flushFault)
         return Fail(g_flushFaultErrno);
     return ::fsync(file) == 0 || Fail(errno);
 }
 
-bool FlushFolderOf(const QString& path)
-{
+bool FlushFolderOf(const QString& path) {
     QString folder = QFileInfo(path).absolutePath();
     const int fd = ::open(NativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -281,10 +267,11 @@ bool FlushFolderOf(const QString& path)
     return ok || Fail(err);
 }
 
-bool SeekToStart(FileHandle file) { return ::lseek(file, 0, SEEK_SET) == 0 || Fail(errno); }
+bool SeekToStart(FileHandle file) {
+    return ::lseek(file, 0, SEEK_SET) == 0 || Fail(errno);
+}
 
-bool GetFileSize(FileHandle file, uint64_t* size)
-{
+bool GetFileSize(FileHandle file, uint64_t* size) {
     struct stat st;
     if (::fstat(file, &st) != 0)
         return Fail(errno);
@@ -292,8 +279,7 @@ bool GetFileSize(FileHandle file, uint64_t* size)
     return true;
 }
 
-bool DeleteFile(const QString& path)
-{
+bool DeleteFile(const QString& path) {
     const QByteArray native = NativePath(path);
     struct stat st;
     if (::lstat(native.constData(), &st) != 0)
@@ -307,8 +293,7 @@ bool DeleteFile(const QString& path)
     return ::unlink(native.constData()) == 0 || Fail(errno);
 }
 
-uint32_t GetFileAttributes(const QString& path)
-{
+uint32_t GetFileAttributes(const QString& path) {
     const QByteArray native = NativePath(path);
     struct stat st;
     if (native.isEmpty() || ::stat(native.constData(), &st) != 0) {
@@ -318,8 +303,7 @@ uint32_t GetFileAttributes(const QString& path)
     return AttributesOf(st, native);
 }
 
-bool SetFileAttributes(const QString& path, uint32_t attributes)
-{
+bool SetFileAttributes(const QString& path, uint32_t attributes) {
     const QByteArray native = NativePath(path);
     struct stat st;
     if (::stat(native.constData(), &st) != 0)
@@ -337,8 +321,7 @@ bool SetFileAttributes(const QString& path, uint32_t attributes)
     return true;
 }
 
-bool GetFileTime(FileHandle file, FileTimes* times)
-{
+bool GetFileTime(FileHandle file, FileTimes* times) {
     struct stat st;
     if (::fstat(file, &st) != 0)
         return Fail(errno);
@@ -346,21 +329,19 @@ bool GetFileTime(FileHandle file, FileTimes* times)
     return true;
 }
 
-bool SetFileTime(FileHandle file, const FileTimes& times)
-{
+bool SetFileTime(FileHandle file, const FileTimes& times) {
     const struct timespec ts[2] = {FromNanos(times.lastAccess), FromNanos(times.lastWrite)};
     if (::futimens(file, ts) != 0)
         return Fail(errno);
     char text[32];
-    const int len = std::snprintf(text, sizeof text, "%lld",
-                                  static_cast<long long>(times.creation));
+    const int len =
+        std::snprintf(text, sizeof text, "%lld", static_cast<long long>(times.creation));
     if (fsetxattr(file, kCreationTimeName, text, len, 0) != 0)
         return Fail(errno);
     return true;
 }
 
-bool GetFileTimesByPath(const QString& path, FileTimes* times)
-{
+bool GetFileTimesByPath(const QString& path, FileTimes* times) {
     const QByteArray native = NativePath(path);
     struct stat st;
     if (::stat(native.constData(), &st) != 0)
@@ -369,8 +350,7 @@ bool GetFileTimesByPath(const QString& path, FileTimes* times)
     return true;
 }
 
-bool GetFindData(const QString& path, FindData* data)
-{
+bool GetFindData(const QString& path, FindData* data) {
     const QByteArray native = NativePath(path);
     struct stat st;
     if (native.isEmpty() || ::stat(native.constData(), &st) != 0)
@@ -382,8 +362,7 @@ bool GetFindData(const QString& path, FindData* data)
     return true;
 }
 
-bool GenerateRandom(void* buffer, size_t length)
-{
+bool GenerateRandom(void* buffer, size_t length) {
     auto* out = static_cast<unsigned char*>(buffer);
     size_t done = 0;
     while (done < length) {
@@ -400,26 +379,22 @@ bool GenerateRandom(void* buffer, size_t length)
 
 namespace faults {
 
-void FailWritesAfter(int64_t bytesAllowed, int error)
-{
+void FailWritesAfter(int64_t bytesAllowed, int error) {
     g_writeBudget = bytesAllowed;
     g_writeFaultErrno = error;
 }
 
-void FailFlushes(bool on, int error)
-{
+void FailFlushes(bool on, int error) {
     g_flushFault = on;
     g_flushFaultErrno = error;
 }
 
-void FailDeletes(bool on, int error)
-{
+void FailDeletes(bool on, int error) {
     g_deleteFault = on;
     g_deleteFaultErrno = error;
 }
 
-void Clear()
-{
+void Clear() {
     g_writeBudget = -1;
     g_flushFault = false;
     g_deleteFault = false;

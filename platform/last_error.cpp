@@ -8,12 +8,15 @@ namespace {
 thread_local uint32_t t_lastError = kErrorSuccess;
 }
 
-uint32_t GetLastError() { return t_lastError; }
+uint32_t GetLastError() {
+    return t_lastError;
+}
 
-void SetLastError(uint32_t code) { t_lastError = code; }
+void SetLastError(uint32_t code) {
+    t_lastError = code;
+}
 
-uint32_t Win32FromErrno(int err)
-{
+uint32_t Win32FromErrno(int err) {
     switch (err) {
     case 0:
         return kErrorSuccess;
@@ -50,8 +53,7 @@ uint32_t Win32FromErrno(int err)
     }
 }
 
-uint32_t SetLastErrorFromErrno(int err)
-{
+uint32_t SetLastErrorFromErrno(int err) {
     const uint32_t code = Win32FromErrno(err);
     SetLastError(code);
     return code;

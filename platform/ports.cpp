@@ -8,12 +8,17 @@ OptionPort g_options;
 CursorPort g_cursor;
 } // namespace
 
-void SetMessageBoxPort(MessageBoxPort port) { g_messageBox = std::move(port); }
-void SetOptionPort(OptionPort port) { g_options = std::move(port); }
-void SetCursorPort(CursorPort port) { g_cursor = std::move(port); }
+void SetMessageBoxPort(MessageBoxPort port) {
+    g_messageBox = std::move(port);
+}
+void SetOptionPort(OptionPort port) {
+    g_options = std::move(port);
+}
+void SetCursorPort(CursorPort port) {
+    g_cursor = std::move(port);
+}
 
-int SafeAnswer(uint32_t style)
-{
+int SafeAnswer(uint32_t style) {
     switch (style & kMbButtonMask) {
     case kMbYesNo:
         return kIdNo;
@@ -25,25 +30,24 @@ int SafeAnswer(uint32_t style)
     }
 }
 
-int MessageBox(WindowHandle owner, const QString& text, const QString& caption, uint32_t style)
-{
+int MessageBox(WindowHandle owner, const QString& text, const QString& caption, uint32_t style) {
     if (!g_messageBox)
         return SafeAnswer(style);
     return g_messageBox(owner, text, caption, style);
 }
 
-intptr_t ShowWaitCursor() { return g_cursor.showWait ? g_cursor.showWait() : 0; }
+intptr_t ShowWaitCursor() {
+    return g_cursor.showWait ? g_cursor.showWait() : 0;
+}
 
-void RestoreCursor(intptr_t previous)
-{
+void RestoreCursor(intptr_t previous) {
     if (g_cursor.restore)
         g_cursor.restore(previous);
 }
 
 } // namespace plat
 
-int IsOptionChecked(uint16_t commandId)
-{
+int IsOptionChecked(uint16_t commandId) {
     if (plat::g_options)
         return plat::g_options(commandId) ? 1 : 0;
     // Without a menu every option is on, as the menu template has them.

@@ -28,9 +28,8 @@ inline constexpr int kIdRetry = 4;
 inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
 
-using MessageBoxPort =
-    std::function<int(WindowHandle owner, const QString& text, const QString& caption,
-                      uint32_t style)>;
+using MessageBoxPort = std::function<int(WindowHandle owner, const QString& text,
+                                         const QString& caption, uint32_t style)>;
 using OptionPort = std::function<int(uint16_t commandId)>;
 
 // The wait cursor: show returns a token for the cursor it replaced.

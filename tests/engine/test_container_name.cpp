@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(ContainerName, NamesFollowThePlainFilesCompleteName)
-{
+TEST(ContainerName, NamesFollowThePlainFilesCompleteName) {
     EXPECT_EQ(ContainerNameFor("notes.txt"), QString("notes.txt.ksr"));
     EXPECT_TRUE(IsContainerName("notes.txt.ksr"));
     EXPECT_EQ(ContainerDisplayName("notes.txt.ksr"), QString("notes.txt"));
@@ -12,8 +11,7 @@ TEST(ContainerName, NamesFollowThePlainFilesCompleteName)
     EXPECT_TRUE(IsContainerName("/some/folder/x.Ksr"));
 }
 
-TEST(ContainerName, FourCharactersOrFewerAreAlwaysPlain)
-{
+TEST(ContainerName, FourCharactersOrFewerAreAlwaysPlain) {
     EXPECT_FALSE(IsContainerName(".ksr"));
     EXPECT_FALSE(IsContainerName("ksr"));
     EXPECT_FALSE(IsContainerName(""));

@@ -31,45 +31,42 @@ struct Vector {
     QString plainSha256;
 };
 
-std::vector<Vector> LoadVectors()
-{
+std::vector<Vector> LoadVectors() {
     std::vector<Vector> vectors;
     const QJsonObject manifest =
         QJsonDocument::fromJson(ReadAll(VectorsFolder() + "/manifest.json")).object();
     for (const QJsonValue& entry : manifest["containers"].toArray()) {
         const QJsonObject o = entry.toObject();
         vectors.push_back({VectorsFolder() + "/" + o["container"].toString(),
-                           VectorsFolder() + "/" + o["plain"].toString(),
-                           o["password"].toString(), o["strength"].toString() == "high",
-                           o["level"].toInt(), o["container_sha256"].toString(),
-                           o["plain_sha256"].toString()});
+                           VectorsFolder() + "/" + o["plain"].toString(), o["password"].toString(),
+                           o["strength"].toString() == "high", o["level"].toInt(),
+                           o["container_sha256"].toString(), o["plain_sha256"].toString()});
     }
     return vectors;
 }
 
-QString Sha256(const QByteArray& bytes)
-{
+QString Sha256(const QByteArray& bytes) {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 class ContainerVectors : public ::testing::Test {
-protected:
+  protected:
     TempFolder folder;
     OptionValues options;
     ScriptedMessageBoxes boxes;
 };
 
-TEST_F(ContainerVectors, ManifestIsReadable) { ASSERT_EQ(LoadVectors().size(), 9u); }
+TEST_F(ContainerVectors, ManifestIsReadable) {
+    ASSERT_EQ(LoadVectors().size(), 9u);
+}
 
-TEST_F(ContainerVectors, EncryptingEachPlainFileGivesTheKnownContainer)
-{
+TEST_F(ContainerVectors, EncryptingEachPlainFileGivesTheKnownContainer) {
     for (const Vector& v : LoadVectors()) {
         SCOPED_TRACE(v.container.toStdString());
         options.Configure(v.high, v.level == 1, false, false);
         const QString plain = folder.Write("plain", ReadAll(v.plain));
         const QString container = folder.path("plain.ksr");
-        ASSERT_EQ(EncryptFileToContainer(nullptr, plain, container, v.password),
-                  EncryptResult::Ok);
+        ASSERT_EQ(EncryptFileToContainer(nullptr, plain, container, v.password), EncryptResult::Ok);
         const QByteArray written = ReadAll(container);
         EXPECT_EQ(written, ReadAll(v.container));
         EXPECT_EQ(Sha256(written), v.containerSha256);
@@ -79,8 +76,7 @@ TEST_F(ContainerVectors, EncryptingEachPlainFileGivesTheKnownContainer)
     EXPECT_TRUE(boxes.shown().empty());
 }
 
-TEST_F(ContainerVectors, EveryContainerDecryptsWithEitherCompressionSetting)
-{
+TEST_F(ContainerVectors, EveryContainerDecryptsWithEitherCompressionSetting) {
     for (const Vector& v : LoadVectors()) {
         for (const bool fast : {false, true}) {
             SCOPED_TRACE(v.container.toStdString() + (fast ? " fast" : " best"));
@@ -97,8 +93,7 @@ TEST_F(ContainerVectors, EveryContainerDecryptsWithEitherCompressionSetting)
     EXPECT_TRUE(boxes.shown().empty());
 }
 
-TEST_F(ContainerVectors, TheOtherStrengthRejectsTheData)
-{
+TEST_F(ContainerVectors, TheOtherStrengthRejectsTheData) {
     for (const Vector& v : LoadVectors()) {
         SCOPED_TRACE(v.container.toStdString());
         options.Configure(!v.high, true, false, false);

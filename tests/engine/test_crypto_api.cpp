@@ -11,15 +11,16 @@
 namespace {
 
 class Key {
-public:
-    explicit Key(const QString& password, bool high) { step = OpenKeyContext(&context, password, high); }
+  public:
+    explicit Key(const QString& password, bool high) {
+        step = OpenKeyContext(&context, password, high);
+    }
     ~Key() { CloseKeyContext(&context); }
     KeyContext context;
     int step = -1;
 };
 
-QByteArray Encrypt(HCRYPTKEY key, QByteArray data, bool final)
-{
+QByteArray Encrypt(HCRYPTKEY key, QByteArray data, bool final) {
     uint32_t length = static_cast<uint32_t>(data.size());
     data.resize(data.size() + 8);
     if (!CryptEncrypt(key, nullptr, final, 0, reinterpret_cast<uint8_t*>(data.data()), &length,
@@ -29,8 +30,7 @@ QByteArray Encrypt(HCRYPTKEY key, QByteArray data, bool final)
     return data;
 }
 
-TEST(CryptoApi, KeyContextReportsRc2BlockLengthInBits)
-{
+TEST(CryptoApi, KeyContextReportsRc2BlockLengthInBits) {
     for (const bool high : {true, false}) {
         Key key("secret", high);
         ASSERT_EQ(key.step, 0);
@@ -38,8 +38,7 @@ TEST(CryptoApi, KeyContextReportsRc2BlockLengthInBits)
     }
 }
 
-TEST(CryptoApi, BaseKeyRefusesAnyEffectiveLengthButForty)
-{
+TEST(CryptoApi, BaseKeyRefusesAnyEffectiveLengthButForty) {
     Key low("secret", false);
     ASSERT_EQ(low.step, 0);
     for (const uint32_t bits : {41u, 56u, 128u}) {
@@ -53,8 +52,7 @@ TEST(CryptoApi, BaseKeyRefusesAnyEffectiveLengthButForty)
                                  reinterpret_cast<const uint8_t*>(&bits), 0));
 }
 
-TEST(CryptoApi, FinalEncryptAlwaysPadsAndTheChainCarriesAcrossCalls)
-{
+TEST(CryptoApi, FinalEncryptAlwaysPadsAndTheChainCarriesAcrossCalls) {
     Key key("secret", true);
     EXPECT_EQ(Encrypt(key.context.key, QByteArray(), true).size(), 8);
     EXPECT_EQ(Encrypt(key.context.key, QByteArray(8, 'a'), true).size(), 16);
@@ -70,8 +68,7 @@ TEST(CryptoApi, FinalEncryptAlwaysPadsAndTheChainCarriesAcrossCalls)
     EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
 }
 
-TEST(CryptoApi, FinalEncryptNeedsRoomForThePadding)
-{
+TEST(CryptoApi, FinalEncryptNeedsRoomForThePadding) {
     Key key("secret", true);
     uint8_t buffer[16] = {};
     uint32_t length = 16;
@@ -80,8 +77,7 @@ TEST(CryptoApi, FinalEncryptNeedsRoomForThePadding)
     EXPECT_EQ(length, 24u);
 }
 
-TEST(CryptoApi, FinalDecryptChecksThePadding)
-{
+TEST(CryptoApi, FinalDecryptChecksThePadding) {
     Key key("secret", true);
     const QByteArray plain("fourteen bytes");
     QByteArray cipher = Encrypt(key.context.key, plain, true);
@@ -112,8 +108,7 @@ TEST(CryptoApi, FinalDecryptChecksThePadding)
     EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
 }
 
-TEST(CryptoApi, KeysDependOnEveryCodeUnitOfThePasswordAndOnStrength)
-{
+TEST(CryptoApi, KeysDependOnEveryCodeUnitOfThePasswordAndOnStrength) {
     const QByteArray block(16, 'k');
     auto cipher = [&](const QString& password, bool high) {
         Key key(password, high);
@@ -127,8 +122,7 @@ TEST(CryptoApi, KeysDependOnEveryCodeUnitOfThePasswordAndOnStrength)
     EXPECT_EQ(cipher("", false).size(), 24);
 }
 
-TEST(CryptoApi, PasswordsAreHashedAsLittleEndianUtf16WithoutTerminator)
-{
+TEST(CryptoApi, PasswordsAreHashedAsLittleEndianUtf16WithoutTerminator) {
     // U+1F600 is the surrogate pair D83D DE00.
     const QString password = QString::fromUtf8("a\xF0\x9F\x98\x80");
     const uint8_t bytes[] = {'a', 0, 0x3D, 0xD8, 0x00, 0xDE};
@@ -149,8 +143,7 @@ TEST(CryptoApi, PasswordsAreHashedAsLittleEndianUtf16WithoutTerminator)
     CryptReleaseContext(provider, 0);
 }
 
-TEST(CryptoApi, MissingEnhancedProviderFailsTheFirstStepAndTheProbe)
-{
+TEST(CryptoApi, MissingEnhancedProviderFailsTheFirstStepAndTheProbe) {
     EXPECT_TRUE(ProbeEnhancedProvider());
     SetEnhancedProviderAvailable(false);
     EXPECT_FALSE(ProbeEnhancedProvider());
@@ -166,14 +159,15 @@ TEST(CryptoApi, MissingEnhancedProviderFailsTheFirstStepAndTheProbe)
     EXPECT_TRUE(ProbeEnhancedProvider());
 }
 
-TEST(CryptoApi, RandomDataComesFromTheDefaultProvider)
-{
+TEST(CryptoApi, RandomDataComesFromTheDefaultProvider) {
     HCRYPTPROV provider = nullptr;
-    ASSERT_TRUE(CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(
+        CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
     uint8_t a[4096] = {}, b[4096] = {};
     ASSERT_TRUE(CryptGenRandom(provider, sizeof a, a));
     ASSERT_TRUE(CryptGenRandom(provider, sizeof b, b));
-    EXPECT_NE(QByteArray(reinterpret_cast<char*>(a), 4096), QByteArray(reinterpret_cast<char*>(b), 4096));
+    EXPECT_NE(QByteArray(reinterpret_cast<char*>(a), 4096),
+              QByteArray(reinterpret_cast<char*>(b), 4096));
     EXPECT_TRUE(CryptReleaseContext(provider, 0));
 }
 

@@ -1,10 +1,10 @@
 // Decrypting a container: rejected data told apart from failures, and a
 // container that is deleted only after its plain file is safely back.
 #include "compression_stream.h"
-#include "key_context.h"
 #include "decrypt_pipeline.h"
 #include "encrypt_pipeline.h"
 #include "engine_fixture.h"
+#include "key_context.h"
 #include "last_error.h"
 
 #include <QDir>
@@ -22,13 +22,12 @@ namespace {
 const QString kPlainPrompt = "Plain file already exists. Do you want to overwrite it?";
 
 class DecryptPipeline : public EngineTest {
-protected:
+  protected:
     QString plain;
     QString container;
     QByteArray original;
     QByteArray encrypted;
-    void SetUp() override
-    {
+    void SetUp() override {
         EngineTest::SetUp();
         original = TextBytes(30000) + NoiseBytes(10000);
         plain = folder.Write("data.bin", original);
@@ -36,19 +35,16 @@ protected:
         ASSERT_EQ(EncryptFileToContainer(nullptr, plain, container, "right"), EncryptResult::Ok);
         encrypted = ReadAll(container);
     }
-    DecryptResult Decrypt(const QString& password = "right")
-    {
+    DecryptResult Decrypt(const QString& password = "right") {
         return DecryptContainerToFile(nullptr, container, plain, password);
     }
-    void ExpectContainerKeptAndNoPlainFile()
-    {
+    void ExpectContainerKeptAndNoPlainFile() {
         EXPECT_EQ(ReadAll(container), encrypted);
         EXPECT_FALSE(Exists(plain));
     }
 };
 
-TEST_F(DecryptPipeline, SuccessRestoresThePlainFileAndDeletesTheContainer)
-{
+TEST_F(DecryptPipeline, SuccessRestoresThePlainFileAndDeletesTheContainer) {
     const int cursorsBefore = cursor.shown();
     ASSERT_EQ(Decrypt(), DecryptResult::Ok);
     EXPECT_EQ(ReadAll(plain), original);
@@ -58,8 +54,7 @@ TEST_F(DecryptPipeline, SuccessRestoresThePlainFileAndDeletesTheContainer)
     EXPECT_TRUE(boxes.shown().empty());
 }
 
-TEST_F(DecryptPipeline, WrongPasswordOrStrengthIsRejectedDataWithNothingRecorded)
-{
+TEST_F(DecryptPipeline, WrongPasswordOrStrengthIsRejectedDataWithNothingRecorded) {
     EXPECT_EQ(Decrypt("Right"), DecryptResult::BadData);
     EXPECT_EQ(CurrentPendingError().code, 0);
     ExpectContainerKeptAndNoPlainFile();
@@ -71,8 +66,7 @@ TEST_F(DecryptPipeline, WrongPasswordOrStrengthIsRejectedDataWithNothingRecorded
     EXPECT_EQ(cursor.shown(), cursor.restored());
 }
 
-TEST_F(DecryptPipeline, TamperedContainersAreRejectedAndKept)
-{
+TEST_F(DecryptPipeline, TamperedContainersAreRejectedAndKept) {
     for (const qsizetype offset : {qsizetype(0), encrypted.size() / 2, encrypted.size() - 1}) {
         SCOPED_TRACE(offset);
         QByteArray tampered = encrypted;
@@ -84,8 +78,7 @@ TEST_F(DecryptPipeline, TamperedContainersAreRejectedAndKept)
     }
 }
 
-TEST_F(DecryptPipeline, TruncatedContainersAreRejectedNeverAccepted)
-{
+TEST_F(DecryptPipeline, TruncatedContainersAreRejectedNeverAccepted) {
     // Inside a block, at a block boundary, and at a piece boundary.
     for (const qsizetype length : {encrypted.size() - 3, encrypted.size() - 8, qsizetype(4096),
                                    qsizetype(8192), qsizetype(0)}) {
@@ -98,8 +91,7 @@ TEST_F(DecryptPipeline, TruncatedContainersAreRejectedNeverAccepted)
     }
 }
 
-TEST_F(DecryptPipeline, StreamCutAtAPieceBoundaryWithValidPaddingIsNotAccepted)
-{
+TEST_F(DecryptPipeline, StreamCutAtAPieceBoundaryWithValidPaddingIsNotAccepted) {
     // The first 8192 bytes of a longer zlib stream, encrypted as if they were all of it:
     // the padding checks out, but the stream never ends.
     QByteArray z(compressBound(original.size()), '\0');
@@ -124,8 +116,7 @@ TEST_F(DecryptPipeline, StreamCutAtAPieceBoundaryWithValidPaddingIsNotAccepted)
     EXPECT_FALSE(Exists(folder.path("cut")));
 }
 
-TEST_F(DecryptPipeline, ExistingPlainFileAnsweredNoChangesNothing)
-{
+TEST_F(DecryptPipeline, ExistingPlainFileAnsweredNoChangesNothing) {
     folder.Write("data.bin", "someone else's file");
     boxes.Answer(plat::kIdNo);
     EXPECT_EQ(Decrypt(), DecryptResult::Declined);
@@ -136,16 +127,14 @@ TEST_F(DecryptPipeline, ExistingPlainFileAnsweredNoChangesNothing)
     EXPECT_EQ(ReadAll(container), encrypted);
 }
 
-TEST_F(DecryptPipeline, OverwrittenPlainFileIsGoneWhenTheDataIsRejected)
-{
+TEST_F(DecryptPipeline, OverwrittenPlainFileIsGoneWhenTheDataIsRejected) {
     folder.Write("data.bin", "older copy");
     boxes.Answer(plat::kIdYes);
     EXPECT_EQ(Decrypt("wrong"), DecryptResult::BadData);
     ExpectContainerKeptAndNoPlainFile();
 }
 
-TEST_F(DecryptPipeline, ReadOnlyOrFolderPlainTargetCannotBeOverwritten)
-{
+TEST_F(DecryptPipeline, ReadOnlyOrFolderPlainTargetCannotBeOverwritten) {
     folder.Write("data.bin", "protected");
     ASSERT_TRUE(plat::SetFileAttributes(plain, plat::kAttrReadOnly));
     EXPECT_EQ(Decrypt(), DecryptResult::Declined);
@@ -154,25 +143,23 @@ TEST_F(DecryptPipeline, ReadOnlyOrFolderPlainTargetCannotBeOverwritten)
     EXPECT_EQ(ReadAll(container), encrypted);
 }
 
-TEST_F(DecryptPipeline, UnreadableContainerGivesCode18)
-{
-    EXPECT_EQ(DecryptContainerToFile(nullptr, folder.path("absent.ksr"), folder.path("absent"), "x"),
-              DecryptResult::Failed);
+TEST_F(DecryptPipeline, UnreadableContainerGivesCode18) {
+    EXPECT_EQ(
+        DecryptContainerToFile(nullptr, folder.path("absent.ksr"), folder.path("absent"), "x"),
+        DecryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 18);
     EXPECT_EQ(CurrentPendingError().lastError, 2u);
     EXPECT_FALSE(Exists(folder.path("absent")));
 }
 
-TEST_F(DecryptPipeline, PlainTargetThatCannotBeCreatedGivesCode26)
-{
+TEST_F(DecryptPipeline, PlainTargetThatCannotBeCreatedGivesCode26) {
     EXPECT_EQ(DecryptContainerToFile(nullptr, container, folder.path("no/folder/x"), "right"),
               DecryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 26);
     EXPECT_EQ(ReadAll(container), encrypted);
 }
 
-TEST_F(DecryptPipeline, ShortWriteOfThePlainFileGivesCode28)
-{
+TEST_F(DecryptPipeline, ShortWriteOfThePlainFileGivesCode28) {
     plat::faults::FailWritesAfter(10000, ENOSPC);
     EXPECT_EQ(Decrypt(), DecryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 28);
@@ -180,24 +167,21 @@ TEST_F(DecryptPipeline, ShortWriteOfThePlainFileGivesCode28)
     ExpectContainerKeptAndNoPlainFile();
 }
 
-TEST_F(DecryptPipeline, PlainFileIsFlushedBeforeTheContainerGoes)
-{
+TEST_F(DecryptPipeline, PlainFileIsFlushedBeforeTheContainerGoes) {
     plat::faults::FailFlushes(true, EIO);
     EXPECT_EQ(Decrypt(), DecryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 28);
     ExpectContainerKeptAndNoPlainFile();
 }
 
-TEST_F(DecryptPipeline, FailedInflateStartLeavesNoEmptyPlainFile)
-{
+TEST_F(DecryptPipeline, FailedInflateStartLeavesNoEmptyPlainFile) {
     engine_faults::FailZlibInit(true);
     EXPECT_EQ(Decrypt(), DecryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 27);
     ExpectContainerKeptAndNoPlainFile();
 }
 
-TEST_F(DecryptPipeline, AllocationFailuresGiveTheirOwnCodes)
-{
+TEST_F(DecryptPipeline, AllocationFailuresGiveTheirOwnCodes) {
     engine_faults::FailAllocation(1);
     EXPECT_EQ(Decrypt(), DecryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 17);
@@ -207,23 +191,22 @@ TEST_F(DecryptPipeline, AllocationFailuresGiveTheirOwnCodes)
     ExpectContainerKeptAndNoPlainFile();
 }
 
-TEST_F(DecryptPipeline, RunCodeSurvivesAFailedDisposalOfThePartialOutput)
-{
+TEST_F(DecryptPipeline, RunCodeSurvivesAFailedDisposalOfThePartialOutput) {
     // The write stops part way; the wipe of the partial output then makes no progress, and
     // while the user is asked about it another program takes the file, so its deletion fails.
     plat::faults::FailWritesAfter(10000, ENOSPC);
     options.Set(WipePlainFiles, true);
     std::vector<QString> captions;
     int holder = -1;
-    plat::SetMessageBoxPort([&](plat::WindowHandle, const QString&, const QString& caption,
-                                uint32_t) {
-        captions.push_back(caption);
-        if (caption == "Can't wipe!" && holder < 0) {
-            holder = ::open(QFile::encodeName(plain).constData(), O_RDONLY);
-            ::flock(holder, LOCK_EX);
-        }
-        return plat::kIdCancel;
-    });
+    plat::SetMessageBoxPort(
+        [&](plat::WindowHandle, const QString&, const QString& caption, uint32_t) {
+            captions.push_back(caption);
+            if (caption == "Can't wipe!" && holder < 0) {
+                holder = ::open(QFile::encodeName(plain).constData(), O_RDONLY);
+                ::flock(holder, LOCK_EX);
+            }
+            return plat::kIdCancel;
+        });
     EXPECT_EQ(Decrypt(), DecryptResult::Failed);
     ::close(holder);
     EXPECT_EQ(captions, (std::vector<QString>{"Can't wipe!", "Delete Error"}));
@@ -231,15 +214,13 @@ TEST_F(DecryptPipeline, RunCodeSurvivesAFailedDisposalOfThePartialOutput)
     EXPECT_EQ(ReadAll(container), encrypted);
 }
 
-TEST_F(DecryptPipeline, HiddenContainerGivesAPlainFileWithTheArchiveBitOnly)
-{
+TEST_F(DecryptPipeline, HiddenContainerGivesAPlainFileWithTheArchiveBitOnly) {
     ASSERT_TRUE(plat::SetFileAttributes(container, plat::kAttrHidden | plat::kAttrArchive));
     ASSERT_EQ(Decrypt(), DecryptResult::Ok);
     EXPECT_EQ(plat::GetFileAttributes(plain), plat::kAttrArchive);
 }
 
-TEST_F(DecryptPipeline, UnknownStreamModeIsAProgramError)
-{
+TEST_F(DecryptPipeline, UnknownStreamModeIsAProgramError) {
     CompressionStream* stream = nullptr;
     ASSERT_EQ(CreateDecompressionStream(nullptr, folder.path("mode"), &stream), 0);
     ASSERT_NE(stream, nullptr);

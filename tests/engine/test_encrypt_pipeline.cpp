@@ -25,23 +25,20 @@ const QString kCantOverwrite =
     "Rename one or other file or move it to a different folder.";
 
 class EncryptPipeline : public EngineTest {
-protected:
+  protected:
     QString plain;
     QString container;
-    void SetUp() override
-    {
+    void SetUp() override {
         EngineTest::SetUp();
         plain = folder.Write("notes.txt", TextBytes(20000));
         container = folder.path("notes.txt.ksr");
     }
-    EncryptResult Encrypt(const QString& password = "pw")
-    {
+    EncryptResult Encrypt(const QString& password = "pw") {
         return EncryptFileToContainer(nullptr, plain, container, password);
     }
 };
 
-TEST_F(EncryptPipeline, SuccessReplacesThePlainFileByItsContainer)
-{
+TEST_F(EncryptPipeline, SuccessReplacesThePlainFileByItsContainer) {
     ASSERT_EQ(Encrypt(), EncryptResult::Ok);
     EXPECT_FALSE(Exists(plain));
     EXPECT_EQ(ReadAll(container).size() % 8, 0);
@@ -51,21 +48,20 @@ TEST_F(EncryptPipeline, SuccessReplacesThePlainFileByItsContainer)
     EXPECT_EQ(CurrentPendingError().code, 0);
 }
 
-TEST_F(EncryptPipeline, HideOptionDecidesTheContainersAttributes)
-{
+TEST_F(EncryptPipeline, HideOptionDecidesTheContainersAttributes) {
     options.Set(HideEncrypted, true);
     ASSERT_EQ(Encrypt(), EncryptResult::Ok);
     EXPECT_EQ(plat::GetFileAttributes(container), plat::kAttrArchive | plat::kAttrHidden);
 
     options.Set(HideEncrypted, false);
     ASSERT_EQ(DecryptContainerToFile(nullptr, container, plain, "pw"), DecryptResult::Ok);
-    EXPECT_EQ(plat::GetFileAttributes(plain), plat::kAttrArchive) << "decrypted files are not hidden";
+    EXPECT_EQ(plat::GetFileAttributes(plain), plat::kAttrArchive)
+        << "decrypted files are not hidden";
     ASSERT_EQ(Encrypt(), EncryptResult::Ok);
     EXPECT_EQ(plat::GetFileAttributes(container), plat::kAttrArchive);
 }
 
-TEST_F(EncryptPipeline, ContainersAreDeterministic)
-{
+TEST_F(EncryptPipeline, ContainersAreDeterministic) {
     const QByteArray original = ReadAll(plain);
     ASSERT_EQ(Encrypt(), EncryptResult::Ok);
     const QByteArray first = ReadAll(container);
@@ -75,8 +71,7 @@ TEST_F(EncryptPipeline, ContainersAreDeterministic)
     EXPECT_EQ(ReadAll(container), first);
 }
 
-TEST_F(EncryptPipeline, ExistingContainerAnsweredNoChangesNothing)
-{
+TEST_F(EncryptPipeline, ExistingContainerAnsweredNoChangesNothing) {
     folder.Write("notes.txt.ksr", "old container");
     boxes.Answer(plat::kIdNo);
     EXPECT_EQ(Encrypt(), EncryptResult::Declined);
@@ -89,8 +84,7 @@ TEST_F(EncryptPipeline, ExistingContainerAnsweredNoChangesNothing)
     EXPECT_EQ(cursor.shown(), 0);
 }
 
-TEST_F(EncryptPipeline, ExistingHiddenContainerIsAskedAboutAndOverwritten)
-{
+TEST_F(EncryptPipeline, ExistingHiddenContainerIsAskedAboutAndOverwritten) {
     folder.Write("notes.txt.ksr", "old container");
     ASSERT_TRUE(plat::SetFileAttributes(container, plat::kAttrHidden | plat::kAttrArchive));
     boxes.Answer(plat::kIdYes);
@@ -100,8 +94,7 @@ TEST_F(EncryptPipeline, ExistingHiddenContainerIsAskedAboutAndOverwritten)
     EXPECT_FALSE(Exists(plain));
 }
 
-TEST_F(EncryptPipeline, ReadOnlyFileOrFolderAtTheTargetCannotBeOverwritten)
-{
+TEST_F(EncryptPipeline, ReadOnlyFileOrFolderAtTheTargetCannotBeOverwritten) {
     folder.Write("notes.txt.ksr", "protected");
     ASSERT_TRUE(plat::SetFileAttributes(container, plat::kAttrReadOnly));
     EXPECT_EQ(Encrypt(), EncryptResult::Declined);
@@ -121,8 +114,7 @@ TEST_F(EncryptPipeline, ReadOnlyFileOrFolderAtTheTargetCannotBeOverwritten)
     EXPECT_TRUE(Exists(plain));
 }
 
-TEST_F(EncryptPipeline, PlainFileHeldByAnotherDescriptorGivesCode21)
-{
+TEST_F(EncryptPipeline, PlainFileHeldByAnotherDescriptorGivesCode21) {
     const int other = ::open(QFile::encodeName(plain).constData(), O_RDONLY);
     ASSERT_GE(other, 0);
     ASSERT_EQ(::flock(other, LOCK_EX), 0);
@@ -134,17 +126,16 @@ TEST_F(EncryptPipeline, PlainFileHeldByAnotherDescriptorGivesCode21)
     EXPECT_TRUE(Exists(plain));
 }
 
-TEST_F(EncryptPipeline, MissingPlainFileGivesCode21AndNoContainer)
-{
-    EXPECT_EQ(EncryptFileToContainer(nullptr, folder.path("absent"), folder.path("absent.ksr"), "pw"),
-              EncryptResult::Failed);
+TEST_F(EncryptPipeline, MissingPlainFileGivesCode21AndNoContainer) {
+    EXPECT_EQ(
+        EncryptFileToContainer(nullptr, folder.path("absent"), folder.path("absent.ksr"), "pw"),
+        EncryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 21);
     EXPECT_EQ(CurrentPendingError().lastError, 2u);
     EXPECT_FALSE(Exists(folder.path("absent.ksr")));
 }
 
-TEST_F(EncryptPipeline, ContainerThatCannotBeCreatedGivesCode8)
-{
+TEST_F(EncryptPipeline, ContainerThatCannotBeCreatedGivesCode8) {
     EXPECT_EQ(EncryptFileToContainer(nullptr, plain, folder.path("no/such/folder.ksr"), "pw"),
               EncryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 8);
@@ -152,8 +143,7 @@ TEST_F(EncryptPipeline, ContainerThatCannotBeCreatedGivesCode8)
     EXPECT_TRUE(Exists(plain));
 }
 
-TEST_F(EncryptPipeline, MissingEnhancedProviderGivesCode1)
-{
+TEST_F(EncryptPipeline, MissingEnhancedProviderGivesCode1) {
     SetEnhancedProviderAvailable(false);
     EXPECT_EQ(Encrypt(), EncryptResult::Failed);
     SetEnhancedProviderAvailable(true);
@@ -162,8 +152,7 @@ TEST_F(EncryptPipeline, MissingEnhancedProviderGivesCode1)
     EXPECT_FALSE(Exists(container));
 }
 
-TEST_F(EncryptPipeline, ShortWriteCountsAsAFailedWrite)
-{
+TEST_F(EncryptPipeline, ShortWriteCountsAsAFailedWrite) {
     plat::faults::FailWritesAfter(5000, ENOSPC); // the device takes part of the second chunk
     options.Set(FastCompression, false);
     plain = folder.Write("noise", NoiseBytes(50000));
@@ -176,8 +165,7 @@ TEST_F(EncryptPipeline, ShortWriteCountsAsAFailedWrite)
     EXPECT_EQ(cursor.restored(), cursor.shown());
 }
 
-TEST_F(EncryptPipeline, ContainerIsFlushedBeforeThePlainFileGoes)
-{
+TEST_F(EncryptPipeline, ContainerIsFlushedBeforeThePlainFileGoes) {
     plat::faults::FailFlushes(true, EIO);
     EXPECT_EQ(Encrypt(), EncryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 10);
@@ -186,8 +174,7 @@ TEST_F(EncryptPipeline, ContainerIsFlushedBeforeThePlainFileGoes)
     EXPECT_EQ(ReadAll(plain), TextBytes(20000));
 }
 
-TEST_F(EncryptPipeline, StreamObjectThatCannotBeAllocatedGivesCode7)
-{
+TEST_F(EncryptPipeline, StreamObjectThatCannotBeAllocatedGivesCode7) {
     engine_faults::FailAllocation(2); // the cipher buffer comes first, the stream second
     EXPECT_EQ(Encrypt(), EncryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 7);
@@ -199,8 +186,7 @@ TEST_F(EncryptPipeline, StreamObjectThatCannotBeAllocatedGivesCode7)
     EXPECT_EQ(CurrentPendingError().code, 7);
 }
 
-TEST_F(EncryptPipeline, DeflateThatCannotStartGivesCode22)
-{
+TEST_F(EncryptPipeline, DeflateThatCannotStartGivesCode22) {
     engine_faults::FailZlibInit(true);
     EXPECT_EQ(Encrypt(), EncryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 22);
@@ -211,8 +197,7 @@ TEST_F(EncryptPipeline, DeflateThatCannotStartGivesCode22)
     EXPECT_EQ(Encrypt(), EncryptResult::Ok);
 }
 
-TEST_F(EncryptPipeline, WipeOptionOffStillDeletesThePlainFile)
-{
+TEST_F(EncryptPipeline, WipeOptionOffStillDeletesThePlainFile) {
     options.Set(WipePlainFiles, false);
     ASSERT_EQ(Encrypt(), EncryptResult::Ok);
     EXPECT_FALSE(Exists(plain));
@@ -224,8 +209,7 @@ TEST_F(EncryptPipeline, WipeOptionOffStillDeletesThePlainFile)
     EXPECT_TRUE(boxes.shown().empty());
 }
 
-TEST_F(EncryptPipeline, ReadOnlyPlainFileStillCountsAsEncrypted)
-{
+TEST_F(EncryptPipeline, ReadOnlyPlainFileStillCountsAsEncrypted) {
     ASSERT_TRUE(plat::SetFileAttributes(plain, plat::kAttrReadOnly | plat::kAttrArchive));
     options.Set(WipePlainFiles, false);
     EXPECT_EQ(Encrypt(), EncryptResult::Ok);
@@ -237,29 +221,26 @@ TEST_F(EncryptPipeline, ReadOnlyPlainFileStillCountsAsEncrypted)
 
 // A real full file system: a 1 MiB tmpfs, where mounting is allowed.
 class FullFileSystem : public EngineTest {
-protected:
+  protected:
     QString mountPoint;
     bool mounted = false;
-    void SetUp() override
-    {
+    void SetUp() override {
         EngineTest::SetUp();
         mountPoint = folder.path("small");
         QDir().mkpath(mountPoint);
-        mounted = ::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0,
-                          "size=1m") == 0;
+        mounted =
+            ::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=1m") == 0;
         if (!mounted)
             GTEST_SKIP() << "cannot mount a small tmpfs here";
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         if (mounted)
             ::umount(QFile::encodeName(mountPoint).constData());
         EngineTest::TearDown();
     }
 };
 
-TEST_F(FullFileSystem, EncryptingOntoAFullDiskKeepsThePlainFile)
-{
+TEST_F(FullFileSystem, EncryptingOntoAFullDiskKeepsThePlainFile) {
     const QByteArray noise = NoiseBytes(2 * 1024 * 1024);
     const QString plain = folder.Write("big", noise);
     const QString container = mountPoint + "/big.ksr";
@@ -270,8 +251,7 @@ TEST_F(FullFileSystem, EncryptingOntoAFullDiskKeepsThePlainFile)
     EXPECT_EQ(ReadAll(plain), noise);
 }
 
-TEST_F(FullFileSystem, DecryptingOntoAFullDiskKeepsTheContainer)
-{
+TEST_F(FullFileSystem, DecryptingOntoAFullDiskKeepsTheContainer) {
     const QByteArray noise = NoiseBytes(2 * 1024 * 1024);
     const QString plain = folder.Write("big", noise);
     const QString container = folder.path("big.ksr");

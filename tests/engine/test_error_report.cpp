@@ -12,8 +12,7 @@ namespace {
 
 const QString kContact = ": please contact Keshlor support (support@keshlor.org).";
 
-QString Report(ScriptedMessageBoxes& boxes, int code, uint32_t lastError, const QString& caption)
-{
+QString Report(ScriptedMessageBoxes& boxes, int code, uint32_t lastError, const QString& caption) {
     plat::SetLastError(lastError);
     RecordError(code);
     ReportError(nullptr, caption);
@@ -21,13 +20,12 @@ QString Report(ScriptedMessageBoxes& boxes, int code, uint32_t lastError, const 
 }
 
 class ErrorReport : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ReportError(nullptr, QString()); }
     ScriptedMessageBoxes boxes;
 };
 
-TEST_F(ErrorReport, LastErrorsShowAsUnsignedDecimal)
-{
+TEST_F(ErrorReport, LastErrorsShowAsUnsignedDecimal) {
     EXPECT_EQ(Report(boxes, 9, NTE_BAD_DATA, "Encryption Error"),
               "Unexpected encryption error (code 9-2148073477)" + kContact);
     const auto& shown = boxes.shown().back();
@@ -35,15 +33,13 @@ TEST_F(ErrorReport, LastErrorsShowAsUnsignedDecimal)
     EXPECT_EQ(shown.style, 0x30u);
 }
 
-TEST_F(ErrorReport, CodeThirtySevenShowsTheLastErrorInPlaceOfTheCode)
-{
+TEST_F(ErrorReport, CodeThirtySevenShowsTheLastErrorInPlaceOfTheCode) {
     EXPECT_EQ(Report(boxes, 37, 32, "Wipe Delete Error"),
               QString("File data wiped but file not deleted (code 32): close any applications "
                       "which may be accessing it and delete it manually."));
 }
 
-TEST_F(ErrorReport, AReportClearsThePendingError)
-{
+TEST_F(ErrorReport, AReportClearsThePendingError) {
     plat::SetLastError(5);
     RecordError(21);
     EXPECT_EQ(CurrentPendingError().code, 21);
@@ -55,8 +51,7 @@ TEST_F(ErrorReport, AReportClearsThePendingError)
     EXPECT_EQ(boxes.shown().back().text, "Unknown error (code 0-0)" + kContact);
 }
 
-TEST_F(ErrorReport, ASecondRecordReplacesTheFirst)
-{
+TEST_F(ErrorReport, ASecondRecordReplacesTheFirst) {
     plat::SetLastError(2);
     RecordError(18);
     plat::SetLastError(112);
@@ -66,8 +61,7 @@ TEST_F(ErrorReport, ASecondRecordReplacesTheFirst)
               QString("Error writing to file (code 28-112): check storage is not full."));
 }
 
-TEST_F(ErrorReport, EachFormatCarriesItsNumbersAndSuffix)
-{
+TEST_F(ErrorReport, EachFormatCarriesItsNumbersAndSuffix) {
     const QString check =
         ": check it still exists and is readable, and close associated applications.";
     EXPECT_EQ(Report(boxes, 1, 0x80090019, "c"),
@@ -99,8 +93,7 @@ TEST_F(ErrorReport, EachFormatCarriesItsNumbersAndSuffix)
     EXPECT_EQ(Report(boxes, 44, 3, "c"), "Unknown error (code 44-3)" + kContact);
 }
 
-TEST_F(ErrorReport, MemoryCodesDifferOnlyInTheNumber)
-{
+TEST_F(ErrorReport, MemoryCodesDifferOnlyInTheNumber) {
     const QString seven = Report(boxes, 7, 8, "c");
     EXPECT_EQ(seven, QString("Unable to allocate memory (code 7): close all unnecessary "
                              "applications and try again."));
@@ -110,8 +103,7 @@ TEST_F(ErrorReport, MemoryCodesDifferOnlyInTheNumber)
     EXPECT_EQ(twentyFive.replace("25", "7"), seven);
 }
 
-TEST_F(ErrorReport, EveryCodeHasAFinishedMessage)
-{
+TEST_F(ErrorReport, EveryCodeHasAFinishedMessage) {
     for (int code = 0; code <= 44; ++code) {
         const QString text = ErrorMessage(code, 1);
         EXPECT_FALSE(text.contains('%')) << code;

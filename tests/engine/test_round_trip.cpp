@@ -16,8 +16,7 @@ struct Setting {
 };
 constexpr Setting kSettings[] = {{true, true}, {true, false}, {false, true}, {false, false}};
 
-qsizetype ZlibLength(const QByteArray& data, int level)
-{
+qsizetype ZlibLength(const QByteArray& data, int level) {
     uLongf length = compressBound(data.size());
     QByteArray out(length, '\0');
     compress2(reinterpret_cast<Bytef*>(out.data()), &length,
@@ -26,8 +25,7 @@ qsizetype ZlibLength(const QByteArray& data, int level)
 }
 
 // Noise whose zlib stream at `level` is exactly `target` bytes long.
-QByteArray NoiseWithStreamLength(qsizetype target, int level)
-{
+QByteArray NoiseWithStreamLength(qsizetype target, int level) {
     for (quint32 seed = 1; seed < 50; ++seed) {
         for (qsizetype size = target - 64; size <= target; ++size) {
             const QByteArray data = NoiseBytes(size, seed);
@@ -39,10 +37,9 @@ QByteArray NoiseWithStreamLength(qsizetype target, int level)
 }
 
 class RoundTrip : public EngineTest {
-protected:
+  protected:
     // Encrypts `data` as a file, checks the container's length, decrypts it back.
-    void Check(const QByteArray& data, const Setting& setting, qsizetype expectedContainer = -1)
-    {
+    void Check(const QByteArray& data, const Setting& setting, qsizetype expectedContainer = -1) {
         SCOPED_TRACE(QString("size %1 high %2 fast %3")
                          .arg(data.size())
                          .arg(setting.high)
@@ -55,8 +52,9 @@ protected:
         const qsizetype length = ReadAll(container).size();
         const qsizetype z = ZlibLength(data, setting.fast ? 1 : 9);
         EXPECT_EQ(length, 8 * (z / 8 + 1));
-        if (expectedContainer >= 0)
+        if (expectedContainer >= 0) {
             EXPECT_EQ(length, expectedContainer);
+        }
         // The reader's compression setting does not matter.
         options.Set(FastCompression, !setting.fast);
         ASSERT_EQ(DecryptContainerToFile(nullptr, container, plain, "pass"), DecryptResult::Ok);
@@ -66,14 +64,12 @@ protected:
     }
 };
 
-TEST_F(RoundTrip, EmptyFileGivesASixteenByteContainer)
-{
+TEST_F(RoundTrip, EmptyFileGivesASixteenByteContainer) {
     for (const Setting& s : kSettings)
         Check(QByteArray(), s, 16);
 }
 
-TEST_F(RoundTrip, PlainSizesAtReadBlockEdges)
-{
+TEST_F(RoundTrip, PlainSizesAtReadBlockEdges) {
     for (const Setting& s : kSettings) {
         Check(TextBytes(4096), s);
         Check(TextBytes(3 * 4096), s);
@@ -83,8 +79,7 @@ TEST_F(RoundTrip, PlainSizesAtReadBlockEdges)
     }
 }
 
-TEST_F(RoundTrip, StreamOfWholeChunksEndsInABlockOfPaddingAlone)
-{
+TEST_F(RoundTrip, StreamOfWholeChunksEndsInABlockOfPaddingAlone) {
     for (const int level : {1, 9}) {
         const QByteArray data = NoiseWithStreamLength(8192, level);
         ASSERT_FALSE(data.isEmpty());
@@ -93,8 +88,7 @@ TEST_F(RoundTrip, StreamOfWholeChunksEndsInABlockOfPaddingAlone)
     }
 }
 
-TEST_F(RoundTrip, ContainerOfWholePiecesHasItsLastPieceAsFinal)
-{
+TEST_F(RoundTrip, ContainerOfWholePiecesHasItsLastPieceAsFinal) {
     for (const qsizetype z : {qsizetype(8192 - 8), qsizetype(8192 - 5), qsizetype(8192 - 1)}) {
         const QByteArray data = NoiseWithStreamLength(z, 9);
         ASSERT_FALSE(data.isEmpty()) << z;
@@ -102,15 +96,13 @@ TEST_F(RoundTrip, ContainerOfWholePiecesHasItsLastPieceAsFinal)
     }
 }
 
-TEST_F(RoundTrip, SeveralMebibytes)
-{
+TEST_F(RoundTrip, SeveralMebibytes) {
     const QByteArray data = TextBytes(3 * 1024 * 1024) + NoiseBytes(1024 * 1024 + 123);
     Check(data, {true, true});
     Check(data, {false, false});
 }
 
-TEST_F(RoundTrip, FileTimesSurviveEncryptionAndDecryption)
-{
+TEST_F(RoundTrip, FileTimesSurviveEncryptionAndDecryption) {
     const QString plain = folder.Write("dated", TextBytes(10000));
     const plat::FileTimes times{946'684'800'000'000'000LL, 978'307'200'500'000'000LL,
                                 1'009'843'200'250'000'000LL};
@@ -135,8 +127,7 @@ TEST_F(RoundTrip, FileTimesSurviveEncryptionAndDecryption)
     EXPECT_EQ(restored.lastWrite, times.lastWrite);
 }
 
-TEST_F(RoundTrip, EmptyPasswordIsAPassword)
-{
+TEST_F(RoundTrip, EmptyPasswordIsAPassword) {
     const QString plain = folder.Write("e", "secret under nothing");
     ASSERT_EQ(EncryptFileToContainer(nullptr, plain, folder.path("e.ksr"), ""), EncryptResult::Ok);
     EXPECT_EQ(DecryptContainerToFile(nullptr, folder.path("e.ksr"), plain, " "),

@@ -18,9 +18,8 @@ const QString kWipeFailed =
     "Wipe failed!\nClose any other applications which may be accessing this file.";
 
 class Wipe : public EngineTest {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         EngineTest::SetUp();
         options.Set(WipePlainFiles, true);
     }
@@ -28,27 +27,25 @@ protected:
 
 // Holds a file the way another program with an exclusive open would.
 class Holder {
-public:
-    explicit Holder(const QString& path) : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY))
-    {
+  public:
+    explicit Holder(const QString& path)
+        : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY)) {
         ::flock(fd_, LOCK_EX);
     }
     ~Holder() { Release(); }
-    void Release()
-    {
+    void Release() {
         if (fd_ >= 0)
             ::close(fd_);
         fd_ = -1;
     }
 
-private:
+  private:
     int fd_;
 };
 
-TEST_F(Wipe, EveryByteIsOverwrittenAndTheLengthKept)
-{
-    for (const qsizetype size : {qsizetype(0), qsizetype(1), qsizetype(4096), qsizetype(4097),
-                                 qsizetype(3 * 4096 + 5)}) {
+TEST_F(Wipe, EveryByteIsOverwrittenAndTheLengthKept) {
+    for (const qsizetype size :
+         {qsizetype(0), qsizetype(1), qsizetype(4096), qsizetype(4097), qsizetype(3 * 4096 + 5)}) {
         SCOPED_TRACE(size);
         const QByteArray zeros(size, '\0');
         const QString path = folder.Write("victim", zeros);
@@ -63,8 +60,7 @@ TEST_F(Wipe, EveryByteIsOverwrittenAndTheLengthKept)
     }
 }
 
-TEST_F(Wipe, DisposeWipesThenDeletes)
-{
+TEST_F(Wipe, DisposeWipesThenDeletes) {
     const QString path = folder.Write("plain", QByteArray(4097, 'p'));
     DisposePlainFile(nullptr, path);
     EXPECT_FALSE(Exists(path));
@@ -74,27 +70,25 @@ TEST_F(Wipe, DisposeWipesThenDeletes)
     EXPECT_FALSE(Exists(empty));
 }
 
-TEST_F(Wipe, HeldFileAsksToRetryAndRetrySucceedsOnceReleased)
-{
+TEST_F(Wipe, HeldFileAsksToRetryAndRetrySucceedsOnceReleased) {
     const QString path = folder.Write("held", QByteArray(5000, 'h'));
     Holder holder(path);
     int asked = 0;
-    plat::SetMessageBoxPort([&](plat::WindowHandle, const QString& text, const QString& caption,
-                                uint32_t style) {
-        ++asked;
-        EXPECT_EQ(text, kWipeFailed);
-        EXPECT_EQ(caption, QString("Can't wipe!"));
-        EXPECT_EQ(style, 0x25u);
-        holder.Release();
-        return plat::kIdRetry;
-    });
+    plat::SetMessageBoxPort(
+        [&](plat::WindowHandle, const QString& text, const QString& caption, uint32_t style) {
+            ++asked;
+            EXPECT_EQ(text, kWipeFailed);
+            EXPECT_EQ(caption, QString("Can't wipe!"));
+            EXPECT_EQ(style, 0x25u);
+            holder.Release();
+            return plat::kIdRetry;
+        });
     DisposePlainFile(nullptr, path);
     EXPECT_EQ(asked, 1);
     EXPECT_FALSE(Exists(path));
 }
 
-TEST_F(Wipe, HeldFileRetryThenCancelLeavesItUnwipedWithTheDeleteMessage)
-{
+TEST_F(Wipe, HeldFileRetryThenCancelLeavesItUnwipedWithTheDeleteMessage) {
     const QByteArray content(5000, 'h');
     const QString path = folder.Write("held", content);
     Holder holder(path);
@@ -110,8 +104,7 @@ TEST_F(Wipe, HeldFileRetryThenCancelLeavesItUnwipedWithTheDeleteMessage)
     EXPECT_EQ(ReadAll(path), content);
 }
 
-TEST_F(Wipe, ReadOnlyFileWithWipingOnAndOff)
-{
+TEST_F(Wipe, ReadOnlyFileWithWipingOnAndOff) {
     const QString path = folder.Write("ro", "keep me");
     ASSERT_TRUE(plat::SetFileAttributes(path, plat::kAttrReadOnly | plat::kAttrArchive));
     boxes.Answer(plat::kIdCancel);
@@ -127,8 +120,7 @@ TEST_F(Wipe, ReadOnlyFileWithWipingOnAndOff)
     EXPECT_TRUE(Exists(path));
 }
 
-TEST_F(Wipe, DeletionFailingAfterAWipeShowsTheLastError)
-{
+TEST_F(Wipe, DeletionFailingAfterAWipeShowsTheLastError) {
     const QString path = folder.Write("late", QByteArray(100, 'x'));
     plat::faults::FailDeletes(true, EWOULDBLOCK);
     DisposePlainFile(nullptr, path);
@@ -141,15 +133,13 @@ TEST_F(Wipe, DeletionFailingAfterAWipeShowsTheLastError)
     EXPECT_NE(after, QByteArray(100, 'x'));
 }
 
-TEST_F(Wipe, WipeThatNeverReachesTheDiskFails)
-{
+TEST_F(Wipe, WipeThatNeverReachesTheDiskFails) {
     const QString path = folder.Write("unflushed", QByteArray(100, 'x'));
     plat::faults::FailFlushes(true, EIO);
     EXPECT_FALSE(WipeFileData(path));
 }
 
-TEST_F(Wipe, DeviceThatStopsTakingBytesEndsThePassAsFailed)
-{
+TEST_F(Wipe, DeviceThatStopsTakingBytesEndsThePassAsFailed) {
     const QString path = folder.Write("stuck", QByteArray(10000, 'x'));
     plat::faults::FailWritesAfter(0, ENOSPC);
     EXPECT_FALSE(WipeFileData(path));

@@ -22,12 +22,11 @@ using testing_files::TempFolder;
 namespace {
 
 class PlatformFiles : public ::testing::Test {
-protected:
+  protected:
     TempFolder folder;
 };
 
-TEST_F(PlatformFiles, ErrnoMapsToTheWin32CodesUsersSee)
-{
+TEST_F(PlatformFiles, ErrnoMapsToTheWin32CodesUsersSee) {
     EXPECT_EQ(Win32FromErrno(ENOENT), 2u);
     EXPECT_EQ(Win32FromErrno(ENOTDIR), 3u);
     EXPECT_EQ(Win32FromErrno(EACCES), 5u);
@@ -43,8 +42,7 @@ TEST_F(PlatformFiles, ErrnoMapsToTheWin32CodesUsersSee)
     EXPECT_EQ(Win32FromErrno(EXDEV), 31u);
 }
 
-TEST_F(PlatformFiles, MissingFilesReportNotFound)
-{
+TEST_F(PlatformFiles, MissingFilesReportNotFound) {
     EXPECT_EQ(GetFileAttributes(folder.path("absent")), kInvalidAttributes);
     EXPECT_EQ(GetLastError(), 2u);
     EXPECT_EQ(CreateFile(folder.path("absent/x"), Access::Read, Disposition::OpenExisting),
@@ -54,8 +52,7 @@ TEST_F(PlatformFiles, MissingFilesReportNotFound)
     EXPECT_EQ(GetLastError(), 2u);
 }
 
-TEST_F(PlatformFiles, AnOpenFileIsHeldExclusively)
-{
+TEST_F(PlatformFiles, AnOpenFileIsHeldExclusively) {
     const QString path = folder.Write("held", "data");
     const FileHandle first = CreateFile(path, Access::Read, Disposition::OpenExisting);
     ASSERT_NE(first, kInvalidHandle);
@@ -71,8 +68,7 @@ TEST_F(PlatformFiles, AnOpenFileIsHeldExclusively)
     CloseHandle(again);
 }
 
-TEST_F(PlatformFiles, ReadOnlyFilesRefuseWritingAndDeletionEvenForRoot)
-{
+TEST_F(PlatformFiles, ReadOnlyFilesRefuseWritingAndDeletionEvenForRoot) {
     const QString byMode = folder.Write("mode", "keep");
     ASSERT_EQ(::chmod(QFile::encodeName(byMode).constData(), 0444), 0);
     const QString byBit = folder.Write("bit", "keep");
@@ -98,8 +94,7 @@ TEST_F(PlatformFiles, ReadOnlyFilesRefuseWritingAndDeletionEvenForRoot)
     EXPECT_TRUE(DeleteFile(byMode));
 }
 
-TEST_F(PlatformFiles, FoldersAreNeitherWrittenNorDeletedAsFiles)
-{
+TEST_F(PlatformFiles, FoldersAreNeitherWrittenNorDeletedAsFiles) {
     ASSERT_TRUE(QDir(folder.root()).mkdir("sub"));
     const QString sub = folder.path("sub");
     EXPECT_TRUE(GetFileAttributes(sub) & kAttrDirectory);
@@ -109,15 +104,14 @@ TEST_F(PlatformFiles, FoldersAreNeitherWrittenNorDeletedAsFiles)
     EXPECT_TRUE(QDir(sub).exists());
 }
 
-TEST_F(PlatformFiles, AttributesLiveInDosAttrib)
-{
+TEST_F(PlatformFiles, AttributesLiveInDosAttrib) {
     const QString path = folder.Write("plain", "x");
     EXPECT_EQ(GetFileAttributes(path), kAttrNormal) << "no bits stored yet";
     ASSERT_TRUE(SetFileAttributes(path, kAttrHidden | kAttrArchive));
     EXPECT_EQ(GetFileAttributes(path), kAttrHidden | kAttrArchive);
     char text[16] = {};
-    const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), "user.DOSATTRIB", text,
-                                 sizeof text - 1);
+    const ssize_t n =
+        ::getxattr(QFile::encodeName(path).constData(), "user.DOSATTRIB", text, sizeof text - 1);
     ASSERT_GT(n, 0);
     EXPECT_STREQ(text, "0x22");
 
@@ -134,16 +128,14 @@ TEST_F(PlatformFiles, AttributesLiveInDosAttrib)
     EXPECT_EQ(GetFileAttributes(folder.path("new")), 0x20u);
 }
 
-TEST_F(PlatformFiles, CreateNewRefusesAnExistingName)
-{
+TEST_F(PlatformFiles, CreateNewRefusesAnExistingName) {
     const QString path = folder.Write("taken", "old");
     EXPECT_EQ(CreateFile(path, Access::Write, Disposition::CreateNew), kInvalidHandle);
     EXPECT_EQ(GetLastError(), kErrorFileExists);
     EXPECT_EQ(ReadAll(path), QByteArray("old"));
 }
 
-TEST_F(PlatformFiles, ThreeTimesAreSetAndReadBack)
-{
+TEST_F(PlatformFiles, ThreeTimesAreSetAndReadBack) {
     const QString path = folder.Write("timed", "abc");
     const FileHandle file = CreateFile(path, Access::Write, Disposition::OpenExisting);
     ASSERT_NE(file, kInvalidHandle);
@@ -174,8 +166,7 @@ TEST_F(PlatformFiles, ThreeTimesAreSetAndReadBack)
     EXPECT_EQ(data.times.lastWrite, wanted.lastWrite);
 }
 
-TEST_F(PlatformFiles, FindDataCarriesSizesBeyond32Bits)
-{
+TEST_F(PlatformFiles, FindDataCarriesSizesBeyond32Bits) {
     const QString path = folder.Write("sparse", "");
     ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), 5'000'000'000LL), 0);
     FindData data;
@@ -183,10 +174,8 @@ TEST_F(PlatformFiles, FindDataCarriesSizesBeyond32Bits)
     EXPECT_EQ(data.size, 5'000'000'000ULL);
 }
 
-TEST_F(PlatformFiles, InjectedWriteFaultsGiveShortWritesAndFailedFlushes)
-{
-    const FileHandle file =
-        CreateFile(folder.path("out"), Access::Write, Disposition::CreateNew);
+TEST_F(PlatformFiles, InjectedWriteFaultsGiveShortWritesAndFailedFlushes) {
+    const FileHandle file = CreateFile(folder.path("out"), Access::Write, Disposition::CreateNew);
     ASSERT_NE(file, kInvalidHandle);
     faults::FailWritesAfter(10, ENOSPC);
     char data[64] = {};
@@ -207,12 +196,12 @@ TEST_F(PlatformFiles, InjectedWriteFaultsGiveShortWritesAndFailedFlushes)
     EXPECT_EQ(ReadAll(folder.path("out")).size(), 74);
 }
 
-TEST_F(PlatformFiles, RandomBytesDiffer)
-{
+TEST_F(PlatformFiles, RandomBytesDiffer) {
     unsigned char a[32] = {}, b[32] = {};
     ASSERT_TRUE(GenerateRandom(a, sizeof a));
     ASSERT_TRUE(GenerateRandom(b, sizeof b));
-    EXPECT_NE(QByteArray(reinterpret_cast<char*>(a), 32), QByteArray(reinterpret_cast<char*>(b), 32));
+    EXPECT_NE(QByteArray(reinterpret_cast<char*>(a), 32),
+              QByteArray(reinterpret_cast<char*>(b), 32));
 }
 
 } // namespace

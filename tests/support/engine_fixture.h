@@ -10,16 +10,14 @@
 #include <gtest/gtest.h>
 
 class EngineTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         ASSERT_TRUE(folder.valid());
         options.Configure(/*high=*/true, /*fast=*/true, /*hide=*/false, /*wipe=*/false);
         ReportError(nullptr, QString()); // start with nothing pending
         boxes.Forget();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         plat::faults::Clear();
         engine_faults::Clear();
     }

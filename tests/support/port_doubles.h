@@ -21,22 +21,21 @@ struct ShownMessage {
 // question shown with no answer queued gets the safe answer and counts as
 // unexpected. Plain notices (an OK button only) are answered OK.
 class ScriptedMessageBoxes {
-public:
+  public:
     ScriptedMessageBoxes();
     ~ScriptedMessageBoxes();
     void Answer(int answer) { answers_.push_back(answer); }
     const std::vector<ShownMessage>& shown() const { return shown_; }
     int unexpected() const { return unexpected_; }
     size_t unusedAnswers() const { return answers_.size(); }
-    void Forget()
-    {
+    void Forget() {
         shown_.clear();
         unexpected_ = 0;
     }
     // The captions shown so far, in order.
     std::vector<QString> captions() const;
 
-private:
+  private:
     std::deque<int> answers_;
     std::vector<ShownMessage> shown_;
     int unexpected_ = 0;
@@ -44,25 +43,25 @@ private:
 
 // Every option on by default, as the program's menu template has them.
 class OptionValues {
-public:
+  public:
     OptionValues();
     ~OptionValues();
     void Set(uint16_t id, bool on) { values_[id] = on ? 1 : 0; }
     // The options of a known setting in one call.
     void Configure(bool high, bool fast, bool hide, bool wipe);
 
-private:
+  private:
     std::map<uint16_t, int> values_;
 };
 
 class WaitCursorCounter {
-public:
+  public:
     WaitCursorCounter();
     ~WaitCursorCounter();
     int shown() const { return shown_; }
     int restored() const { return restored_; }
 
-private:
+  private:
     int shown_ = 0;
     int restored_ = 0;
 };

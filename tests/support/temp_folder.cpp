@@ -6,8 +6,7 @@
 
 namespace testing_files {
 
-QString TempFolder::Write(const QString& name, const QByteArray& content) const
-{
+QString TempFolder::Write(const QString& name, const QByteArray& content) const {
     const QString full = path(name);
     QFile file(full);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
@@ -15,16 +14,16 @@ QString TempFolder::Write(const QString& name, const QByteArray& content) const
     return full;
 }
 
-QByteArray ReadAll(const QString& path)
-{
+QByteArray ReadAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool Exists(const QString& path) { return QFileInfo::exists(path); }
+bool Exists(const QString& path) {
+    return QFileInfo::exists(path);
+}
 
-QByteArray NoiseBytes(qsizetype size, quint32 seed)
-{
+QByteArray NoiseBytes(qsizetype size, quint32 seed) {
     QByteArray bytes(size, Qt::Uninitialized);
     QRandomGenerator generator(seed);
     for (qsizetype i = 0; i < size; ++i)
@@ -32,8 +31,7 @@ QByteArray NoiseBytes(qsizetype size, quint32 seed)
     return bytes;
 }
 
-QByteArray TextBytes(qsizetype size)
-{
+QByteArray TextBytes(qsizetype size) {
     static const QByteArray words[] = {"keshlor ", "container ", "password ", "folder ",
                                        "storage ", "plain ",     "file\n",    "deflate "};
     QByteArray text;
@@ -45,6 +43,8 @@ QByteArray TextBytes(qsizetype size)
     return text;
 }
 
-QString VectorsFolder() { return QStringLiteral(KESHLOR_VECTORS_DIR); }
+QString VectorsFolder() {
+    return QStringLiteral(KESHLOR_VECTORS_DIR);
+}
 
 } // namespace testing_files

@@ -7,14 +7,14 @@
 namespace testing_files {
 
 class TempFolder {
-public:
+  public:
     QString path(const QString& name) const { return dir_.filePath(name); }
     QString root() const { return dir_.path(); }
     bool valid() const { return dir_.isValid(); }
     // Writes `content` to `name` and returns its full path.
     QString Write(const QString& name, const QByteArray& content) const;
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 
