@@ -1,0 +1,247 @@
+#include "ksr_main.h"
+
+#include "container_name.h"
+#include "decrypt_pipeline.h"
+#include "encrypt_pipeline.h"
+#include "error_report.h"
+#include "files.h"
+#include "ksr_arguments.h"
+#include "password_input.h"
+#include "stored_options.h"
+#include "terminal_messages.h"
+
+#include <QList>
+
+namespace {
+
+// Paths the program builds hold at most 259 characters; ksr builds no longer ones.
+constexpr qsizetype kLongestPath = 259;
+
+struct FileJob {
+    bool encrypt = true;
+    QString named; // as given on the command line
+    QString plainPath;
+    QString containerPath;
+};
+
+// Ports are process-wide; a run must not leave its terminal and flags behind.
+struct PortsOfRun {
+    PortsOfRun(TerminalMessages* messages, const EngineOptions& options) {
+        plat::SetMessageBoxPort([messages](plat::WindowHandle, const QString& text,
+                                           const QString& caption, uint32_t style) {
+            return ShowTerminalMessage(messages, text, caption, style);
+        });
+        plat::SetOptionPort([options](uint16_t id) {
+            switch (id) {
+            case HighEncryption:
+                return options.high ? 1 : 0;
+            case FastCompression:
+                return options.fast ? 1 : 0;
+            case HideEncrypted:
+                return options.hide ? 1 : 0;
+            case WipePlainFiles:
+                return options.wipe ? 1 : 0;
+            default:
+                return 1;
+            }
+        });
+    }
+    ~PortsOfRun() {
+        plat::SetMessageBoxPort({});
+        plat::SetOptionPort({});
+    }
+    PortsOfRun(const PortsOfRun&) = delete;
+    PortsOfRun& operator=(const PortsOfRun&) = delete;
+};
+
+int UsageError(const KsrConsole& console, const QString& problem) {
+    console.writeError(
+        QStringLiteral("ksr: %1\nTry 'ksr --help' for more information.\n").arg(problem));
+    return kKsrUsage;
+}
+
+// The paths for one named file; false, with `problem` filled, when it cannot be done.
+bool PlanJob(KsrCommand command, const QString& named, FileJob* job, QString* problem) {
+    if (named.isEmpty()) {
+        *problem = QStringLiteral("an empty file name");
+        return false;
+    }
+    job->named = named;
+    job->encrypt = command == KsrCommand::Encrypt ||
+                   (command == KsrCommand::ByName && !IsContainerName(named));
+    if (job->encrypt) {
+        if (named.size() + kContainerExtensionLength > kLongestPath) {
+            *problem = QStringLiteral("%1: too long to take the .ksr extension (a path may have "
+                                      "at most %2 characters)")
+                           .arg(named)
+                           .arg(kLongestPath);
+            return false;
+        }
+        job->plainPath = named;
+        job->containerPath = ContainerNameFor(named);
+        return true;
+    }
+    if (!IsContainerName(named)) {
+        *problem = QStringLiteral("%1: not a container: its name does not end in .ksr").arg(named);
+        return false;
+    }
+    if (named.size() > kLongestPath) {
+        *problem = QStringLiteral("%1: too long (a path may have at most %2 characters)")
+                       .arg(named)
+                       .arg(kLongestPath);
+        return false;
+    }
+    job->containerPath = named;
+    job->plainPath = ContainerDisplayName(named);
+    if (job->plainPath.endsWith(QLatin1Char('/'))) {
+        *problem = QStringLiteral("%1: no file name before .ksr").arg(named);
+        return false;
+    }
+    return true;
+}
+
+// The password a script handed over in a file or descriptor.
+int ReadScriptPassword(const KsrArguments& arguments, const KsrConsole& console,
+                       QString* password) {
+    QByteArray bytes;
+    QString problem;
+    const bool read = arguments.passwordFile
+                          ? ReadPasswordFile(*arguments.passwordFile, &bytes, &problem)
+                          : ReadPasswordDescriptor(*arguments.passwordFd, &bytes, &problem);
+    if (!read) {
+        const QString source = arguments.passwordFile
+                                   ? *arguments.passwordFile
+                                   : QStringLiteral("descriptor %1").arg(*arguments.passwordFd);
+        return UsageError(
+            console, QStringLiteral("cannot read the password from %1: %2").arg(source, problem));
+    }
+    QByteArray text = WithoutFinalNewline(bytes);
+    ForgetBytes(&bytes);
+    const bool decoded = DecodePassword(text, password, &problem);
+    ForgetBytes(&text);
+    return decoded ? kKsrDone : UsageError(console, problem);
+}
+
+// The password typed at the terminal; a new one is typed twice.
+int ReadTerminalPassword(bool confirm, const KsrConsole& console, QString* password) {
+    QByteArray bytes;
+    switch (console.askTerminal(QStringLiteral("Password: "), false, &bytes)) {
+    case TerminalRead::Line:
+        break;
+    case TerminalRead::EndOfInput:
+        return UsageError(console, QStringLiteral("no password given"));
+    case TerminalRead::NoTerminal:
+        return UsageError(console, QStringLiteral("no terminal to read the password from; give "
+                                                  "--password-file or --password-fd"));
+    }
+    if (confirm) {
+        QByteArray again;
+        const TerminalRead read =
+            console.askTerminal(QStringLiteral("Confirm password: "), false, &again);
+        const bool same = read == TerminalRead::Line && again == bytes;
+        ForgetBytes(&again);
+        if (!same) {
+            ForgetBytes(&bytes);
+            if (read != TerminalRead::Line)
+                return UsageError(console, QStringLiteral("no confirmation given"));
+            console.writeError(
+                QStringLiteral("ksr: Password and confirmation strings do not match.\n"));
+            return kKsrUsage;
+        }
+    }
+    QString problem;
+    const bool decoded = DecodePassword(bytes, password, &problem);
+    ForgetBytes(&bytes);
+    return decoded ? kKsrDone : UsageError(console, problem);
+}
+
+int EncryptOne(const FileJob& job, const QString& password) {
+    switch (EncryptFileToContainer(nullptr, job.plainPath, job.containerPath, password)) {
+    case EncryptResult::Ok:
+        // The engine keeps Ok when the plain file could not be removed; a script must not.
+        return plat::GetFileAttributes(job.plainPath) == plat::kInvalidAttributes ? kKsrDone
+                                                                                  : kKsrFailed;
+    case EncryptResult::Declined:
+        return kKsrDeclined;
+    case EncryptResult::Failed:
+        break;
+    }
+    ReportError(nullptr, QStringLiteral("Encryption Error"));
+    return kKsrFailed;
+}
+
+int DecryptOne(const FileJob& job, const QString& password, const TerminalMessages& messages) {
+    switch (DecryptContainerToFile(nullptr, job.containerPath, job.plainPath, password)) {
+    case DecryptResult::Ok:
+        return kKsrDone;
+    case DecryptResult::BadData:
+        // The container cannot say which strength it was made with; name the other one.
+        PrintMessage(messages, QStringLiteral("Bad Password?"),
+                     IsOptionChecked(HighEncryption)
+                         ? QStringLiteral("Decryption failed: wrong password, a container "
+                                          "encrypted with high encryption off (try --low), or "
+                                          "a damaged container.")
+                         : QStringLiteral("Decryption failed: wrong password, a container "
+                                          "encrypted with high encryption on (try --high), or "
+                                          "a damaged container."));
+        return kKsrBadData;
+    case DecryptResult::Declined:
+        return kKsrDeclined;
+    case DecryptResult::Failed:
+        break;
+    }
+    ReportError(nullptr, QStringLiteral("Decryption Error"));
+    return kKsrFailed;
+}
+
+} // namespace
+
+int RunKsr(const QStringList& args, const KsrConsole& console) {
+    KsrArguments arguments;
+    QString problem;
+    if (!ParseKsrArguments(args, &arguments, &problem))
+        return UsageError(console, problem);
+    if (arguments.help) {
+        console.writeOut(KsrHelpText());
+        return kKsrDone;
+    }
+
+    QList<FileJob> jobs;
+    bool anyEncrypt = false;
+    for (const QString& named : arguments.files) {
+        FileJob job;
+        if (!PlanJob(arguments.command, named, &job, &problem))
+            return UsageError(console, problem);
+        anyEncrypt = anyEncrypt || job.encrypt;
+        jobs.append(job);
+    }
+
+    EngineOptions options = StoredEngineOptions();
+    options.high = arguments.high.value_or(options.high);
+    options.fast = arguments.fast.value_or(options.fast);
+    options.hide = arguments.hide.value_or(options.hide);
+    options.wipe = arguments.wipe.value_or(options.wipe);
+
+    QString password;
+    // One password serves every file of the run.
+    const int passwordStatus = arguments.passwordFile || arguments.passwordFd
+                                   ? ReadScriptPassword(arguments, console, &password)
+                                   : ReadTerminalPassword(anyEncrypt, console, &password);
+    if (passwordStatus != kKsrDone)
+        return passwordStatus;
+
+    TerminalMessages messages;
+    messages.console = &console;
+    messages.preset = arguments.answer;
+    const PortsOfRun ports(&messages, options);
+    int status = kKsrDone;
+    for (const FileJob& job : jobs) {
+        BeginSubject(&messages, job.named);
+        const int outcome =
+            job.encrypt ? EncryptOne(job, password) : DecryptOne(job, password, messages);
+        if (status == kKsrDone)
+            status = outcome;
+    }
+    password.fill(QChar::Null);
+    return status;
+}

@@ -1,0 +1,11 @@
+#include "ksr_main.h"
+
+#include <QFile>
+
+int main(int argc, char* argv[]) {
+    // Arguments are file names first of all: decode them as the file system does.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QFile::decodeName(argv[i]));
+    return RunKsr(args, ProcessConsole());
+}

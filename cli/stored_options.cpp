@@ -1,0 +1,36 @@
+#include "stored_options.h"
+
+#include "key_context.h"
+
+#include <QSettings>
+
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+// A stored value counts only when it reads as a 32-bit number; any nonzero one is on.
+bool StoredSwitch(const QSettings& settings, const char* name, bool fallback) {
+    const QVariant value = settings.value(QLatin1String(name));
+    if (!value.isValid())
+        return fallback;
+    bool number = false;
+    const qlonglong stored = value.toLongLong(&number);
+    if (!number || stored < std::numeric_limits<int32_t>::min() ||
+        stored > std::numeric_limits<uint32_t>::max())
+        return fallback;
+    return stored != 0;
+}
+
+} // namespace
+
+EngineOptions StoredEngineOptions() {
+    const QSettings settings(QStringLiteral("TQ"), QStringLiteral("Keshlor"));
+    EngineOptions options;
+    options.fast = StoredSwitch(settings, "FastCompression", true);
+    options.hide = StoredSwitch(settings, "HideEncrypted", true);
+    // Without the stronger provider the program keeps the option off and never reads it.
+    options.high = ProbeEnhancedProvider() && StoredSwitch(settings, "HighEncryption", true);
+    options.wipe = StoredSwitch(settings, "WipePlainFiles", true);
+    return options;
+}

@@ -1,0 +1,102 @@
+#include "ksr_console.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// What a signal handler needs to switch echo back on before the process dies.
+int g_echoTerminal = -1;
+struct termios g_echoSettings;
+volatile sig_atomic_t g_echoIsOff = 0;
+
+constexpr int kEchoSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void RestoreEchoAndRaise(int signal) {
+    if (g_echoIsOff)
+        tcsetattr(g_echoTerminal, TCSAFLUSH, &g_echoSettings);
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+void WriteAll(int fd, const QByteArray& bytes) {
+    const char* next = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = write(fd, next, static_cast<size_t>(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        next += written;
+        left -= written;
+    }
+}
+
+// True only for a line ended by a newline; input that stops before one was abandoned.
+bool ReadLine(int fd, QByteArray* line) {
+    for (;;) {
+        char c = 0;
+        const ssize_t count = read(fd, &c, 1);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        if (c == '\n')
+            return true;
+        line->append(c);
+    }
+}
+
+TerminalRead AskTerminal(const QString& prompt, bool echo, QByteArray* line) {
+    line->clear();
+    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return TerminalRead::NoTerminal;
+    WriteAll(fd, prompt.toUtf8());
+
+    struct termios saved;
+    struct sigaction previous[std::size(kEchoSignals)];
+    const bool hideInput = !echo && tcgetattr(fd, &saved) == 0;
+    if (hideInput) {
+        g_echoTerminal = fd;
+        g_echoSettings = saved;
+        struct sigaction restore;
+        std::memset(&restore, 0, sizeof restore);
+        restore.sa_handler = RestoreEchoAndRaise;
+        sigemptyset(&restore.sa_mask);
+        for (size_t i = 0; i < std::size(kEchoSignals); ++i)
+            sigaction(kEchoSignals[i], &restore, &previous[i]);
+        struct termios quiet = saved;
+        quiet.c_lflag &= ~ECHO;
+        quiet.c_lflag |= ECHONL; // the Enter key still moves to the next line
+        g_echoIsOff = 1;
+        tcsetattr(fd, TCSAFLUSH, &quiet);
+    }
+    const bool complete = ReadLine(fd, line);
+    if (hideInput) {
+        tcsetattr(fd, TCSAFLUSH, &saved);
+        g_echoIsOff = 0;
+        for (size_t i = 0; i < std::size(kEchoSignals); ++i)
+            sigaction(kEchoSignals[i], &previous[i], nullptr);
+        if (!complete)
+            WriteAll(fd, "\n");
+    }
+    close(fd);
+    return complete ? TerminalRead::Line : TerminalRead::EndOfInput;
+}
+
+} // namespace
+
+KsrConsole ProcessConsole() {
+    KsrConsole console;
+    console.writeOut = [](const QString& text) { WriteAll(STDOUT_FILENO, text.toUtf8()); };
+    console.writeError = [](const QString& text) { WriteAll(STDERR_FILENO, text.toUtf8()); };
+    console.askTerminal = AskTerminal;
+    return console;
+}

@@ -1,0 +1,116 @@
+#include "terminal_messages.h"
+
+#include "ports.h"
+
+namespace {
+
+// Yes, Retry or OK: the answer that is not the safe one; 0 for a box with one button.
+int OtherAnswer(uint32_t style) {
+    switch (style & plat::kMbButtonMask) {
+    case plat::kMbYesNo:
+        return plat::kIdYes;
+    case plat::kMbRetryCancel:
+        return plat::kIdRetry;
+    case plat::kMbOkCancel:
+        return plat::kIdOk;
+    default:
+        return 0;
+    }
+}
+
+QString AnswerName(int answer) {
+    switch (answer) {
+    case plat::kIdYes:
+        return QStringLiteral("Yes");
+    case plat::kIdNo:
+        return QStringLiteral("No");
+    case plat::kIdRetry:
+        return QStringLiteral("Retry");
+    case plat::kIdCancel:
+        return QStringLiteral("Cancel");
+    default:
+        return QStringLiteral("OK");
+    }
+}
+
+QString ChoicePrompt(int other) {
+    switch (other) {
+    case plat::kIdYes:
+        return QStringLiteral("Answer y(es) or n(o) [n]: ");
+    case plat::kIdRetry:
+        return QStringLiteral("Answer r(etry) or c(ancel) [c]: ");
+    default:
+        return QStringLiteral("Answer o(k) or c(ancel) [c]: ");
+    }
+}
+
+// "y" or "yes" for Yes, and so on; anything else is the safe answer.
+bool Chooses(const QByteArray& reply, int other) {
+    const QString word = QString::fromUtf8(reply).trimmed().toLower();
+    const QString name = AnswerName(other).toLower();
+    return !word.isEmpty() && (word == name || word == name.left(1));
+}
+
+void PrintAnswer(const TerminalMessages& messages, int answer, const QString& why) {
+    PrintMessage(messages, QString(),
+                 QStringLiteral("answered %1 (%2)").arg(AnswerName(answer), why));
+}
+
+} // namespace
+
+void BeginSubject(TerminalMessages* messages, const QString& subject) {
+    messages->subject = subject;
+    messages->presetRetries = 0;
+}
+
+void PrintMessage(const TerminalMessages& messages, const QString& caption, const QString& text) {
+    QString line = QStringLiteral("ksr: ");
+    if (!messages.subject.isEmpty())
+        line += messages.subject + QStringLiteral(": ");
+    if (!caption.isEmpty())
+        line += caption + QStringLiteral(": ");
+    // Message boxes break their lines; a log wants one line per message.
+    line += QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    messages.console->writeError(line + QLatin1Char('\n'));
+}
+
+int ShowTerminalMessage(TerminalMessages* messages, const QString& text, const QString& caption,
+                        uint32_t style) {
+    PrintMessage(*messages, caption, text);
+    const int other = OtherAnswer(style);
+    if (other == 0)
+        return plat::kIdOk;
+    const int safe = plat::SafeAnswer(style);
+
+    switch (messages->preset) {
+    case PresetAnswer::Yes:
+        if (other == plat::kIdRetry) {
+            if (messages->presetRetries >= kPresetRetryLimit) {
+                PrintAnswer(*messages, safe,
+                            QStringLiteral("--yes, after %1 retries").arg(kPresetRetryLimit));
+                return safe;
+            }
+            ++messages->presetRetries;
+        }
+        PrintAnswer(*messages, other, QStringLiteral("--yes"));
+        return other;
+    case PresetAnswer::No:
+        PrintAnswer(*messages, safe, QStringLiteral("--no"));
+        return safe;
+    case PresetAnswer::None:
+        break;
+    }
+
+    QByteArray reply;
+    switch (messages->console->askTerminal(ChoicePrompt(other), true, &reply)) {
+    case TerminalRead::Line:
+        return Chooses(reply, other) ? other : safe;
+    case TerminalRead::EndOfInput:
+        PrintAnswer(*messages, safe, QStringLiteral("input ended"));
+        return safe;
+    case TerminalRead::NoTerminal:
+        break;
+    }
+    PrintAnswer(*messages, safe, QStringLiteral("no terminal to ask"));
+    return safe;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The engine's message boxes on a terminal. Every message goes to standard
+// error with the file it concerns and its caption; a question is answered in
+// advance (--yes, --no), on the terminal, or with the safe answer.
+#include "ksr_arguments.h"
+#include "ksr_console.h"
+
+#include <QString>
+#include <cstdint>
+
+// --yes retries a wipe that keeps failing this many times, then cancels, so
+// that a file that can never be wiped does not hold the run forever.
+inline constexpr int kPresetRetryLimit = 3;
+
+struct TerminalMessages {
+    const KsrConsole* console = nullptr;
+    PresetAnswer preset = PresetAnswer::None;
+    QString subject;       // the file being worked on
+    int presetRetries = 0; // Retry answers --yes has given for this subject
+};
+
+// Starts a new file: its name leads every line, and --yes may retry again.
+void BeginSubject(TerminalMessages* messages, const QString& subject);
+// Writes "ksr: SUBJECT: CAPTION: TEXT" to standard error, on one line.
+void PrintMessage(const TerminalMessages& messages, const QString& caption, const QString& text);
+// The message-box port: prints the message and returns the answer.
+int ShowTerminalMessage(TerminalMessages* messages, const QString& text, const QString& caption,
+                        uint32_t style);
