@@ -1,0 +1,270 @@
+#include "main_window.h"
+
+#include "about_box.h"
+#include "artwork.h"
+#include "browser_operations.h"
+#include "command_operations.h"
+#include "commands.h"
+#include "help_window.h"
+#include "instance_channel.h"
+#include "menu_bar.h"
+#include "options.h"
+#include "view_area.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QKeySequence>
+#include <QScreen>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QTreeWidget>
+
+QPointer<MainWindow> g_mainWindow;
+
+namespace {
+
+// Below this the screen is a handheld's and the window takes all of it.
+constexpr QSize kHandheldScreen(640, 480);
+constexpr QSize kDesktopWindow(480, 640);
+
+bool IsDispatched(int commandId) {
+    switch (commandId) {
+    case CmdAbout:
+    case CmdRefresh:
+    case FastCompression:
+    case RememberFolder:
+    case ShowRootFolder:
+    case CmdExit:
+    case ShowDate:
+    case ShowSize:
+    case HideEncrypted:
+    case HighEncryption:
+    case WipePlainFiles:
+    case CmdEncryptAll:
+    case CmdEncryptAllHidden:
+    case CmdEncryptAllVisible:
+    case CmdDecryptAll:
+    case CmdDecryptAllHidden:
+    case CmdDecryptAllVisible:
+    case CmdBrowseForFile:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void DismissOpenDialogs() {
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+    const QList<QWidget*> windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        if (window->isVisible() && window->isModal())
+            window->close();
+    }
+}
+
+} // namespace
+
+MainWindow::MainWindow() {
+    // The name by which the window is known to the platform, with its title.
+    setObjectName(QStringLiteral("KESHLOR"));
+    setWindowTitle(QStringLiteral("Keshlor"));
+    setWindowIcon(AppIcon());
+
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    help->setContext(Qt::WindowShortcut);
+    connect(help, &QShortcut::activated, this,
+            [this] { ShowHelp(this, QString::fromLatin1(kHelpMainContents)); });
+}
+
+MainWindow::~MainWindow() = default;
+
+bool MainWindow::Create(const QString& commandLine, const CommandLineHandler& handler) {
+    creating_ = true;
+    commandBar_ = CreateAppMenuBar(this);
+    // Before the command-line file, so that it is handled with the stored options.
+    LoadOptions();
+    if (handler && handler(this, commandLine)) {
+        creating_ = false;
+        return false;
+    }
+    view_ = new ViewArea(this);
+    setCentralWidget(view_);
+    g_view = view_;
+    InitViewDialog(view_);
+    view_->fileList()->setFocus();
+    creating_ = false;
+    return true;
+}
+
+bool MainWindow::DispatchCommand(int commandId) {
+    if (!IsDispatched(commandId))
+        return false;
+    emit commandReceived(commandId);
+    QTreeWidget* list = view_ ? view_->fileList() : nullptr;
+    switch (commandId) {
+    case CmdAbout:
+        RunAboutBox();
+        break;
+    case CmdRefresh:
+        FillStorageSelector(0);
+        FillFolderSelector(1);
+        RefreshFileList();
+        break;
+    case ShowRootFolder:
+        ToggleOption(ShowRootFolder);
+        FillFolderSelector(1);
+        RefreshFileList();
+        break;
+    case ShowDate:
+    case ShowSize:
+        ToggleOption(static_cast<uint16_t>(commandId));
+        FitColumns();
+        break;
+    case FastCompression:
+    case RememberFolder:
+    case HideEncrypted:
+    case HighEncryption:
+    case WipePlainFiles:
+        ToggleOption(static_cast<uint16_t>(commandId));
+        break;
+    case CmdExit:
+        // Posted, as a close request is: the command finishes first.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        break;
+    case CmdEncryptAll:
+        BatchEncrypt(this, list, BatchScope::All);
+        break;
+    case CmdEncryptAllHidden:
+        BatchEncrypt(this, list, BatchScope::HiddenOnly);
+        break;
+    case CmdEncryptAllVisible:
+        BatchEncrypt(this, list, BatchScope::VisibleOnly);
+        break;
+    case CmdDecryptAll:
+        BatchDecrypt(this, list, BatchScope::All);
+        break;
+    case CmdDecryptAllHidden:
+        BatchDecrypt(this, list, BatchScope::HiddenOnly);
+        break;
+    case CmdDecryptAllVisible:
+        BatchDecrypt(this, list, BatchScope::VisibleOnly);
+        break;
+    case CmdBrowseForFile:
+        BrowseForFile();
+        break;
+    }
+    return true;
+}
+
+void MainWindow::OnCommandAction(QAction* action) {
+    if (action->isCheckable()) {
+        // Qt has already flipped the check mark; the dispatcher's
+        // ToggleOption is what changes an option, so take Qt's flip back.
+        const QSignalBlocker blocker(action);
+        action->setChecked(!action->isChecked());
+    }
+    DispatchCommand(action->data().toInt());
+}
+
+void MainWindow::RunAboutBox() {
+    about_ = CreateAboutBox(this);
+    about_->exec();
+    delete about_;
+}
+
+void MainWindow::BrowseForFile() {
+    QString path;
+    if (!ChooseFileToOpen(this, &path))
+        return;
+    OpenFileByName(this, path);
+    // Whatever became of the file, the list shows the folder as it now is.
+    RefreshFileList();
+}
+
+void MainWindow::RaiseFromOutside() {
+    if (isVisible()) {
+        if (isMinimized())
+            showNormal();
+        raise();
+        activateWindow();
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
+}
+
+void MainWindow::CloseFromOutside() {
+    // The window is only hidden here and the program's loops unwind before it
+    // is destroyed, so code below an open dialog can still finish with it.
+    DismissOpenDialogs();
+    if (creating_) {
+        closePending_ = true;
+        return;
+    }
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (closed_)
+        return;
+    SaveOptions();
+    closed_ = true;
+    emit closed();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    NotifyPasswordDialogResized();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange || !isActiveWindow())
+        return;
+    if (about_)
+        about_->activateWindow();
+    else
+        FocusPasswordDialog();
+}
+
+MainWindow* CreateMainWindow(const QString& commandLine,
+                             const MainWindow::CommandLineHandler& handler,
+                             InstanceChannel* channel) {
+    auto* window = new MainWindow;
+    if (channel) {
+        QObject::connect(channel, &InstanceChannel::raiseRequested, window,
+                         &MainWindow::RaiseFromOutside);
+        QObject::connect(channel, &InstanceChannel::closeRequested, window,
+                         &MainWindow::CloseFromOutside);
+        QObject::connect(window, &QObject::destroyed, channel,
+                         &InstanceChannel::AnswerCloseRequests);
+    }
+    if (!window->Create(commandLine, handler)) {
+        delete window;
+        return nullptr;
+    }
+    g_mainWindow = window;
+    if (window->closePending_)
+        window->close();
+    return window;
+}
+
+void FitMainWindow(MainWindow* window) {
+    const QScreen* screen = window->screen() ? window->screen() : QApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect free = screen->availableGeometry();
+    if (free.width() < kHandheldScreen.width() || free.height() < kHandheldScreen.height()) {
+        window->setWindowState(window->windowState() | Qt::WindowMaximized);
+        return;
+    }
+    const QSize size = kDesktopWindow.boundedTo(free.size());
+    window->resize(size);
+    window->move(free.center() - QPoint(size.width() / 2, size.height() / 2));
+}

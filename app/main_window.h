@@ -1,0 +1,91 @@
+#pragma once
+// The program's one main window, titled "Keshlor": the command bar at its
+// foot, the view above it. It dispatches every command, and its close path
+// (Exit, Ctrl+Q, the window's close button, a close request from outside) is
+// the one place where the options are saved.
+#include <QDialog>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+
+class InstanceChannel;
+class QAction;
+class QToolBar;
+class ViewArea;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    // Takes the command line; true when it handled it as a file to encrypt
+    // or decrypt.
+    using CommandLineHandler = std::function<bool(QWidget* owner, const QString& path)>;
+
+    MainWindow();
+    ~MainWindow() override;
+
+    // In this order: the command bar, the options, then either the
+    // command-line file or the view. False when the command-line file was
+    // handled; the window is then to be destroyed without saving anything.
+    bool Create(const QString& commandLine, const CommandLineHandler& handler);
+
+    QToolBar* commandBar() const { return commandBar_; }
+    ViewArea* view() const { return view_; }
+    // The About box while it is open.
+    QDialog* aboutBox() const { return about_; }
+
+    // The command dispatcher; false for an ID it does not know.
+    bool DispatchCommand(int commandId);
+    // A command action was triggered (menu item, button or accelerator).
+    void OnCommandAction(QAction* action);
+
+    // Another copy of the program was started.
+    void RaiseFromOutside();
+    // A close request from outside: open dialogs are dismissed and the window
+    // closes as Exit does.
+    void CloseFromOutside();
+    // The close path has run: the options are saved and the window is hidden.
+    bool hasClosed() const { return closed_; }
+
+  signals:
+    // Every command the dispatcher knows, before it is carried out.
+    void commandReceived(int commandId);
+    // The close path has run; the program is to end.
+    void closed();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    QMenu* createPopupMenu() override { return nullptr; }
+
+  private:
+    friend MainWindow* CreateMainWindow(const QString&, const CommandLineHandler&,
+                                        InstanceChannel*);
+    void RunAboutBox();
+    void BrowseForFile();
+
+    QToolBar* commandBar_ = nullptr;
+    ViewArea* view_ = nullptr;
+    QPointer<QDialog> about_;
+    bool creating_ = false;
+    bool closePending_ = false;
+    bool closed_ = false;
+};
+
+// The main window while it exists.
+extern QPointer<MainWindow> g_mainWindow;
+
+// Makes the main window and runs its creation. Null when the command-line
+// file was handled (the window is then gone, nothing saved). Requests that
+// arrive on `channel` reach the window from the start, and waiting close
+// requests are answered when it is destroyed. A close request that came
+// during the creation has closed the window already (hasClosed).
+MainWindow* CreateMainWindow(const QString& commandLine,
+                             const MainWindow::CommandLineHandler& handler,
+                             InstanceChannel* channel = nullptr);
+
+// Places a window that is about to be shown: the whole visible part of a
+// small (handheld) screen, or a handheld-sized window in the middle of a
+// larger one.
+void FitMainWindow(MainWindow* window);

@@ -1,0 +1,172 @@
+#include "options.h"
+
+#include "browser_operations.h"
+#include "key_context.h"
+#include "last_error.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QSettings>
+
+#include <limits>
+#include <sys/utsname.h>
+
+QPointer<QMenu> g_menuOptions;
+
+namespace {
+
+// Longest text a remembered storage or folder may have.
+constexpr int kMaxRecentLength = 259;
+
+QAction* OptionAction(uint16_t commandId) {
+    if (!g_menuOptions)
+        return nullptr;
+    const QList<QAction*> actions = g_menuOptions->actions();
+    for (QAction* action : actions) {
+        if (action->isCheckable() && action->data().toInt() == commandId)
+            return action;
+    }
+    return nullptr;
+}
+
+void SetOptionCheck(uint16_t commandId, bool on) {
+    if (QAction* action = OptionAction(commandId))
+        action->setChecked(on);
+}
+
+// The major version of the running kernel, 0 when it cannot be read.
+int OperatingSystemMajorVersion() {
+    utsname name{};
+    if (uname(&name) != 0)
+        return 0;
+    return QByteArray(name.release).split('.').value(0).toInt();
+}
+
+} // namespace
+
+int OptionStateInMenu(uint16_t commandId) {
+    const QAction* action = OptionAction(commandId);
+    if (!action)
+        return DefaultOption(commandId);
+    return action->isChecked() ? 1 : 0;
+}
+
+void InstallOptionPort() {
+    plat::SetOptionPort(OptionStateInMenu);
+}
+
+int IsOptionEnabled(uint16_t commandId) {
+    const QAction* action = OptionAction(commandId);
+    return action && action->isEnabled() ? 1 : 0;
+}
+
+void ToggleOption(uint16_t commandId) {
+    if (!IsOptionEnabled(commandId))
+        return;
+    SetOptionCheck(commandId, !IsOptionChecked(commandId));
+}
+
+int DefaultOption(uint16_t commandId) {
+    if (commandId == ShowRootFolder)
+        return DetectPlatform() <= 1 ? 0 : 1;
+    return 1;
+}
+
+int ClassifyPlatform(int majorVersion, const PlatformTypeQuery& query) {
+    if (majorVersion <= 2)
+        return 0;
+    if (majorVersion >= 5)
+        return 6;
+    const bool three = majorVersion == 3;
+    if (!query.succeeded) {
+        if (query.lastError == plat::kErrorAccessDenied)
+            return three ? 3 : 5;
+        return three ? 0 : 6;
+    }
+    if (three && query.type == QLatin1String("Palm PC2"))
+        return 1;
+    if (query.type == QLatin1String("PocketPC"))
+        return three ? 2 : 4;
+    if (query.type == QLatin1String("Smartphone"))
+        return three ? 3 : 5;
+    return three ? 0 : 6;
+}
+
+int DetectPlatform() {
+    // This platform names no device type: the query fails, and not for
+    // want of access.
+    PlatformTypeQuery query;
+    query.lastError = plat::kErrorNotSupported;
+    return ClassifyPlatform(OperatingSystemMajorVersion(), query);
+}
+
+bool ReadStoredDword(const QVariant& value, uint32_t* number) {
+    if (!value.isValid())
+        return false;
+    // Text is how the store keeps numbers here; the Windows registry hands
+    // back numbers. Either way only what fits 32 bits counts.
+    const int type = value.typeId();
+    if (type != QMetaType::QString && type != QMetaType::QByteArray && type != QMetaType::Int &&
+        type != QMetaType::UInt && type != QMetaType::LongLong && type != QMetaType::ULongLong)
+        return false;
+    bool ok = false;
+    const qlonglong stored = value.toLongLong(&ok);
+    if (!ok || stored < std::numeric_limits<int32_t>::min() ||
+        stored > static_cast<qlonglong>(std::numeric_limits<uint32_t>::max()))
+        return false;
+    *number = static_cast<uint32_t>(stored);
+    return true;
+}
+
+void LoadOption(QSettings& store, const char* valueName, uint16_t commandId) {
+    if (commandId == HighEncryption && !ProbeEnhancedProvider()) {
+        // Off and grayed for the whole run; the stored value is not read.
+        SetOptionCheck(commandId, false);
+        if (QAction* action = OptionAction(commandId))
+            action->setEnabled(false);
+        return;
+    }
+    uint32_t stored = 0;
+    const bool on = ReadStoredDword(store.value(QLatin1String(valueName)), &stored)
+                        ? stored != 0
+                        : DefaultOption(commandId) != 0;
+    SetOptionCheck(commandId, on);
+}
+
+void LoadOptions() {
+    QSettings store{QString::fromLatin1(kSettingsOrganization),
+                    QString::fromLatin1(kSettingsApplication)};
+    if (store.status() != QSettings::NoError)
+        return;
+    for (const OptionValue& option : kOptionLoadOrder)
+        LoadOption(store, option.valueName, option.id);
+}
+
+void SaveOptions() {
+    QSettings store{QString::fromLatin1(kSettingsOrganization),
+                    QString::fromLatin1(kSettingsApplication)};
+    if (store.status() != QSettings::NoError)
+        return;
+    const auto save = [&store](const char* name, uint16_t id) {
+        store.setValue(QLatin1String(name), IsOptionChecked(id));
+    };
+    save("ShowDate", ShowDate);
+    save("FastCompression", FastCompression);
+    save("HideEncrypted", HideEncrypted);
+    save("HighEncryption", HighEncryption);
+    if (IsOptionChecked(RememberFolder)) {
+        store.setValue(QLatin1String(kRecentStorageValue),
+                       CurrentStorageName().left(kMaxRecentLength));
+        store.setValue(QLatin1String(kRecentFolderValue),
+                       CurrentFolderName().left(kMaxRecentLength));
+    } else {
+        // Turning the option on later then starts from the default choices.
+        store.setValue(QLatin1String(kRecentStorageValue), QString::fromLatin1(""));
+        store.setValue(QLatin1String(kRecentFolderValue), QString::fromLatin1(""));
+    }
+    save("RememberFolder", RememberFolder);
+    save("ShowRootFolder", ShowRootFolder);
+    save("ShowSize", ShowSize);
+    save("WipePlainFiles", WipePlainFiles);
+    store.sync();
+}

@@ -1,0 +1,88 @@
+#include "view_area.h"
+
+#include "browser_operations.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QResizeEvent>
+#include <QTreeWidget>
+
+QPointer<ViewArea> g_view;
+
+namespace {
+
+constexpr int kMargin = 4;
+
+QComboBox* MakeSelector(QWidget* parent, const char* objectName, const QString& accessibleName,
+                        const QString& description) {
+    auto* selector = new QComboBox(parent);
+    selector->setObjectName(QLatin1String(objectName));
+    selector->setAccessibleName(accessibleName);
+    selector->setAccessibleDescription(description);
+    selector->setEditable(false);
+    selector->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    selector->setFocusPolicy(Qt::StrongFocus);
+    return selector;
+}
+
+} // namespace
+
+ViewArea::ViewArea(QWidget* parent)
+    : QWidget(parent), storageSelector_(MakeSelector(this, "storageSelector", tr("Storage"),
+                                                     tr("The storage whose files are listed"))),
+      folderSelector_(MakeSelector(this, "folderSelector", tr("Folder"),
+                                   tr("The folder whose files are listed"))),
+      fileList_(new QTreeWidget(this)) {
+    setObjectName(QStringLiteral("view"));
+    fileList_->setObjectName(QStringLiteral("fileList"));
+    fileList_->setAccessibleName(tr("Files"));
+    fileList_->setAccessibleDescription(
+        tr("Activate a file to encrypt it, or a container to decrypt it"));
+    // A report of rows kept in ascending name order, one selected at most,
+    // with headers that do not sort.
+    fileList_->setColumnCount(0);
+    fileList_->setRootIsDecorated(false);
+    fileList_->setItemsExpandable(false);
+    fileList_->setUniformRowHeights(true);
+    fileList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    fileList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fileList_->setTextElideMode(Qt::ElideNone);
+    fileList_->setSortingEnabled(true);
+    fileList_->sortByColumn(0, Qt::AscendingOrder);
+    fileList_->header()->setSectionsClickable(false);
+    fileList_->header()->setSortIndicatorShown(false);
+    fileList_->header()->setSectionsMovable(false);
+    fileList_->setFocusPolicy(Qt::StrongFocus);
+
+    setTabOrder(storageSelector_, folderSelector_);
+    setTabOrder(folderSelector_, fileList_);
+}
+
+int ViewArea::margin() const {
+    return kMargin;
+}
+
+void ViewArea::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayoutViewDialog(this);
+}
+
+void LayoutViewDialog(ViewArea* view) {
+    if (!view)
+        return;
+    const int width = view->width();
+    const int height = view->height();
+    const int m = view->margin();
+    const int selectorWidth = qMax(0, (width - 3 * m) / 2);
+    const int selectorHeight = view->storageSelector()->sizeHint().height();
+    view->storageSelector()->setGeometry(m, m, selectorWidth, selectorHeight);
+    view->folderSelector()->setGeometry(width - m - selectorWidth, m, selectorWidth,
+                                        selectorHeight);
+
+    // The gap below the selectors equals the gap above them.
+    const int listTop = m + m + selectorHeight;
+    const int border = view->fileList()->frameWidth();
+    view->fileList()->setGeometry(-border, listTop, width + 2 * border,
+                                  qMax(0, height - listTop + border));
+    FitColumns();
+}

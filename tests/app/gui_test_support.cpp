@@ -1,0 +1,125 @@
+#include "gui_test_support.h"
+
+#include "main_window.h"
+#include "options.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+
+#include <memory>
+
+#include <unistd.h>
+
+GuiTestEnvironment::GuiTestEnvironment() {
+    const QDir root(dir_.path());
+    const auto folder = [&root](const char* name) {
+        root.mkpath(QLatin1String(name));
+        return root.filePath(QLatin1String(name)).toLocal8Bit();
+    };
+    qputenv("HOME", dir_.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", folder("config"));
+    qputenv("XDG_DATA_HOME", folder("data"));
+    qputenv("XDG_CACHE_HOME", folder("cache"));
+    const QByteArray runtime = folder("runtime");
+    QFile::setPermissions(QString::fromLocal8Bit(runtime),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    folder("Documents");
+    qputenv("KESHLOR_INSTANCE", "test-" + QByteArray::number(getpid()));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+namespace {
+
+QSettings* OpenStore() {
+    return new QSettings(QString::fromLatin1(kSettingsOrganization),
+                         QString::fromLatin1(kSettingsApplication));
+}
+
+} // namespace
+
+QString StoreFileName() {
+    const std::unique_ptr<QSettings> store(OpenStore());
+    return store->fileName();
+}
+
+void RemoveStore() {
+    QFile::remove(StoreFileName());
+}
+
+void WriteStoreValue(const QString& name, const QVariant& value) {
+    const std::unique_ptr<QSettings> store(OpenStore());
+    store->setValue(name, value);
+    store->sync();
+}
+
+QVariant StoredValue(const QString& name) {
+    const std::unique_ptr<QSettings> store(OpenStore());
+    return store->value(name);
+}
+
+bool StoreHas(const QString& name) {
+    const std::unique_ptr<QSettings> store(OpenStore());
+    return store->contains(name);
+}
+
+ScopedMainWindow::ScopedMainWindow() : window_(CreateMainWindow(QString(), nullptr)) {}
+
+ScopedMainWindow::~ScopedMainWindow() {
+    delete window_.data();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+bool ScopedMainWindow::ShowActive() {
+    window_->resize(480, 640);
+    window_->show();
+    window_->activateWindow();
+    return QTest::qWaitForWindowActive(window_.data());
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QTest::qSleep(5);
+    }
+    return true;
+}
+
+ModalDriver::ModalDriver(std::function<void(QWidget*)> act, int timeoutMs)
+    : act_(std::move(act)), timeoutMs_(timeoutMs) {
+    clock_.start();
+    timer_.setInterval(10);
+    connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
+    timer_.start();
+}
+
+ModalDriver::~ModalDriver() {
+    timer_.stop();
+}
+
+void ModalDriver::Tick() {
+    QWidget* open = QApplication::activePopupWidget();
+    if (!open)
+        open = QApplication::activeModalWidget();
+    if (!acted_ && open && open->isVisible()) {
+        acted_ = true;
+        act_(open);
+        return;
+    }
+    if (clock_.elapsed() > timeoutMs_) {
+        if (open) {
+            timedOut_ = true;
+            open->close();
+        } else {
+            timer_.stop();
+        }
+    }
+}

@@ -1,0 +1,82 @@
+#pragma once
+// Shared pieces of the GUI tests: a private home for each test program, the
+// settings store, the main window, and a driver for modal dialogs and popups.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QVariant>
+
+#include <functional>
+
+class MainWindow;
+
+// HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR (0700), XDG_DATA_HOME and a
+// Documents folder in a fresh temporary folder, and a running-copy channel of
+// this program's own. Must be made before the QApplication.
+class GuiTestEnvironment {
+  public:
+    GuiTestEnvironment();
+    QString root() const { return dir_.path(); }
+
+  private:
+    QTemporaryDir dir_;
+};
+
+#define KESHLOR_GUI_TEST_MAIN(TestClass)                                                           \
+    int main(int argc, char** argv) {                                                              \
+        GuiTestEnvironment environment;                                                            \
+        QApplication app(argc, argv);                                                              \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
+
+// The settings store as the program sees it.
+QString StoreFileName();
+void RemoveStore();
+void WriteStoreValue(const QString& name, const QVariant& value);
+QVariant StoredValue(const QString& name);
+bool StoreHas(const QString& name);
+
+// A main window created without a command line; destroyed (not closed, so
+// nothing is saved) when the holder goes, unless it is already gone.
+class ScopedMainWindow {
+  public:
+    ScopedMainWindow();
+    ~ScopedMainWindow();
+    MainWindow* get() const { return window_; }
+    MainWindow* operator->() const { return window_; }
+    bool alive() const { return !window_.isNull(); }
+    // Shows the window and waits until it is the active one.
+    bool ShowActive();
+
+  private:
+    QPointer<MainWindow> window_;
+};
+
+// Waits, processing events and deferred deletions, until `done` holds.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 3000);
+
+// Acts on the first modal dialog or popup menu that opens, from a timer that
+// also runs inside that dialog's own event loop. Whatever is still open when
+// the time is up gets closed, so a wrong test fails instead of hanging.
+class ModalDriver : public QObject {
+  public:
+    explicit ModalDriver(std::function<void(QWidget*)> act, int timeoutMs = 3000);
+    ~ModalDriver() override;
+    bool acted() const { return acted_; }
+    bool timedOut() const { return timedOut_; }
+
+  private:
+    void Tick();
+
+    std::function<void(QWidget*)> act_;
+    int timeoutMs_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    bool acted_ = false;
+    bool timedOut_ = false;
+};

@@ -1,0 +1,598 @@
+// The main window: its command bar and drop-downs, accelerators and the
+// dispatcher, the close paths, the command line, the About box, help, the
+// view's layout and keyboard use, and the message box it shows for the engine.
+#include "gui_test_support.h"
+
+#include "about_box.h"
+#include "commands.h"
+#include "gui_ports.h"
+#include "help_window.h"
+#include "instance_channel.h"
+#include "main_window.h"
+#include "menu_bar.h"
+#include "options.h"
+#include "port_doubles.h"
+#include "startup.h"
+#include "view_area.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace {
+
+QToolButton* Button(MainWindow* window, const char* name) {
+    return window->findChild<QToolButton*>(QLatin1String(name));
+}
+
+QMenu* Menu(MainWindow* window, const char* name) {
+    return window->findChild<QMenu*>(QLatin1String(name));
+}
+
+// "text=id" per item, "-" per separator.
+QStringList Items(const QMenu* menu) {
+    QStringList items;
+    for (const QAction* action : menu->actions()) {
+        items << (action->isSeparator()
+                      ? QStringLiteral("-")
+                      : action->text() + QLatin1Char('=') + action->data().toString());
+    }
+    return items;
+}
+
+QAction* ActionFor(MainWindow* window, int command) {
+    for (QAction* action : window->actions()) {
+        if (action->data().toInt() == command)
+            return action;
+    }
+    return nullptr;
+}
+
+bool IsOption(int command) {
+    return std::any_of(kOptionLoadOrder.begin(), kOptionLoadOrder.end(),
+                       [command](const OptionValue& option) { return option.id == command; });
+}
+
+int LastCommand(const QSignalSpy& spy) {
+    return spy.isEmpty() ? 0 : spy.last().at(0).toInt();
+}
+
+// Closes the About box with its OK button.
+void PressOk(QWidget* dialog) {
+    auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    QVERIFY(buttons);
+    QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { InstallOptionPort(); }
+    void init() { RemoveStore(); }
+
+    // --- identity, command bar, drop-downs ---
+
+    void windowIsKnownByItsNameAndTitle() {
+        ScopedMainWindow window;
+        QCOMPARE(window->windowTitle(), QStringLiteral("Keshlor"));
+        QCOMPARE(window->objectName(), QStringLiteral("KESHLOR"));
+        QVERIFY(!window->windowIcon().isNull());
+        QCOMPARE(g_mainWindow.data(), window.get());
+        QVERIFY(window->view());
+        QCOMPARE(g_view.data(), window->view());
+        for (const QWidget* control :
+             window->view()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+    }
+
+    void commandBarHasFiveButtonsInOrderWithTheirTooltips() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QToolBar* bar = window->commandBar();
+        QCOMPARE(window->toolBarArea(bar), Qt::BottomToolBarArea);
+        QList<QToolButton*> buttons =
+            bar->findChildren<QToolButton*>(QString(), Qt::FindDirectChildrenOnly);
+        buttons.erase(std::remove_if(buttons.begin(), buttons.end(),
+                                     [](QToolButton* b) { return !b->isVisible(); }),
+                      buttons.end());
+        std::sort(buttons.begin(), buttons.end(),
+                  [](QToolButton* a, QToolButton* b) { return a->x() < b->x(); });
+        QStringList names, tips, accessible;
+        for (QToolButton* button : buttons) {
+            names << button->objectName();
+            tips << button->toolTip();
+            accessible << button->accessibleName();
+            QVERIFY(button->isEnabled());
+        }
+        QCOMPARE(names, (QStringList{"exitButton", "fileButton", "optionsButton", "refreshButton",
+                                     "aboutButton"}));
+        QCOMPARE(tips, (QStringList{"Exit Keshlor", "File operations", "Keshlor Options",
+                                    "Refresh file list", "About Keshlor"}));
+        QCOMPARE(accessible, (QStringList{"Exit", "File", "Options", "Refresh", "About"}));
+
+        for (const char* name : {"exitButton", "refreshButton", "aboutButton"}) {
+            const QIcon icon = Button(window.get(), name)->icon();
+            QVERIFY2(!icon.pixmap(16, 16).isNull(), name);
+        }
+        QCOMPARE(Button(window.get(), "fileButton")->menu(), Menu(window.get(), "fileMenu"));
+        QCOMPARE(Button(window.get(), "optionsButton")->menu(), Menu(window.get(), "optionsMenu"));
+    }
+
+    void fileDropDownHoldsTheBatchCommands() {
+        ScopedMainWindow window;
+        QCOMPARE(Items(Menu(window.get(), "fileMenu")),
+                 (QStringList{"Browse for file=40067", "-", "Encrypt all=40058",
+                              "Encrypt all hidden=40059", "Encrypt all visible=40062", "-",
+                              "Decrypt all=40060", "Decrypt all hidden=40061",
+                              "Decrypt all visible=40063"}));
+    }
+
+    void optionsDropDownIsCheckedThroughoutBeforeLoading() {
+        MainWindow bare;
+        CreateAppMenuBar(&bare);
+        QMenu* menu = Menu(&bare, "optionsMenu");
+        QCOMPARE(g_menuOptions.data(), menu);
+        QCOMPARE(Items(menu),
+                 (QStringList{"Show size=40042", "Show date=40041", "Use storage root=40030",
+                              "Remember folder=40029", "-", "High encryption=40047",
+                              "Fast compression=40028", "Hide encrypted files=40046",
+                              "Wipe after encryption=40048"}));
+        for (const QAction* action : menu->actions()) {
+            if (action->isSeparator())
+                continue;
+            QVERIFY(action->isCheckable());
+            QVERIFY2(action->isChecked(), qPrintable(action->text()));
+        }
+    }
+
+    // --- accelerators and the dispatcher ---
+
+    void everyAcceleratorReachesTheCommandOfItsMenuItem() {
+        testing_ports::ScriptedMessageBoxes boxes;
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QSignalSpy commands(window.get(), &MainWindow::commandReceived);
+        // Focus in the list, then in a selector: accelerators work either way.
+        QWidget* focusAt[] = {window->view()->fileList(), window->view()->storageSelector()};
+        for (const Accelerator& accelerator : kAccelerators) {
+            if (accelerator.command == CmdExit)
+                continue; // closes the window; see the close paths
+            for (QWidget* focus : focusAt) {
+                // The About box of the previous round took the activation.
+                QVERIFY(window.ShowActive());
+                focus->setFocus();
+                const int before = IsOptionChecked(accelerator.command);
+                std::unique_ptr<ModalDriver> about;
+                if (accelerator.command == CmdAbout)
+                    about = std::make_unique<ModalDriver>(PressOk);
+                QTest::keyClick(focus, accelerator.key, Qt::ControlModifier);
+                QCOMPARE(LastCommand(commands), int(accelerator.command));
+                if (about)
+                    QVERIFY(WaitUntil([&] { return about->acted() && !window->aboutBox(); }));
+                if (IsOption(accelerator.command)) // flipped exactly once
+                    QCOMPARE(IsOptionChecked(accelerator.command), 1 - before);
+
+                commands.clear();
+                QAction* item = ActionFor(window.get(), accelerator.command);
+                QVERIFY(item);
+                QCOMPARE(item->shortcut(), QKeySequence(Qt::CTRL | accelerator.key));
+                if (accelerator.command == CmdAbout)
+                    about = std::make_unique<ModalDriver>(PressOk);
+                item->trigger();
+                QCOMPARE(LastCommand(commands), int(accelerator.command));
+                if (IsOption(accelerator.command))
+                    QCOMPARE(IsOptionChecked(accelerator.command), before);
+                commands.clear();
+            }
+        }
+        QVERIFY(window->isVisible());
+        QVERIFY(boxes.shown().empty());
+    }
+
+    void clickingAnOptionInTheOpenDropDownTogglesItOnce() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QSignalSpy commands(window.get(), &MainWindow::commandReceived);
+        QMenu* options = Menu(window.get(), "optionsMenu");
+        QAction* wipe = ActionFor(window.get(), WipePlainFiles);
+        ModalDriver driver([options, wipe](QWidget* popup) {
+            QCOMPARE(popup, options);
+            QTest::mouseClick(options, Qt::LeftButton, {}, options->actionGeometry(wipe).center());
+        });
+        QTest::mouseClick(Button(window.get(), "optionsButton"), Qt::LeftButton);
+        QVERIFY(WaitUntil([&] { return driver.acted() && !options->isVisible(); }));
+        QVERIFY(!driver.timedOut());
+        QCOMPARE(IsOptionChecked(WipePlainFiles), 0);
+        QCOMPARE(LastCommand(commands), int(WipePlainFiles));
+    }
+
+    void altLetterOpensTheDropDowns() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        window->view()->fileList()->setFocus();
+        QMenu* file = Menu(window.get(), "fileMenu");
+        QWidget* seen = nullptr;
+        ModalDriver driver([&seen](QWidget* popup) {
+            seen = popup;
+            popup->close();
+        });
+        QTest::keyClick(window->view()->fileList(), Qt::Key_F, Qt::AltModifier);
+        QVERIFY(WaitUntil([&] { return driver.acted(); }));
+        QCOMPARE(seen, file);
+    }
+
+    void acceleratorsDoNothingInsideAModalDialog() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QSignalSpy commands(window.get(), &MainWindow::commandReceived);
+        ModalDriver driver([](QWidget* dialog) {
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QTest::keyClick(dialog, Qt::Key_D, Qt::ControlModifier);
+            QTest::keyClick(dialog, Qt::Key_Q, Qt::ControlModifier);
+            PressOk(dialog);
+        });
+        window->DispatchCommand(CmdAbout);
+        QVERIFY(driver.acted());
+        QVERIFY(!driver.timedOut());
+        QCOMPARE(commands.count(), 1);
+        QCOMPARE(IsOptionChecked(ShowDate), 1);
+        QTest::qWait(50);
+        QVERIFY(!window->hasClosed());
+    }
+
+    // --- About ---
+
+    void aboutBoxShowsItsLineAndClosesOnOk() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QString title, text;
+        bool iconShown = false;
+        ModalDriver driver([&](QWidget* dialog) {
+            title = dialog->windowTitle();
+            text = dialog->findChild<QLabel*>(QStringLiteral("aboutText"))->text();
+            const QLabel* icon = dialog->findChild<QLabel*>(QStringLiteral("aboutIcon"));
+            iconShown = icon && !icon->pixmap().isNull() && icon->isVisible();
+            QCOMPARE(window->aboutBox(), dialog);
+            PressOk(dialog);
+        });
+        QTest::mouseClick(Button(window.get(), "aboutButton"), Qt::LeftButton);
+        QVERIFY(WaitUntil([&] { return driver.acted() && !window->aboutBox(); }));
+        QVERIFY(!driver.timedOut());
+        QCOMPARE(title, QStringLiteral("About Keshlor"));
+        QCOMPARE(text, QStringLiteral("TQ Keshlor v2.13"));
+        QVERIFY(iconShown);
+    }
+
+    // --- close paths and the command line ---
+
+    void closePathsSaveTheOptions_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("exit button") << QStringLiteral("exit button");
+        QTest::newRow("ctrl+q") << QStringLiteral("ctrl+q");
+        QTest::newRow("window close button") << QStringLiteral("window close");
+        QTest::newRow("request from outside") << QStringLiteral("outside");
+    }
+    void closePathsSaveTheOptions() {
+        QFETCH(QString, path);
+        InstanceChannel channel(InstanceChannelName() + "-close");
+        QCOMPARE(channel.Claim(), ClaimResult::Claimed);
+        QPointer<MainWindow> window = CreateMainWindow(QString(), nullptr, &channel);
+        QVERIFY(window);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        window->DispatchCommand(ShowDate);
+        QSignalSpy closed(window.data(), &MainWindow::closed);
+
+        std::atomic<bool> answered{false};
+        InstanceReply reply = InstanceReply::NoAnswer;
+        std::thread requester;
+        struct Joiner {
+            std::thread& thread;
+            ~Joiner() {
+                if (thread.joinable())
+                    thread.join();
+            }
+        } joiner{requester};
+        if (path == QLatin1String("exit button")) {
+            QTest::mouseClick(Button(window, "exitButton"), Qt::LeftButton);
+        } else if (path == QLatin1String("ctrl+q")) {
+            QTest::keyClick(window->view()->fileList(), Qt::Key_Q, Qt::ControlModifier);
+        } else if (path == QLatin1String("window close")) {
+            window->windowHandle()->close();
+        } else {
+            requester = std::thread([&] {
+                reply = SendInstanceRequest(InstanceChannelName() + "-close", kCloseRequest, 5000);
+                answered = true;
+            });
+        }
+        QVERIFY(WaitUntil([&] { return window->hasClosed(); }));
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(!window->isVisible());
+        QCOMPARE(StoredValue(QStringLiteral("ShowDate")).toString(), QStringLiteral("0"));
+        for (const OptionValue& option : kOptionLoadOrder)
+            QVERIFY(StoreHas(QLatin1String(option.valueName)));
+
+        // A close request is answered once the window is gone.
+        QVERIFY(!answered);
+        delete window.data();
+        if (requester.joinable()) {
+            QVERIFY(WaitUntil([&] { return answered.load(); }));
+            requester.join();
+            QCOMPARE(reply, InstanceReply::Done);
+        }
+    }
+
+    void destroyingTheWindowOtherwiseSavesNothing() {
+        {
+            ScopedMainWindow window;
+            window->DispatchCommand(ShowSize);
+        }
+        QVERIFY(!StoreHas(QStringLiteral("ShowSize")));
+    }
+
+    void outsideCloseDismissesAnOpenDialogFirst() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        ModalDriver driver([&window](QWidget*) { window->CloseFromOutside(); });
+        window->DispatchCommand(CmdAbout);
+        QVERIFY(driver.acted());
+        QVERIFY(!driver.timedOut());
+        QVERIFY(!window->aboutBox());
+        QVERIFY(window->hasClosed());
+        QVERIFY(StoreHas(QStringLiteral("ShowDate")));
+    }
+
+    void commandLineFileIsHandledWithStoredOptionsAndNothingSaved() {
+        WriteStoreValue(QStringLiteral("ShowDate"), 0);
+        QString given;
+        QWidget* owner = nullptr;
+        int showDateThen = -1;
+        QPointer<MainWindow> created = CreateMainWindow(
+            QStringLiteral("/home/me/notes.txt"), [&](QWidget* window, const QString& path) {
+                given = path;
+                owner = window;
+                showDateThen = IsOptionChecked(ShowDate);
+                // Changed during the run; must not reach the store.
+                ToggleOption(FastCompression);
+                return true;
+            });
+        QVERIFY(!created);
+        QCOMPARE(given, QStringLiteral("/home/me/notes.txt"));
+        QVERIFY(owner);
+        QCOMPARE(showDateThen, 0);
+        QVERIFY(!StoreHas(QStringLiteral("FastCompression")));
+        QCOMPARE(StoredValue(QStringLiteral("ShowDate")).toString(), QStringLiteral("0"));
+    }
+
+    void declinedCommandLineStartsNormally() {
+        QString given;
+        QPointer<MainWindow> created =
+            CreateMainWindow(QStringLiteral("x"), [&](QWidget*, const QString& path) {
+                given = path;
+                return false;
+            });
+        QVERIFY(created);
+        QCOMPARE(given, QStringLiteral("x"));
+        QVERIFY(created->view());
+        delete created.data();
+    }
+
+    void closeRequestedWhileTheCommandLineIsHandled() {
+        QPointer<MainWindow> created =
+            CreateMainWindow(QStringLiteral("notes.txt"), [](QWidget* window, const QString&) {
+                static_cast<MainWindow*>(window)->CloseFromOutside();
+                return false;
+            });
+        QVERIFY(created);
+        QVERIFY(created->hasClosed());
+        QVERIFY(StoreHas(QStringLiteral("ShowDate")));
+        delete created.data();
+    }
+
+    void commandLineCopy_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("copied");
+        const QString p259 = QLatin1Char('/') + QString(258, QLatin1Char('a'));
+        const QString p260 = p259 + QLatin1Char('b');
+        QTest::newRow("none") << QStringList{"keshlor"} << QString();
+        QTest::newRow("one path") << QStringList{"keshlor", "/tmp/a b.txt"} << "/tmp/a b.txt";
+        QTest::newRow("split path taken whole")
+            << QStringList{"keshlor", "/tmp/my", "notes.txt"} << "/tmp/my notes.txt";
+        QTest::newRow("259 characters") << QStringList{"keshlor", p259} << p259;
+        QTest::newRow("260 characters") << QStringList{"keshlor", p260} << QString();
+        QTest::newRow("260 when joined")
+            << QStringList{"keshlor", p259.left(200), p259.mid(200)} << QString();
+    }
+    void commandLineCopy() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, copied);
+        QCOMPARE(CopyCommandLine(arguments), copied);
+        QVERIFY(CopyCommandLine(arguments).size() <= kMaxCommandLine);
+    }
+
+    // --- the view and keyboard use ---
+
+    void viewKeepsItsLayoutOnEveryResize_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("handheld") << QSize(240, 320);
+        QTest::newRow("odd width") << QSize(321, 400);
+        QTest::newRow("wide") << QSize(1000, 300);
+        QTest::newRow("tiny") << QSize(90, 120);
+    }
+    void viewKeepsItsLayoutOnEveryResize() {
+        QFETCH(QSize, size);
+        ScopedMainWindow window;
+        window->show();
+        window->resize(size);
+        QTest::qWait(20);
+        const ViewArea* view = window->view();
+        const QRect storage = view->storageSelector()->geometry();
+        const QRect folder = view->folderSelector()->geometry();
+        const QRect list = view->fileList()->geometry();
+        const int width = view->width();
+        const int leftMargin = storage.left();
+        const int rightMargin = width - (folder.right() + 1);
+        const int gap = folder.left() - (storage.right() + 1);
+        QCOMPARE(storage.width(), folder.width());
+        QCOMPARE(rightMargin, leftMargin);
+        QVERIFY2(gap >= leftMargin && gap <= leftMargin + 1, qPrintable(QString::number(gap)));
+        QCOMPARE(storage.top(), folder.top());
+        // The list spans the width, its side borders just outside the view...
+        const int border = view->fileList()->frameWidth();
+        QCOMPARE(list.left(), -border);
+        QCOMPARE(list.right() + 1, width + border);
+        // ...starts as far below the selectors as they are below the top...
+        QCOMPARE(list.top() - (storage.bottom() + 1), storage.top());
+        // ...and takes the rest of the height.
+        QCOMPARE(list.bottom() + 1, view->height() + border);
+        QVERIFY(view->height() > 0 && view->height() < size.height());
+    }
+
+    void tabMovesBetweenSelectorsListAndButtons() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        ViewArea* view = window->view();
+        QCOMPARE(QApplication::focusWidget(), view->fileList());
+        view->storageSelector()->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), view->folderSelector());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), view->fileList());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Button(window.get(), "exitButton"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), view->fileList());
+    }
+
+    void enterOnTheListReachesTheList() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QTreeWidget* list = window->view()->fileList();
+        list->setColumnCount(1);
+        list->addTopLevelItem(new QTreeWidgetItem(QStringList{"notes.txt"}));
+        list->setCurrentItem(list->topLevelItem(0));
+        list->setFocus();
+        QSignalSpy activated(list, &QTreeWidget::itemActivated);
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(activated.count(), 1);
+        QTest::keyClick(list, Qt::Key_Enter);
+        QCOMPARE(activated.count(), 2);
+    }
+
+    // --- help ---
+
+    void helpKeyOpensTheGuideAtItsContents() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QTest::keyClick(window->view()->fileList(), Qt::Key_F1);
+        QTextBrowser* help = HelpBrowser();
+        QVERIFY(help);
+        QVERIFY(QTest::qWaitForWindowExposed(help->window()));
+        QCOMPARE(help->source().fragment(), QString::fromLatin1(kHelpMainContents));
+        QVERIFY(help->toPlainText().contains(QStringLiteral("container")));
+        QVERIFY(help->verticalScrollBar()->value() < help->fontMetrics().height());
+        help->window()->close();
+    }
+
+    void helpAnchorsExistAndAreScrolledTo_data() {
+        QTest::addColumn<QString>("anchor");
+        QTest::newRow("encrypting") << QString::fromLatin1(kHelpEncrypting);
+        QTest::newRow("decrypting") << QString::fromLatin1(kHelpDecrypting);
+    }
+    void helpAnchorsExistAndAreScrolledTo() {
+        QFETCH(QString, anchor);
+        ScopedMainWindow window;
+        window->show();
+        ShowHelp(window.get(), anchor);
+        QTextBrowser* help = HelpBrowser();
+        QVERIFY(help);
+        QVERIFY(QTest::qWaitForWindowExposed(help->window()));
+        // An anchor that does not exist leaves the guide at its top.
+        QVERIFY(WaitUntil([help] { return help->verticalScrollBar()->value() > 0; }));
+        QCOMPARE(help->source().fragment(), anchor);
+        help->window()->close();
+    }
+
+    // --- the engine's message box ---
+
+    void messageBoxAnswersWithThePlatformIds_data() {
+        QTest::addColumn<uint>("style");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<int>("answer");
+        using B = QMessageBox;
+        QTest::newRow("ok") << uint(plat::kMbOk) << int(B::Ok) << plat::kIdOk;
+        QTest::newRow("ok/cancel: cancel")
+            << uint(plat::kMbOkCancel) << int(B::Cancel) << plat::kIdCancel;
+        QTest::newRow("retry") << uint(plat::kMbRetryCancel) << int(B::Retry) << plat::kIdRetry;
+        QTest::newRow("yes") << uint(plat::kMbYesNo | plat::kMbIconQuestion) << int(B::Yes)
+                             << plat::kIdYes;
+        QTest::newRow("no") << uint(plat::kMbYesNo) << int(B::No) << plat::kIdNo;
+        QTest::newRow("escape on yes/no") << uint(plat::kMbYesNo) << -1 << plat::kIdNo;
+    }
+    void messageBoxAnswersWithThePlatformIds() {
+        QFETCH(uint, style);
+        QFETCH(int, button);
+        QFETCH(int, answer);
+        ScopedMainWindow window;
+        window->show();
+        QString caption, text;
+        ModalDriver driver([&](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            QVERIFY(box);
+            caption = box->windowTitle();
+            text = box->text();
+            if (button < 0)
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                box->button(QMessageBox::StandardButton(button))->click();
+        });
+        // Through the port, as the engine asks.
+        InstallGuiPorts();
+        QCOMPARE(plat::MessageBox(HandleOf(window.get()), QStringLiteral("Go on?"),
+                                  QStringLiteral("Question"), style),
+                 answer);
+        QVERIFY(driver.acted());
+        QCOMPARE(caption, QStringLiteral("Question"));
+        QCOMPARE(text, QStringLiteral("Go on?"));
+    }
+
+    void secondButtonIsTheDefaultWhenAsked() {
+        bool seen = false;
+        bool noIsDefault = false;
+        ModalDriver driver([&](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            seen = box != nullptr;
+            noIsDefault = box && box->defaultButton() == box->button(QMessageBox::No);
+            QTest::keyClick(widget, Qt::Key_Return);
+        });
+        const int answer =
+            ShowMessageBox(nullptr, QStringLiteral("Overwrite?"), QStringLiteral("File exists"),
+                           plat::kMbYesNo | plat::kMbDefButton2);
+        QVERIFY(seen);
+        QVERIFY(noIsDefault);
+        QCOMPARE(answer, plat::kIdNo);
+    }
+};
+
+KESHLOR_GUI_TEST_MAIN(MainWindowTest)
+#include "test_main_window.moc"
