@@ -29,5 +29,3 @@ bool ChooseFileToOpen(QWidget*, QString*) {
 }
 void BatchEncrypt(QWidget*, QTreeWidget*, BatchScope) {}
 void BatchDecrypt(QWidget*, QTreeWidget*, BatchScope) {}
-void NotifyPasswordDialogResized() {}
-void FocusPasswordDialog() {}
