@@ -31,15 +31,27 @@ socklen_t MakeAddress(const QByteArray& name, sockaddr_un* address) {
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
 }
 
-// Abstract sockets carry no file permissions, so anyone on the machine may
-// connect; only the same user is listened to, and only the same user's
-// copy is trusted to answer.
-bool PeerIsSameUser(int fd) {
+bool PeerUser(int fd, uid_t* uid) {
     ucred credentials{};
     socklen_t length = sizeof(credentials);
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
         return false;
-    return credentials.uid == geteuid();
+    *uid = credentials.uid;
+    return true;
+}
+
+// Abstract sockets carry no file permissions, so anyone on the machine may
+// connect. The same user is listened to, and the administrator too, whose
+// package installation closes every user's copy before replacing the program.
+bool PeerMayAsk(int fd) {
+    uid_t uid = 0;
+    return PeerUser(fd, &uid) && (uid == geteuid() || uid == 0);
+}
+
+// Only the copy's own user is trusted to answer for it.
+bool PeerIsUser(int fd, uid_t owner) {
+    uid_t uid = 0;
+    return PeerUser(fd, &uid) && uid == owner;
 }
 
 bool SendAll(int fd, const QByteArray& data) {
@@ -128,7 +140,7 @@ void InstanceChannel::AcceptPeers() {
                 continue;
             return;
         }
-        if (!PeerIsSameUser(fd) || static_cast<int>(peers_.size()) >= kMaxPeers) {
+        if (!PeerMayAsk(fd) || static_cast<int>(peers_.size()) >= kMaxPeers) {
             close(fd);
             continue;
         }
@@ -225,9 +237,16 @@ void InstanceChannel::AnswerCloseRequests() {
 
 InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& request,
                                   int timeoutMs) {
+    return SendInstanceRequest(name, request, timeoutMs, geteuid());
+}
+
+InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& request, int timeoutMs,
+                                  uid_t owner) {
     QElapsedTimer clock;
     clock.start();
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking, so that a copy which stopped taking connections (its
+    // queue full) gives NoAnswer instead of holding us in connect forever.
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return InstanceReply::NotRunning;
     struct FdCloser {
@@ -239,7 +258,7 @@ InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& requ
     const socklen_t length = MakeAddress(name, &address);
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0)
         return errno == EAGAIN ? InstanceReply::NoAnswer : InstanceReply::NotRunning;
-    if (!PeerIsSameUser(fd))
+    if (!PeerIsUser(fd, owner))
         return InstanceReply::Foreign;
     if (!SendAll(fd, request + '\n'))
         return InstanceReply::NoAnswer;
@@ -258,7 +277,7 @@ InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& requ
             return InstanceReply::NoAnswer;
         char buffer[64];
         const ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n <= 0)
             return InstanceReply::NoAnswer;

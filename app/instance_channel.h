@@ -10,6 +10,7 @@
 
 #include <map>
 #include <memory>
+#include <sys/types.h>
 
 class QSocketNotifier;
 
@@ -73,6 +74,10 @@ class InstanceChannel : public QObject {
 // for its answer. Blocking; never call it for this process's own channel on
 // the thread that serves it.
 InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& request, int timeoutMs);
+// The same for a copy of user `owner` (the administrator's installer asks
+// every user's copy); Foreign when anyone else holds the name.
+InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& request, int timeoutMs,
+                                  uid_t owner);
 
 // Asks the running copy of this user to close as its Exit command does (the
 // options are saved) and waits until it has closed.

@@ -1,0 +1,115 @@
+// keshlor-setup: the package's maintainer scripts run it where an installer
+// would call the hook library. It loads KeshlorSetup from its own folder,
+// calls one export and ends with the export's code; it also records and
+// removes the three paths, which is the installer's part.
+#include "keshlor_setup.h"
+#include "setup_store.h"
+
+#include <QFile>
+#include <QString>
+
+#include <cstdio>
+#include <cstring>
+#include <dlfcn.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kLibraryError = 3;
+constexpr int kStoreError = 4;
+
+const char kUsage[] = "usage: keshlor-setup install-init [--previously-installed] INSTALL_DIR\n"
+                      "       keshlor-setup install-exit INSTALL_DIR\n"
+                      "       keshlor-setup uninstall-init INSTALL_DIR\n"
+                      "       keshlor-setup uninstall-exit\n"
+                      "       keshlor-setup record-paths TEMP APP APPLINK\n"
+                      "       keshlor-setup forget-paths\n";
+
+std::string LibraryPath() {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (n <= 0)
+        return "libKeshlorSetup.so";
+    std::string path(self, static_cast<size_t>(n));
+    return path.substr(0, path.rfind('/') + 1) + "libKeshlorSetup.so";
+}
+
+class Library {
+  public:
+    Library() : handle_(dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        if (!handle_)
+            std::fprintf(stderr, "keshlor-setup: %s\n", dlerror());
+    }
+    ~Library() {
+        if (handle_)
+            dlclose(handle_);
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    template <typename Function> Function Find(const char* name) {
+        if (!handle_)
+            return nullptr;
+        void* symbol = dlsym(handle_, name);
+        if (!symbol)
+            std::fprintf(stderr, "keshlor-setup: %s\n", dlerror());
+        return reinterpret_cast<Function>(symbol);
+    }
+
+  private:
+    void* handle_;
+};
+
+int Usage() {
+    std::fputs(kUsage, stderr);
+    return kUsageError;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2)
+        return Usage();
+    const std::string command = argv[1];
+    std::vector<const char*> args(argv + 2, argv + argc);
+
+    if (command == "record-paths" && args.size() == 3) {
+        const setup::InstallPaths paths{QFile::decodeName(args[0]), QFile::decodeName(args[1]),
+                                        QFile::decodeName(args[2])};
+        return setup::WriteInstallPaths(setup::SystemStorePath(), paths) ? 0 : kStoreError;
+    }
+    if (command == "forget-paths" && args.empty())
+        return setup::RemoveInstallPaths(setup::SystemStorePath()) ? 0 : kStoreError;
+
+    // There is no window to own the question.
+    void* const hwndParent = nullptr;
+    if (command == "install-init" && (args.size() == 1 || args.size() == 2)) {
+        const bool previously =
+            args.size() == 2 && std::strcmp(args[0], "--previously-installed") == 0;
+        if (args.size() == 2 && !previously)
+            return Usage();
+        Library library;
+        const auto installInit = library.Find<InstallInitFunction>("Install_Init");
+        return installInit ? installInit(hwndParent, 1, previously ? 1 : 0, args.back())
+                           : kLibraryError;
+    }
+    if (command == "install-exit" && args.size() == 1) {
+        Library library;
+        const auto installExit = library.Find<InstallExitFunction>("Install_Exit");
+        return installExit ? installExit(hwndParent, args[0], 0, 0, 0, 0, 0) : kLibraryError;
+    }
+    if (command == "uninstall-init" && args.size() == 1) {
+        Library library;
+        const auto uninstallInit = library.Find<UninstallInitFunction>("Uninstall_Init");
+        return uninstallInit ? uninstallInit(hwndParent, args[0]) : kLibraryError;
+    }
+    if (command == "uninstall-exit" && args.empty()) {
+        Library library;
+        const auto uninstallExit = library.Find<UninstallExitFunction>("Uninstall_Exit");
+        return uninstallExit ? uninstallExit(hwndParent) : kLibraryError;
+    }
+    return Usage();
+}

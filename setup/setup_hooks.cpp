@@ -1,0 +1,187 @@
+#include "setup_hooks.h"
+
+#include "instance_channel.h"
+#include "keshlor_setup.h"
+#include "launcher.h"
+#include "running_copies.h"
+#include "setup_store.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace setup {
+
+namespace {
+
+const char kStillRunningText[] = "Keshlor is still running: it will be closed before continuing.";
+const char kCloseCaption[] = "Close Keshlor";
+
+void RemoveFile(const QString& path) {
+    unlink(QFile::encodeName(path).constData());
+}
+
+bool WriteAll(int fd, const char* data, ssize_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// A move between file systems: a full copy beside the target first, then
+// the same one-step rename over it.
+bool CopyReplacing(const QByteArray& from, const QByteArray& to) {
+    const int in = open(from.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat info {};
+    QByteArray temporary = to + ".XXXXXX";
+    int out = -1;
+    bool ok = fstat(in, &info) == 0 && S_ISREG(info.st_mode) &&
+              (out = mkostemp(temporary.data(), O_CLOEXEC)) >= 0;
+    if (ok) {
+        // Owner and mode as the installer gave them; the owner only root can keep.
+        if (fchown(out, info.st_uid, info.st_gid) != 0 && geteuid() == 0)
+            ok = false;
+        ok = ok && fchmod(out, info.st_mode & 07777) == 0;
+    }
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = read(in, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        ok = WriteAll(out, buffer, n);
+    }
+    ok = ok && fsync(out) == 0;
+    close(in);
+    if (out >= 0) {
+        ok = close(out) == 0 && ok;
+        ok = ok && rename(temporary.constData(), to.constData()) == 0;
+        if (!ok)
+            unlink(temporary.constData());
+    }
+    return ok;
+}
+
+// The target is replaced in one step, so it is never missing, and a move
+// that fails (nothing to move, for one) leaves it as it was.
+bool MoveReplacing(const QString& from, const QString& to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (rename(source.constData(), target.constData()) == 0)
+        return true;
+    if (errno != EXDEV)
+        return false;
+    return CopyReplacing(source, target) && unlink(source.constData()) == 0;
+}
+
+} // namespace
+
+SetupContext SystemContext() {
+    SetupContext context;
+    context.storePath = SystemStorePath();
+    context.instance = qgetenv("KESHLOR_INSTANCE");
+    return context;
+}
+
+bool CloseRunningProgram(plat::WindowHandle owner, const SetupContext& context) {
+    // Names that turned out to be held by someone else between the look and the request.
+    std::set<QByteArray> notOurs;
+    for (;;) {
+        const RunningCopy* copy = nullptr;
+        const std::vector<RunningCopy> copies = FindRunningCopies(context.instance);
+        for (const RunningCopy& candidate : copies) {
+            if (!notOurs.count(candidate.channel)) {
+                copy = &candidate;
+                break;
+            }
+        }
+        if (!copy)
+            return true;
+        const int answer = plat::MessageBox(owner, QString::fromLatin1(kStillRunningText),
+                                            QString::fromLatin1(kCloseCaption),
+                                            plat::kMbOkCancel | plat::kMbIconHand);
+        if (answer != plat::kIdOk)
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        const InstanceReply reply =
+            SendInstanceRequest(copy->channel, kCloseRequest, context.closeWaitMs, copy->owner);
+        switch (reply) {
+        case InstanceReply::Done:
+        case InstanceReply::NotRunning:
+            // It answers only once closed: look again at once.
+            break;
+        case InstanceReply::Foreign:
+            notOurs.insert(copy->channel);
+            break;
+        case InstanceReply::NoAnswer: {
+            // Also when it hung up on us at once: it gets its full time.
+            const qint64 left = context.closeWaitMs - clock.elapsed();
+            if (left > 0)
+                QThread::msleep(static_cast<unsigned long>(left));
+            break;
+        }
+        }
+    }
+}
+
+int InstallInit(plat::WindowHandle owner, bool previouslyInstalled, const QString& installDir,
+                const SetupContext& context) {
+    if (!previouslyInstalled)
+        return codeINSTALL_INIT_CONTINUE;
+    if (!CloseRunningProgram(owner, context))
+        return codeINSTALL_INIT_CANCEL;
+    InstallPaths paths;
+    if (ReadInstallPaths(context.storePath, &paths))
+        return codeINSTALL_INIT_CONTINUE;
+    // Installed without the recorded paths, the old executable sits in the
+    // installation folder under its final name.
+    if (QDir::isAbsolutePath(installDir))
+        RemoveFile(QDir(installDir).filePath(QLatin1String(kExecutableName)));
+    return codeINSTALL_INIT_CONTINUE;
+}
+
+int InstallExit(const SetupContext& context) {
+    InstallPaths paths;
+    if (!ReadInstallPaths(context.storePath, &paths))
+        return codeINSTALL_EXIT_DONE;
+    // Only a new executable replaces the old one: run twice, or with nothing
+    // unpacked, the program keeps the one copy it has.
+    MoveReplacing(paths.temp, paths.app);
+    RemoveFile(paths.appLink);
+    CreateLauncher(paths.appLink, paths.app);
+    return codeINSTALL_EXIT_DONE;
+}
+
+int UninstallInit(plat::WindowHandle owner, const SetupContext& context) {
+    if (!CloseRunningProgram(owner, context))
+        return codeUNINSTALL_INIT_CANCEL;
+    InstallPaths paths;
+    if (ReadInstallPaths(context.storePath, &paths)) {
+        RemoveFile(paths.appLink);
+        // Back under the name the installer gave it, for its own removal.
+        MoveReplacing(paths.app, paths.temp);
+    }
+    return codeUNINSTALL_INIT_CONTINUE;
+}
+
+} // namespace setup

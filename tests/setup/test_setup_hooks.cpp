@@ -1,0 +1,394 @@
+// The installer hooks' work: closing running copies with the user's
+// consent, the executable and its launcher put in place and taken back,
+// the recorded paths, and the terminal question of a package installation.
+#include "fake_copy.h"
+#include "installer_console.h"
+#include "keshlor_setup.h"
+#include "launcher.h"
+#include "port_doubles.h"
+#include "running_copies.h"
+#include "setup_hooks.h"
+#include "setup_store.h"
+#include "temp_folder.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using testing_files::Exists;
+using testing_files::ReadAll;
+using testing_ports::ScriptedMessageBoxes;
+using namespace testing_setup;
+
+namespace {
+
+constexpr int kWaitMs = 400;
+
+class SetupHooks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.valid());
+        for (const char* sub : {"lib/keshlor", "bin", "applications", "TQ"})
+            ASSERT_TRUE(QDir().mkpath(folder_.path(QString::fromLatin1(sub))));
+        context_.storePath = folder_.path(QStringLiteral("TQ/Keshlor.conf"));
+        context_.instance = UniqueInstance();
+        context_.closeWaitMs = kWaitMs;
+        paths_.temp = folder_.path(QStringLiteral("lib/keshlor/keshlor"));
+        paths_.app = folder_.path(QStringLiteral("bin/keshlor"));
+        paths_.appLink = folder_.path(QStringLiteral("applications/keshlor.desktop"));
+        Put(paths_.temp, "new build");
+        Put(paths_.app, "old build");
+        Put(paths_.appLink, "old launcher");
+    }
+
+    QByteArray OwnChannel() const { return ChannelName(geteuid(), context_.instance); }
+    QString InstallDir() const { return folder_.path(QStringLiteral("bin")); }
+    void RecordPaths() { ASSERT_TRUE(setup::WriteInstallPaths(context_.storePath, paths_)); }
+    static void Put(const QString& path, const QByteArray& content) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(content), content.size());
+    }
+    // The three files exactly as SetUp left them.
+    void ExpectUntouched() const {
+        EXPECT_EQ(ReadAll(paths_.temp), "new build");
+        EXPECT_EQ(ReadAll(paths_.app), "old build");
+        EXPECT_EQ(ReadAll(paths_.appLink), "old launcher");
+    }
+
+    testing_files::TempFolder folder_;
+    setup::SetupContext context_;
+    setup::InstallPaths paths_;
+    ScriptedMessageBoxes boxes_;
+};
+
+// --- closing the running program ---
+
+TEST_F(SetupHooks, FirstInstallationLooksForNoRunningCopy) {
+    RecordPaths();
+    FakeCopy copy(OwnChannel(), Behaviour::Closes);
+    ASSERT_TRUE(copy.valid());
+    EXPECT_EQ(setup::InstallInit(nullptr, false, InstallDir(), context_),
+              codeINSTALL_INIT_CONTINUE);
+    EXPECT_TRUE(boxes_.shown().empty());
+    EXPECT_EQ(copy.closeRequests(), 0);
+    EXPECT_TRUE(copy.listening());
+    ExpectUntouched();
+}
+
+TEST_F(SetupHooks, ReinstallationAsksAndOkClosesTheCopy) {
+    RecordPaths();
+    FakeCopy copy(OwnChannel(), Behaviour::Closes);
+    ASSERT_TRUE(copy.valid());
+    boxes_.Answer(plat::kIdOk);
+    EXPECT_EQ(setup::InstallInit(nullptr, true, InstallDir(), context_), codeINSTALL_INIT_CONTINUE);
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text,
+              QStringLiteral("Keshlor is still running: it will be closed before continuing."));
+    EXPECT_EQ(boxes_.shown()[0].caption, QStringLiteral("Close Keshlor"));
+    EXPECT_EQ(boxes_.shown()[0].style, plat::kMbOkCancel | plat::kMbIconHand);
+    EXPECT_EQ(copy.closeRequests(), 1);
+    EXPECT_FALSE(copy.listening());
+    // The paths are recorded, so nothing is deleted before the new files come.
+    ExpectUntouched();
+}
+
+TEST_F(SetupHooks, CancelStopsInstallationAndRemovalAndLeavesTheCopyRunning) {
+    RecordPaths();
+    FakeCopy copy(OwnChannel(), Behaviour::Closes);
+    ASSERT_TRUE(copy.valid());
+    boxes_.Answer(plat::kIdCancel);
+    EXPECT_EQ(setup::InstallInit(nullptr, true, InstallDir(), context_), codeINSTALL_INIT_CANCEL);
+    boxes_.Answer(plat::kIdCancel);
+    EXPECT_EQ(setup::UninstallInit(nullptr, context_), codeUNINSTALL_INIT_CANCEL);
+    EXPECT_EQ(boxes_.shown().size(), 2u);
+    EXPECT_EQ(copy.closeRequests(), 0);
+    EXPECT_TRUE(copy.listening());
+    ExpectUntouched();
+}
+
+TEST_F(SetupHooks, ACopyThatIgnoresCloseIsAskedAboutAgainAfterTheWait) {
+    FakeCopy copy(OwnChannel(), Behaviour::IgnoresClose);
+    ASSERT_TRUE(copy.valid());
+    boxes_.Answer(plat::kIdOk);
+    boxes_.Answer(plat::kIdOk);
+    boxes_.Answer(plat::kIdCancel);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(setup::CloseRunningProgram(nullptr, context_));
+    EXPECT_GE(clock.elapsed(), 2 * kWaitMs);
+    EXPECT_EQ(boxes_.shown().size(), 3u);
+    EXPECT_EQ(copy.closeRequests(), 2);
+    EXPECT_EQ(boxes_.unexpected(), 0);
+}
+
+TEST_F(SetupHooks, ACopyThatTakesNoConnectionsCannotHoldTheInstallerUp) {
+    FakeCopy copy(OwnChannel(), Behaviour::TakesNoConnections);
+    ASSERT_TRUE(copy.valid());
+    boxes_.Answer(plat::kIdOk);
+    boxes_.Answer(plat::kIdCancel);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(setup::CloseRunningProgram(nullptr, context_));
+    EXPECT_EQ(boxes_.shown().size(), 2u);
+    EXPECT_LT(clock.elapsed(), 5000);
+}
+
+TEST_F(SetupHooks, EveryUsersCopyIsClosedInTurn) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a copy as another user";
+    OtherUsersCopy theirs(ChannelName(kNobody, context_.instance));
+    FakeCopy ours(OwnChannel(), Behaviour::Closes);
+    ASSERT_TRUE(theirs.valid() && ours.valid());
+    boxes_.Answer(plat::kIdOk);
+    boxes_.Answer(plat::kIdOk);
+    EXPECT_TRUE(setup::CloseRunningProgram(nullptr, context_));
+    EXPECT_EQ(boxes_.shown().size(), 2u);
+    EXPECT_EQ(ours.closeRequests(), 1);
+    EXPECT_TRUE(theirs.ClosedOnRequest(3000));
+}
+
+TEST_F(SetupHooks, ANameHeldByAnotherUserIsNoCopyAndIsNotAskedAbout) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to hold a name as another user";
+    // Anyone can bind any abstract name: nobody holding ours must not make
+    // every installation ask (and a non-interactive one cancel).
+    OtherUsersCopy squatter(OwnChannel());
+    ASSERT_TRUE(squatter.valid());
+    RecordPaths();
+    EXPECT_EQ(setup::InstallInit(nullptr, true, InstallDir(), context_), codeINSTALL_INIT_CONTINUE);
+    EXPECT_TRUE(boxes_.shown().empty());
+    EXPECT_FALSE(squatter.ClosedOnRequest(200));
+}
+
+// --- the executable and its launcher ---
+
+TEST_F(SetupHooks, ReinstallationWithoutRecordedPathsDeletesTheOldExecutable) {
+    Put(folder_.path(QStringLiteral("bin/ksr")), "terminal program");
+    EXPECT_EQ(setup::InstallInit(nullptr, true, InstallDir(), context_), codeINSTALL_INIT_CONTINUE);
+    EXPECT_FALSE(Exists(paths_.app));
+    EXPECT_EQ(ReadAll(folder_.path(QStringLiteral("bin/ksr"))), "terminal program");
+    EXPECT_TRUE(boxes_.shown().empty());
+}
+
+TEST_F(SetupHooks, AnInstallationFolderThatIsNoAbsolutePathDeletesNothing) {
+    // A relative folder would be taken from wherever the installer runs.
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder_.root()));
+    const int empty = setup::InstallInit(nullptr, true, QString(), context_);
+    const int relative = setup::InstallInit(nullptr, true, QStringLiteral("bin"), context_);
+    QDir::setCurrent(previous);
+    EXPECT_EQ(empty, codeINSTALL_INIT_CONTINUE);
+    EXPECT_EQ(relative, codeINSTALL_INIT_CONTINUE);
+    EXPECT_EQ(ReadAll(paths_.app), "old build");
+}
+
+TEST_F(SetupHooks, InstallExitPutsTheExecutableInPlaceUnderAQuotedLauncher) {
+    RecordPaths();
+    ASSERT_FALSE(paths_.app.contains(u' '));
+    chmod(QFile::encodeName(paths_.temp).constData(), 0755);
+    // Users must read the launcher whatever the installer's umask.
+    const mode_t previousMask = umask(077);
+    const int result = setup::InstallExit(context_);
+    umask(previousMask);
+    EXPECT_EQ(result, codeINSTALL_EXIT_DONE);
+
+    EXPECT_EQ(ReadAll(paths_.app), "new build");
+    EXPECT_FALSE(Exists(paths_.temp));
+    EXPECT_EQ(QFileInfo(paths_.app).permissions() & QFile::ExeOther, QFile::ExeOther);
+
+    const QList<QByteArray> launcher = ReadAll(paths_.appLink).split('\n');
+    EXPECT_EQ(launcher.value(0), "[Desktop Entry]");
+    EXPECT_TRUE(launcher.contains("Exec=\"" + QFile::encodeName(paths_.app) + "\" %f"));
+    EXPECT_TRUE(launcher.contains("Name=Keshlor"));
+    EXPECT_TRUE(launcher.contains("MimeType=application/x-keshlor;"));
+    struct stat info {};
+    ASSERT_EQ(stat(QFile::encodeName(paths_.appLink).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+TEST_F(SetupHooks, InstallExitAgainKeepsTheOnlyExecutable) {
+    RecordPaths();
+    setup::InstallExit(context_);
+    // A second configuration run with nothing new unpacked.
+    EXPECT_EQ(setup::InstallExit(context_), codeINSTALL_EXIT_DONE);
+    EXPECT_EQ(ReadAll(paths_.app), "new build");
+    EXPECT_TRUE(Exists(paths_.appLink));
+}
+
+TEST_F(SetupHooks, RemovalLeavesNoLauncherAndGivesTheExecutableItsInstalledName) {
+    RecordPaths();
+    setup::InstallExit(context_);
+    EXPECT_EQ(setup::UninstallInit(nullptr, context_), codeUNINSTALL_INIT_CONTINUE);
+    EXPECT_FALSE(Exists(paths_.appLink));
+    EXPECT_FALSE(Exists(paths_.app));
+    EXPECT_EQ(ReadAll(paths_.temp), "new build");
+    EXPECT_TRUE(boxes_.shown().empty());
+}
+
+TEST_F(SetupHooks, TheExecutableMovesBetweenFileSystems) {
+    QTemporaryDir other(QStringLiteral("/dev/shm/keshlor-setup-XXXXXX"));
+    struct stat here {
+    }, there{};
+    if (!other.isValid() || stat(QFile::encodeName(folder_.root()).constData(), &here) != 0 ||
+        stat(QFile::encodeName(other.path()).constData(), &there) != 0 ||
+        here.st_dev == there.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    paths_.temp = other.filePath(QStringLiteral("keshlor"));
+    Put(paths_.temp, "new build");
+    chmod(QFile::encodeName(paths_.temp).constData(), 0751);
+    RecordPaths();
+    setup::InstallExit(context_);
+    EXPECT_EQ(ReadAll(paths_.app), "new build");
+    EXPECT_FALSE(Exists(paths_.temp));
+    struct stat moved {};
+    ASSERT_EQ(stat(QFile::encodeName(paths_.app).constData(), &moved), 0);
+    EXPECT_EQ(moved.st_mode & 07777, 0751u);
+    // No half-copied file left beside it.
+    EXPECT_EQ(QDir(InstallDir()).entryList(QDir::Files), QStringList{QStringLiteral("keshlor")});
+}
+
+// --- the recorded paths ---
+
+struct StoreCase {
+    const char* name;
+    const char* content; // the store file as written, or nullptr for none
+};
+
+class RecordedPaths : public SetupHooks, public ::testing::WithParamInterface<StoreCase> {};
+
+TEST_P(RecordedPaths, AreAbsentUnlessAllThreeAreUsableStrings) {
+    if (GetParam().content) {
+        QByteArray text(GetParam().content);
+        text.replace("$LONG", "/" + QByteArray(259, 'x'));
+        text.replace("$T", QFile::encodeName(paths_.temp));
+        text.replace("$A", QFile::encodeName(paths_.app));
+        text.replace("$L", QFile::encodeName(paths_.appLink));
+        Put(context_.storePath, text);
+    }
+    setup::InstallPaths read;
+    EXPECT_FALSE(setup::ReadInstallPaths(context_.storePath, &read));
+    EXPECT_EQ(setup::InstallExit(context_), codeINSTALL_EXIT_DONE);
+    EXPECT_EQ(setup::UninstallInit(nullptr, context_), codeUNINSTALL_INIT_CONTINUE);
+    ExpectUntouched();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, RecordedPaths,
+    ::testing::Values(StoreCase{"NoStore", nullptr},
+                      StoreCase{"AppLinkMissing", "[General]\nTemp=$T\nApp=$A\n"},
+                      StoreCase{"TempMissing", "[General]\nApp=$A\nAppLink=$L\n"},
+                      StoreCase{"TempAList", "[General]\nTemp=$T, $T\nApp=$A\nAppLink=$L\n"},
+                      StoreCase{"AppBytes", "[General]\nTemp=$T\nApp=@ByteArray($A)\nAppLink=$L\n"},
+                      StoreCase{"AppLinkAVariant",
+                                "[General]\nTemp=$T\nApp=$A\nAppLink=@Size(3 4)\n"},
+                      StoreCase{"TempRelative", "[General]\nTemp=keshlor\nApp=$A\nAppLink=$L\n"},
+                      StoreCase{"AppEmpty", "[General]\nTemp=$T\nApp=\nAppLink=$L\n"},
+                      StoreCase{"AppLinkTooLong", "[General]\nTemp=$T\nApp=$A\nAppLink=$LONG\n"},
+                      StoreCase{"InAnotherGroup", "[Keshlor]\nTemp=$T\nApp=$A\nAppLink=$L\n"}),
+    [](const ::testing::TestParamInfo<StoreCase>& info) { return info.param.name; });
+
+TEST_F(SetupHooks, RecordedPathsRoundTripAndGoAwayWithTheirFolder) {
+    RecordPaths();
+    setup::InstallPaths read;
+    ASSERT_TRUE(setup::ReadInstallPaths(context_.storePath, &read));
+    EXPECT_EQ(read.temp, paths_.temp);
+    EXPECT_EQ(read.app, paths_.app);
+    EXPECT_EQ(read.appLink, paths_.appLink);
+    EXPECT_TRUE(setup::RemoveInstallPaths(context_.storePath));
+    EXPECT_FALSE(Exists(context_.storePath));
+    EXPECT_FALSE(Exists(folder_.path(QStringLiteral("TQ"))));
+}
+
+// --- the launcher's command ---
+
+TEST(Launcher, TheCommandIsOneQuotedArgumentWhateverThePathHolds) {
+    // Desktop entries unescape \\ first, then the quoting: a literal
+    // backslash takes four, a quote, dollar or backtick one escaped backslash.
+    const struct {
+        QString path;
+        QString quoted;
+    } cases[] = {
+        {QStringLiteral("/usr/bin/keshlor"), QStringLiteral("\"/usr/bin/keshlor\"")},
+        {QStringLiteral("/opt/My Apps/keshlor"), QStringLiteral("\"/opt/My Apps/keshlor\"")},
+        {QStringLiteral("/a\"b$c`d\\e"), QStringLiteral(R"("/a\\"b\\$c\\`d\\\\e")")},
+        {QStringLiteral("/100%/keshlor"), QStringLiteral("\"/100%%/keshlor\"")},
+        {QStringLiteral("/a\nb"), QStringLiteral("\"/a\\nb\"")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(setup::QuoteExecArgument(c.path), c.quoted) << c.path.toStdString();
+}
+
+// --- finding running copies ---
+
+TEST(RunningCopies, OnlyListeningStreamChannelsOfTheProgramCount) {
+    const QByteArray table =
+        "Num       RefCount Protocol Flags    Type St Inode Path\n"
+        "0000000000000000: 00000002 00000000 00010000 0001 01 10001 @KESHLOR-1000\n"
+        "0000000000000000: 00000002 00000000 00010000 0001 01 10002 @KESHLOR-0-test\n"
+        "0000000000000000: 00000003 00000000 00000000 0001 03 10003 @KESHLOR-1001\n"
+        "0000000000000000: 00000002 00000000 00010000 0001 01 10004 /run/KESHLOR-5\n"
+        "0000000000000000: 00000002 00000000 00010000 0002 01 10005 @KESHLOR-6\n"
+        "0000000000000000: 00000002 00000000 00010000 0001 01 10006 @KESHLORX-7\n"
+        "0000000000000000: 00000002 00000000 00010000 0001 01 10007 @KESHLOR-abc\n"
+        "0000000000000000: 00000002 00000000 00010000 0001 01 10008 @KESHLOR-8-\n"
+        "0000000000000000: 00000002 00000000 00010000 0001 01 10009 @KESHLOR-9-with space\n"
+        "0000000000000000: 00000002 00000000 00010000 0001 01   123 @KESHLOR-10\n"
+        "0000000000000000: 00000002 00000000 00010000 0001 01 10010\n"
+        "0000000000000000: 00000002 00000000 00010000 0001 01 10011 @KESHLOR-99999999999\n";
+    const auto names = [&](const setup::CopyFilter& filter) {
+        std::vector<std::pair<QByteArray, uid_t>> found;
+        for (const setup::RunningCopy& copy : setup::ParseRunningCopies(table, filter))
+            found.emplace_back(copy.channel, copy.owner);
+        return found;
+    };
+    using Found = std::vector<std::pair<QByteArray, uid_t>>;
+    EXPECT_EQ(names({}), (Found{{"KESHLOR-0-test", 0},
+                                {"KESHLOR-10", 10},
+                                {"KESHLOR-1000", 1000},
+                                {"KESHLOR-9-with space", 9}}));
+    EXPECT_EQ(names({"test", std::nullopt}), (Found{{"KESHLOR-0-test", 0}}));
+    EXPECT_EQ(names({{}, 1000}), (Found{{"KESHLOR-1000", 1000}}));
+}
+
+// --- the question on a terminal ---
+
+// The answers to `questions` questions asked in turn of one typed input.
+std::vector<int> AskInTurn(const QByteArray& typed, int questions, QByteArray* shown) {
+    FILE* in = fmemopen(const_cast<char*>(typed.constData()), typed.size(), "r");
+    if (!in)
+        return {};
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&buffer, &size);
+    std::vector<int> answers;
+    for (int i = 0; i < questions; ++i)
+        answers.push_back(setup::AskOnTerminal(in, out, QStringLiteral("Keshlor is still running."),
+                                               QStringLiteral("Close Keshlor"), plat::kMbOkCancel));
+    fclose(in);
+    fclose(out);
+    *shown = QByteArray(buffer, static_cast<qsizetype>(size));
+    free(buffer);
+    return answers;
+}
+
+TEST(TerminalQuestion, OnlyAYesIsOkAndEachLineAnswersOneQuestion) {
+    // An overlong line counts once; the end of the input answers Cancel.
+    const QByteArray typed = "y\nYES\n ok\nn\n\nyy\n" + QByteArray(100, 'y') + "\ny\n";
+    QByteArray shown;
+    constexpr int ok = plat::kIdOk;
+    constexpr int cancel = plat::kIdCancel;
+    EXPECT_EQ(AskInTurn(typed, 9, &shown),
+              (std::vector<int>{ok, ok, ok, cancel, cancel, cancel, cancel, ok, cancel}));
+    EXPECT_TRUE(shown.startsWith("\nClose Keshlor\nKeshlor is still running.\n"));
+}
+
+} // namespace

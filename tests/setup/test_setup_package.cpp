@@ -1,0 +1,267 @@
+// The built library and its driver as the package's maintainer scripts run
+// them: exactly the installer's four exports, an installation and a removal
+// step by step, and the question with and without a terminal, down to the
+// real program of another user closed with its options saved.
+#include "fake_copy.h"
+#include "running_copies.h"
+#include "setup_store.h"
+#include "temp_folder.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <grp.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using testing_files::Exists;
+using testing_files::ReadAll;
+using namespace testing_setup;
+
+namespace {
+
+const QByteArray kQuestion = "Keshlor is still running: it will be closed before continuing.";
+
+struct DriverRun {
+    int code = -1;
+    QByteArray output;
+};
+
+class Package : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.valid());
+        for (const char* sub : {"lib/keshlor", "bin", "applications"})
+            ASSERT_TRUE(QDir().mkpath(folder_.path(QString::fromLatin1(sub))));
+        store_ = folder_.path(QStringLiteral("TQ/Keshlor.conf"));
+        instance_ = UniqueInstance();
+        temp_ = folder_.Write(QStringLiteral("lib/keshlor/keshlor"), "new build");
+        app_ = folder_.path(QStringLiteral("bin/keshlor"));
+        link_ = folder_.path(QStringLiteral("applications/keshlor.desktop"));
+    }
+
+    QString InstallDir() const { return folder_.path(QStringLiteral("bin")); }
+
+    QProcessEnvironment Environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("KESHLOR_SETUP_STORE"), store_);
+        environment.insert(QStringLiteral("KESHLOR_INSTANCE"), QString::fromLatin1(instance_));
+        environment.remove(QStringLiteral("DEBIAN_FRONTEND"));
+        return environment;
+    }
+
+    // As a script run with no terminal: stdin from /dev/null, output to a pipe.
+    DriverRun Driver(const QStringList& arguments) const {
+        QProcess driver;
+        driver.setProcessEnvironment(Environment());
+        driver.setStandardInputFile(QProcess::nullDevice());
+        driver.setProcessChannelMode(QProcess::MergedChannels);
+        driver.start(QStringLiteral(KESHLOR_SETUP_DRIVER), arguments);
+        if (!driver.waitForFinished(30000) || driver.exitStatus() != QProcess::NormalExit)
+            return {};
+        return {driver.exitCode(), driver.readAll()};
+    }
+
+    // As a script run in a terminal where the user types `typed` once the
+    // question's prompt shows.
+    DriverRun DriverOnTerminal(const QStringList& arguments, const QProcessEnvironment& environment,
+                               const QByteArray& typed) const {
+        std::vector<std::string> strings{KESHLOR_SETUP_DRIVER};
+        for (const QString& argument : arguments)
+            strings.push_back(argument.toStdString());
+        std::vector<std::string> variables;
+        for (const QString& variable : environment.toStringList())
+            variables.push_back(variable.toStdString());
+        std::vector<char*> argv, envp;
+        for (std::string& s : strings)
+            argv.push_back(s.data());
+        for (std::string& s : variables)
+            envp.push_back(s.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+
+        int terminal = -1;
+        const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (child < 0)
+            return {};
+        if (child == 0) {
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        DriverRun run;
+        qsizetype answered = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 60000) {
+            pollfd watch{terminal, POLLIN, 0};
+            if (poll(&watch, 1, 100) > 0) {
+                char buffer[256];
+                const ssize_t n = read(terminal, buffer, sizeof(buffer));
+                if (n <= 0 && errno != EINTR)
+                    break; // the driver has gone and its terminal with it
+                if (n > 0)
+                    run.output.append(buffer, n);
+            }
+            // The first question gets `typed`; any further one, No.
+            if (run.output.count("(n)? ") > answered) {
+                const QByteArray answer = answered++ == 0 ? typed : QByteArray("n\n");
+                (void)!write(terminal, answer.constData(), static_cast<size_t>(answer.size()));
+            }
+        }
+        int status = 0;
+        if (clock.elapsed() >= 60000)
+            kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        close(terminal);
+        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return run;
+    }
+
+    testing_files::TempFolder folder_;
+    QString store_;
+    QByteArray instance_;
+    QString temp_, app_, link_;
+};
+
+TEST(PackageLibrary, ExportsExactlyTheInstallersFourFunctions) {
+    QProcess nm;
+    nm.start(QStringLiteral("nm"), {QStringLiteral("-D"), QStringLiteral("--defined-only"),
+                                    QStringLiteral(KESHLOR_SETUP_LIBRARY)});
+    if (!nm.waitForStarted())
+        GTEST_SKIP() << "nm is not installed";
+    ASSERT_TRUE(nm.waitForFinished(30000));
+    ASSERT_EQ(nm.exitCode(), 0);
+    QStringList names;
+    for (const QByteArray& line : nm.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() == 3)
+            names << QString::fromLatin1(fields[2]);
+    }
+    names.sort();
+    EXPECT_EQ(names,
+              (QStringList{QStringLiteral("Install_Exit"), QStringLiteral("Install_Init"),
+                           QStringLiteral("Uninstall_Exit"), QStringLiteral("Uninstall_Init")}));
+}
+
+TEST_F(Package, TheDriverRunsAnInstallationAndARemovalStepByStep) {
+    EXPECT_EQ(Driver({QStringLiteral("install-init"), InstallDir()}).code, 0);
+    // The installer's part: the files are there, now the paths.
+    ASSERT_EQ(Driver({QStringLiteral("record-paths"), temp_, app_, link_}).code, 0);
+    EXPECT_EQ(Driver({QStringLiteral("install-exit"), InstallDir()}).code, 0);
+    EXPECT_EQ(ReadAll(app_), "new build");
+    EXPECT_FALSE(Exists(temp_));
+    EXPECT_TRUE(ReadAll(link_).split('\n').contains("Exec=\"" + QFile::encodeName(app_) + "\" %f"));
+
+    // Re-installation with no copy running: no question, nothing deleted.
+    const DriverRun again = Driver(
+        {QStringLiteral("install-init"), QStringLiteral("--previously-installed"), InstallDir()});
+    EXPECT_EQ(again.code, 0);
+    EXPECT_FALSE(again.output.contains(kQuestion));
+    EXPECT_EQ(ReadAll(app_), "new build");
+
+    EXPECT_EQ(Driver({QStringLiteral("uninstall-init"), InstallDir()}).code, 0);
+    EXPECT_FALSE(Exists(link_));
+    EXPECT_FALSE(Exists(app_));
+    EXPECT_EQ(ReadAll(temp_), "new build");
+    EXPECT_EQ(Driver({QStringLiteral("forget-paths")}).code, 0);
+    EXPECT_FALSE(Exists(store_));
+    EXPECT_EQ(Driver({QStringLiteral("uninstall-exit")}).code, 0);
+
+    EXPECT_EQ(Driver({QStringLiteral("install-init"), QStringLiteral("--now"), InstallDir()}).code,
+              2);
+    EXPECT_EQ(Driver({QStringLiteral("install-exit")}).code, 2);
+}
+
+TEST_F(Package, WithNobodyToAskARunningCopyCancelsInstallationAndRemoval) {
+    FakeCopy copy(ChannelName(geteuid(), instance_), Behaviour::Closes);
+    ASSERT_TRUE(copy.valid());
+    ASSERT_EQ(Driver({QStringLiteral("record-paths"), temp_, app_, link_}).code, 0);
+    ASSERT_EQ(Driver({QStringLiteral("install-exit"), InstallDir()}).code, 0);
+
+    EXPECT_EQ(Driver({QStringLiteral("install-init"), QStringLiteral("--previously-installed"),
+                      InstallDir()})
+                  .code,
+              1);
+    EXPECT_EQ(Driver({QStringLiteral("uninstall-init"), InstallDir()}).code, 1);
+    // A terminal, but an installation that must not ask.
+    QProcessEnvironment unattended = Environment();
+    unattended.insert(QStringLiteral("DEBIAN_FRONTEND"), QStringLiteral("noninteractive"));
+    const DriverRun run =
+        DriverOnTerminal({QStringLiteral("uninstall-init"), InstallDir()}, unattended, "y\n");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_FALSE(run.output.contains(kQuestion));
+
+    EXPECT_EQ(copy.closeRequests(), 0);
+    EXPECT_TRUE(copy.listening());
+    EXPECT_EQ(ReadAll(app_), "new build");
+    EXPECT_TRUE(Exists(link_));
+}
+
+TEST_F(Package, OnATerminalYesClosesTheRunningProgramWithItsOptionsSaved) {
+    const bool asOtherUser = geteuid() == 0;
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QString config = home.filePath(QStringLiteral("config"));
+    const QString runtime = home.filePath(QStringLiteral("runtime"));
+    ASSERT_TRUE(QDir().mkpath(config) && QDir().mkpath(runtime));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (asOtherUser) {
+        for (const QString& path : {home.path(), config, runtime})
+            ASSERT_EQ(chown(QFile::encodeName(path).constData(), kNobody, kNobody), 0);
+    }
+
+    QProcess program;
+    QProcessEnvironment environment = Environment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    if (asOtherUser) {
+        program.setChildProcessModifier([] {
+            if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
+                _exit(90);
+        });
+    }
+    program.start(QStringLiteral(KESHLOR_PROGRAM), {});
+    ASSERT_TRUE(program.waitForStarted());
+    QElapsedTimer clock;
+    clock.start();
+    while (setup::FindRunningCopies(instance_).empty() && clock.elapsed() < 15000 &&
+           program.state() == QProcess::Running)
+        QThread::msleep(20);
+    ASSERT_EQ(setup::FindRunningCopies(instance_).size(), 1u) << program.readAll().toStdString();
+    if (asOtherUser) {
+        EXPECT_EQ(setup::FindRunningCopies(instance_).front().owner, kNobody);
+    }
+
+    const DriverRun run = DriverOnTerminal(
+        {QStringLiteral("install-init"), QStringLiteral("--previously-installed"), InstallDir()},
+        Environment(), "y\n");
+    EXPECT_EQ(run.code, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("Close Keshlor"));
+    EXPECT_TRUE(run.output.contains(kQuestion));
+
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    // Closed as its own Exit closes it: the options are saved.
+    const QSettings saved(config + QStringLiteral("/TQ/Keshlor.conf"), QSettings::IniFormat);
+    EXPECT_TRUE(saved.contains(QStringLiteral("WipePlainFiles")));
+}
+
+} // namespace
