@@ -1,25 +1,10 @@
-// The file browser and the password dialogs are not part of this build yet.
-// The shell calls into them by name all the same; until their own definitions
-// replace these, each one does nothing the user can see and answers as if
-// there were nothing to do (no choice kept, no file chosen, nothing started).
-#include "browser_operations.h"
+// The password dialogs and the file operations are not part of this build
+// yet. The shell and the file browser call into them by name all the same;
+// until their own definitions replace these, each one does nothing the user
+// can see and answers as if there were nothing to do (no file chosen, nothing
+// started, no menu shown).
 #include "command_operations.h"
-
-void InitViewDialog(ViewArea*) {}
-bool FillStorageSelector(int) {
-    return false;
-}
-bool FillFolderSelector(int) {
-    return false;
-}
-void RefreshFileList() {}
-void FitColumns() {}
-QString CurrentStorageName() {
-    return {};
-}
-QString CurrentFolderName() {
-    return {};
-}
+#include "list_activation.h"
 
 bool OpenFileByName(QWidget*, const QString&) {
     return false;
@@ -29,3 +14,9 @@ bool ChooseFileToOpen(QWidget*, QString*) {
 }
 void BatchEncrypt(QWidget*, QTreeWidget*, BatchScope) {}
 void BatchDecrypt(QWidget*, QTreeWidget*, BatchScope) {}
+
+// Interim: a tap or Enter on a row does nothing visible until the encrypt and
+// decrypt commands land.
+void ActivateListItem(QWidget*, QTreeWidget*, int) {}
+// Interim: no context menu opens until the file operations land.
+void ShowContextMenu(QWidget*, QTreeWidget*, int, const QPoint&) {}

@@ -1,0 +1,18 @@
+#pragma once
+// What the file list hands on to the commands: a row to encrypt or decrypt,
+// and the context menu of a row. Both are defined by the commands that own
+// them; the list only says which row and where.
+#include <QPoint>
+
+class QTreeWidget;
+class QWidget;
+
+// A tap on a row, or Enter on the selected row: encrypts a plain row or
+// decrypts a container row, updating the row (file_list.h) as it goes.
+void ActivateListItem(QWidget* owner, QTreeWidget* list, int row);
+
+// Tap-and-hold, right click or the context-menu key on a row (the row is
+// selected already; `globalPos` is where the menu opens). Runs the chosen file
+// operation, refreshing the list where the operation calls for it. The list
+// swallows the tap that ends a tap-and-hold, so the menu need not.
+void ShowContextMenu(QWidget* owner, QTreeWidget* list, int row, const QPoint& globalPos);

@@ -1,0 +1,66 @@
+#include "row_paths.h"
+
+#include "browser_state.h"
+#include "container_name.h"
+#include "error_report.h"
+#include "file_list.h"
+#include "gui_ports.h"
+#include "selectors.h"
+
+namespace {
+
+bool FailPath(QWidget* owner) {
+    RecordError(39);
+    ReportError(HandleOf(owner), QStringLiteral("Path Error"));
+    return false;
+}
+
+} // namespace
+
+bool BuildItemPath(QWidget* owner, int row, QString* path) {
+    const BrowserState& state = Browser();
+    const QTreeWidgetItem* item = state.list ? state.list->topLevelItem(row) : nullptr;
+    if (!item)
+        return FailPath(owner);
+    const uint32_t location = item->data(0, kItemLocationRole).toUInt();
+    const int storage = static_cast<int>(location & 0xFFFF);
+    const int folder = static_cast<int>(location >> 16);
+    if (storage < kBasePosition || folder < kBasePosition ||
+        storage >= state.listedBaseFolders.size())
+        return FailPath(owner);
+
+    QString built = state.listedBaseFolders.at(storage);
+    if (built.size() >= kMaxPathUnits)
+        return FailPath(owner);
+    const auto separate = [&built] {
+        if (!built.endsWith(QLatin1Char('/')))
+            built += QLatin1Char('/');
+    };
+    if (folder >= kFirstNamedPosition) {
+        const QString text = state.listedFolderTexts.value(folder);
+        if (text.isEmpty() || built.size() + 1 + text.size() >= kMaxPathUnits)
+            return FailPath(owner);
+        separate();
+        built += text;
+    }
+    if (built.size() + 1 >= kMaxPathUnits)
+        return FailPath(owner);
+    separate();
+    // A name that does not fit whole fails: cut short it would name another file.
+    const QString name = item->text(0);
+    if (name.isEmpty() || built.size() + name.size() >= kMaxPathUnits)
+        return FailPath(owner);
+    built += name;
+    *path = built;
+    return true;
+}
+
+bool AppendContainerExtension(QWidget* owner, QString* path) {
+    if (path->size() + kContainerExtensionLength >= kMaxPathUnits) {
+        RecordError(40);
+        ReportError(HandleOf(owner), QStringLiteral("Keshlor Path Error"));
+        return false;
+    }
+    *path += QString::fromUtf16(kContainerExtension);
+    return true;
+}

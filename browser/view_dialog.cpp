@@ -1,0 +1,205 @@
+#include "view_dialog.h"
+
+#include "browser_operations.h"
+#include "browser_state.h"
+#include "file_list.h"
+#include "list_activation.h"
+#include "selectors.h"
+#include "view_area.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleHints>
+
+ViewDialog::ViewDialog(ViewArea* view)
+    : QObject(view), view_(view), storages_(view->storageSelector()),
+      folders_(view->folderSelector()), list_(view->fileList()), viewport_(list_->viewport()) {
+    setObjectName(QStringLiteral("viewDialog"));
+    for (QObject* watched :
+         std::initializer_list<QObject*>{view_, storages_, folders_, list_, viewport_})
+        watched->installEventFilter(this);
+
+    connect(storages_, &QComboBox::activated, this, &ViewDialog::OnStorageChosen);
+    connect(folders_, &QComboBox::activated, this, &ViewDialog::OnFolderChosen);
+    // A press and release on one cell, after the list has handled the
+    // release itself.
+    connect(list_, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        if (swallowClick_) {
+            swallowClick_ = false;
+            return;
+        }
+        OnTap(index.row());
+    });
+
+    hold_.setSingleShot(true);
+    hold_.setInterval(QGuiApplication::styleHints()->mousePressAndHoldInterval());
+    connect(&hold_, &QTimer::timeout, this, &ViewDialog::OnHeld);
+}
+
+void ViewDialog::OnStorageChosen() {
+    FillFolderSelector(kBasePosition);
+    RefreshFileList();
+}
+
+void ViewDialog::OnFolderChosen() {
+    RefreshFileList();
+}
+
+void ViewDialog::OnTap(int row) {
+    if (row < 0)
+        return;
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    if (!item)
+        return;
+    list_->setCurrentItem(item);
+    emit rowActivated(row);
+    ActivateListItem(view_, list_, row);
+}
+
+void ViewDialog::OnHeld() {
+    QTreeWidgetItem* item = list_->itemAt(pressPos_);
+    if (!item)
+        return;
+    OpenContextMenu(list_->indexOfTopLevelItem(item), list_->viewport()->mapToGlobal(pressPos_));
+}
+
+void ViewDialog::OpenContextMenu(int row, const QPoint& globalPos) {
+    if (row < 0)
+        return;
+    list_->setCurrentItem(list_->topLevelItem(row));
+    emit contextMenuOpened(row);
+    ShowContextMenu(view_, list_, row, globalPos);
+    Browser().suppressNextTap = true;
+}
+
+bool ViewDialog::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    switch (type) {
+    case QEvent::Paint:
+    case QEvent::FocusIn:
+    case QEvent::KeyPress:
+    case QEvent::ContextMenu:
+    case QEvent::Resize:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+        break;
+    default:
+        return false;
+    }
+    BrowserState& state = Browser();
+
+    if (watched == view_ && type == QEvent::Paint) {
+        // The view's own background shows around the selectors.
+        QPainter painter(view_);
+        painter.fillRect(view_->rect(), view_->palette().color(QPalette::Dark));
+        return false;
+    }
+
+    // A drop-down closing hands the focus back; that is no new visit.
+    if (type == QEvent::FocusIn &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+        if (watched == storages_)
+            FillStorageSelector(kAllPosition);
+        else if (watched == folders_)
+            FillFolderSelector(kBasePosition);
+        return false;
+    }
+
+    if (watched == list_ && type == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat()) {
+            const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+            if (!selected.isEmpty()) {
+                const int row = list_->indexOfTopLevelItem(selected.first());
+                emit rowActivated(row);
+                ActivateListItem(view_, list_, row);
+            }
+        }
+        // The list still sees the key, for its own activation signal.
+        return false;
+    }
+
+    if ((watched == list_ || watched == viewport_) && type == QEvent::ContextMenu) {
+        auto* request = static_cast<QContextMenuEvent*>(event);
+        hold_.stop();
+        if (request->reason() == QContextMenuEvent::Keyboard) {
+            QTreeWidgetItem* item = list_->currentItem();
+            if (item && item->isSelected()) {
+                const QRect rect = list_->visualItemRect(item);
+                OpenContextMenu(list_->indexOfTopLevelItem(item),
+                                list_->viewport()->mapToGlobal(rect.center()));
+            }
+        } else {
+            const QPoint pos = watched == list_ ? list_->viewport()->mapFrom(list_, request->pos())
+                                                : request->pos();
+            if (QTreeWidgetItem* item = list_->itemAt(pos))
+                OpenContextMenu(list_->indexOfTopLevelItem(item), request->globalPos());
+        }
+        return true;
+    }
+
+    if (watched != viewport_)
+        return false;
+    switch (type) {
+    case QEvent::Resize:
+        // The list's room changes with its scroll bars too, not only with the view.
+        FitColumns();
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton)
+            break;
+        // A new press is a new tap: whatever a menu left pending is over.
+        state.suppressNextTap = false;
+        swallowClick_ = false;
+        pressPos_ = mouse->position().toPoint();
+        hold_.start();
+        break;
+    }
+    case QEvent::MouseMove: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (hold_.isActive() && (mouse->position().toPoint() - pressPos_).manhattanLength() >
+                                    QApplication::startDragDistance())
+            hold_.stop();
+        break;
+    }
+    case QEvent::MouseButtonRelease: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton)
+            break;
+        hold_.stop();
+        // The release that ends a tap-and-hold is not a tap of its own.
+        swallowClick_ = state.suppressNextTap;
+        state.suppressNextTap = false;
+        break;
+    }
+    default:
+        break;
+    }
+    return false;
+}
+
+void InitViewDialog(ViewArea* view) {
+    if (!view)
+        return;
+    ReleaseBrowser();
+    Browser().view = view;
+    new ViewDialog(view);
+    QObject::connect(view, &QObject::destroyed, [](QObject* gone) {
+        // A later view may have taken over already; only this one's state goes.
+        if (static_cast<QObject*>(Browser().view.data()) == gone)
+            ReleaseBrowser();
+    });
+    LayoutViewDialog(view);
+    InitStorageSelector(view);
+    InitFolderSelector(view);
+    InitFileList(view);
+    view->fileList()->setFocus();
+}

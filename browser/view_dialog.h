@@ -1,0 +1,47 @@
+#pragma once
+// The view's handling of its controls: the selectors' refills on focus and
+// selection change, and what a tap, Enter, a tap-and-hold, a right click or
+// the context-menu key do on the file list. InitViewDialog
+// (browser_operations.h) sets it up.
+#include <QObject>
+#include <QPoint>
+#include <QTimer>
+
+class QComboBox;
+class QTreeWidget;
+class QWidget;
+class ViewArea;
+
+class ViewDialog : public QObject {
+    Q_OBJECT
+  public:
+    explicit ViewDialog(ViewArea* view);
+
+  signals:
+    // A row is handed to ActivateListItem (tap or Enter).
+    void rowActivated(int row);
+    // A row's context menu is opened through ShowContextMenu.
+    void contextMenuOpened(int row);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void OnStorageChosen();
+    void OnFolderChosen();
+    void OnTap(int row);
+    void OnHeld();
+    void OpenContextMenu(int row, const QPoint& globalPos);
+
+    // The view's controls live as long as this, its child, but die first when
+    // the view is deleted; they are used only for events a dying widget does
+    // not get.
+    QWidget* view_;
+    QComboBox* storages_;
+    QComboBox* folders_;
+    QTreeWidget* list_;
+    QWidget* viewport_;
+    QTimer hold_;
+    QPoint pressPos_;
+    bool swallowClick_ = false;
+};

@@ -1,0 +1,106 @@
+// The view's handling of the list: taps, Enter, and the context menu with
+// the tap it swallows.
+#include "browser_fixture.h"
+
+#include "main_window.h"
+#include "view_area.h"
+#include "view_dialog.h"
+
+#include <QContextMenuEvent>
+#include <QSignalSpy>
+#include <QStyleHints>
+
+using namespace browser_testing;
+
+class ViewDialogTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        ResetHome();
+        ResetOptions(options_);
+        WriteFile(DocumentsFolder() + QStringLiteral("/first.txt"));
+        WriteFile(DocumentsFolder() + QStringLiteral("/second.txt.ksr"));
+        view_ = std::make_unique<BrowserView>();
+        QVERIFY(view_->Show());
+        list_ = view_->list();
+        activated_ = std::make_unique<QSignalSpy>(view_->handler(), &ViewDialog::rowActivated);
+        menus_ = std::make_unique<QSignalSpy>(view_->handler(), &ViewDialog::contextMenuOpened);
+    }
+    void cleanup() {
+        activated_.reset();
+        menus_.reset();
+        view_.reset();
+    }
+    void cleanupTestCase() { ResetHome(); }
+
+    void tapSelectsAndActivatesTheRowItHitsAndOnlyThat() {
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Centre(1));
+        QCOMPARE(Activated(), (QList<int>{1}));
+        QVERIFY(list_->topLevelItem(1)->isSelected());
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Below());
+        QCOMPARE(Activated(), (QList<int>{1}));
+    }
+
+    void enterActivatesTheSelectedRow() {
+        list_->setFocus();
+        list_->clearSelection();
+        QTest::keyClick(list_, Qt::Key_Return);
+        QCOMPARE(activated_->count(), 0);
+        list_->setCurrentItem(list_->topLevelItem(0));
+        QTest::keyClick(list_, Qt::Key_Return);
+        QTest::keyClick(list_, Qt::Key_Enter);
+        QCOMPARE(Activated(), (QList<int>{0, 0}));
+    }
+
+    void tapEndingATapAndHoldIsSwallowedAndTheNextOneActs() {
+        QTest::mousePress(list_->viewport(), Qt::LeftButton, {}, Centre(0));
+        QTest::qWait(QGuiApplication::styleHints()->mousePressAndHoldInterval() + 200);
+        QCOMPARE(Menus(), (QList<int>{0}));
+        QTest::mouseRelease(list_->viewport(), Qt::LeftButton, {}, Centre(0));
+        QCOMPARE(activated_->count(), 0);
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Centre(0));
+        QCOMPARE(Activated(), (QList<int>{0}));
+    }
+
+    // With a mouse the menu comes from the right button (or the menu key),
+    // and the next left click is a tap of its own.
+    void rightClickAndMenuKeyOpenTheMenuWithoutEatingTheNextTap() {
+        QContextMenuEvent click(QContextMenuEvent::Mouse, Centre(1),
+                                list_->viewport()->mapToGlobal(Centre(1)));
+        QApplication::sendEvent(list_->viewport(), &click);
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Centre(1));
+        QCOMPARE(Activated(), (QList<int>{1}));
+
+        list_->setCurrentItem(list_->topLevelItem(0));
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+        QApplication::sendEvent(list_, &key);
+        QContextMenuEvent nowhere(QContextMenuEvent::Mouse, Below(),
+                                  list_->viewport()->mapToGlobal(Below()));
+        QApplication::sendEvent(list_->viewport(), &nowhere);
+        QCOMPARE(Menus(), (QList<int>{1, 0}));
+    }
+
+  private:
+    QPoint Centre(int row) const {
+        return list_->visualItemRect(list_->topLevelItem(row)).center();
+    }
+    QPoint Below() const { return QPoint(10, list_->viewport()->height() - 5); }
+    static QList<int> Rows(const QSignalSpy& spy) {
+        QList<int> rows;
+        for (const QList<QVariant>& call : spy)
+            rows << call.at(0).toInt();
+        return rows;
+    }
+    QList<int> Activated() const { return Rows(*activated_); }
+    QList<int> Menus() const { return Rows(*menus_); }
+
+    testing_ports::OptionValues options_;
+    std::unique_ptr<BrowserView> view_;
+    QTreeWidget* list_ = nullptr;
+    std::unique_ptr<QSignalSpy> activated_;
+    std::unique_ptr<QSignalSpy> menus_;
+};
+
+KESHLOR_GUI_TEST_MAIN(ViewDialogTest)
+#include "test_view_dialog.moc"
