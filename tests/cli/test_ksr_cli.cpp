@@ -1,14 +1,12 @@
 // ksr driven in-process with a scripted console, and once as a program. Known
 // answers come from tests/data/vectors (made by an independent implementation).
 #include "files.h"
+#include "known_vectors.h"
 #include "ksr_main.h"
 #include "ports.h"
 #include "temp_folder.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 
@@ -41,27 +39,6 @@ struct ScriptedConsole {
                 }};
     }
 };
-
-struct Vector {
-    QString name; // of the container
-    QString plain;
-    QString password;
-    bool high;
-    int level;
-};
-
-std::vector<Vector> LoadVectors() {
-    std::vector<Vector> vectors;
-    const QJsonObject manifest =
-        QJsonDocument::fromJson(ReadAll(VectorsFolder() + "/manifest.json")).object();
-    for (const QJsonValue& entry : manifest["containers"].toArray()) {
-        const QJsonObject o = entry.toObject();
-        vectors.push_back({o["container"].toString(), VectorsFolder() + "/" + o["plain"].toString(),
-                           o["password"].toString(), o["strength"].toString() == "high",
-                           o["level"].toInt()});
-    }
-    return vectors;
-}
 
 QByteArray VectorContainer(const QString& name) {
     return ReadAll(VectorsFolder() + "/containers/" + name);
@@ -138,15 +115,15 @@ TEST_F(KsrCli, MismatchedConfirmationOrNoPasswordTouchesNothing) {
 }
 
 TEST_F(KsrCli, FlagsRecreateEveryKnownContainer) {
-    for (const Vector& v : LoadVectors()) {
-        SCOPED_TRACE(v.name.toStdString());
+    for (const KnownVector& v : LoadKnownVectors()) {
+        SCOPED_TRACE(v.container.toStdString());
         const QString plain = folder.Write("plain", ReadAll(v.plain));
         ASSERT_EQ(RunWith(v.password.toUtf8() + "\n",
                           {v.high ? "--high" : "--low", v.level == 1 ? "--fast" : "--best",
                            "--no-hide", "--no-wipe", plain}),
                   kKsrDone)
             << io.err.toStdString();
-        EXPECT_EQ(ReadAll(plain + ".ksr"), VectorContainer(v.name.section('/', -1)));
+        EXPECT_EQ(ReadAll(plain + ".ksr"), ReadAll(v.container));
         EXPECT_FALSE(Hidden(plain + ".ksr"));
         QFile::remove(plain + ".ksr");
     }

@@ -4,14 +4,12 @@
 // container must decrypt under either compression setting.
 #include "decrypt_pipeline.h"
 #include "encrypt_pipeline.h"
+#include "known_vectors.h"
 #include "port_doubles.h"
 #include "temp_folder.h"
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -20,30 +18,6 @@ using testing_ports::OptionValues;
 using testing_ports::ScriptedMessageBoxes;
 
 namespace {
-
-struct Vector {
-    QString container;
-    QString plain;
-    QString password;
-    bool high;
-    int level;
-    QString containerSha256;
-    QString plainSha256;
-};
-
-std::vector<Vector> LoadVectors() {
-    std::vector<Vector> vectors;
-    const QJsonObject manifest =
-        QJsonDocument::fromJson(ReadAll(VectorsFolder() + "/manifest.json")).object();
-    for (const QJsonValue& entry : manifest["containers"].toArray()) {
-        const QJsonObject o = entry.toObject();
-        vectors.push_back({VectorsFolder() + "/" + o["container"].toString(),
-                           VectorsFolder() + "/" + o["plain"].toString(), o["password"].toString(),
-                           o["strength"].toString() == "high", o["level"].toInt(),
-                           o["container_sha256"].toString(), o["plain_sha256"].toString()});
-    }
-    return vectors;
-}
 
 QString Sha256(const QByteArray& bytes) {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
@@ -57,11 +31,11 @@ class ContainerVectors : public ::testing::Test {
 };
 
 TEST_F(ContainerVectors, ManifestIsReadable) {
-    ASSERT_EQ(LoadVectors().size(), 9u);
+    ASSERT_EQ(LoadKnownVectors().size(), 9u);
 }
 
 TEST_F(ContainerVectors, EncryptingEachPlainFileGivesTheKnownContainer) {
-    for (const Vector& v : LoadVectors()) {
+    for (const KnownVector& v : LoadKnownVectors()) {
         SCOPED_TRACE(v.container.toStdString());
         options.Configure(v.high, v.level == 1, false, false);
         const QString plain = folder.Write("plain", ReadAll(v.plain));
@@ -77,7 +51,7 @@ TEST_F(ContainerVectors, EncryptingEachPlainFileGivesTheKnownContainer) {
 }
 
 TEST_F(ContainerVectors, EveryContainerDecryptsWithEitherCompressionSetting) {
-    for (const Vector& v : LoadVectors()) {
+    for (const KnownVector& v : LoadKnownVectors()) {
         for (const bool fast : {false, true}) {
             SCOPED_TRACE(v.container.toStdString() + (fast ? " fast" : " best"));
             options.Configure(v.high, fast, false, false);
@@ -94,7 +68,7 @@ TEST_F(ContainerVectors, EveryContainerDecryptsWithEitherCompressionSetting) {
 }
 
 TEST_F(ContainerVectors, TheOtherStrengthRejectsTheData) {
-    for (const Vector& v : LoadVectors()) {
+    for (const KnownVector& v : LoadKnownVectors()) {
         SCOPED_TRACE(v.container.toStdString());
         options.Configure(!v.high, true, false, false);
         const QString container = folder.Write("copy.ksr", ReadAll(v.container));
