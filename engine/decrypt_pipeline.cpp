@@ -42,6 +42,7 @@ DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
         case PumpResult::Failed:
             return DecryptResult::Failed;
         }
+        plat::ReportProgress(readSoFar, containerSize);
         if (final) {
             // A stream cut short would otherwise pass as a complete file.
             return stream->streamEnded ? DecryptResult::Ok : DecryptResult::BadData;

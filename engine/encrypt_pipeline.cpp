@@ -40,6 +40,8 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
                 RecordError(8);
             } else {
                 const intptr_t savedCursor = plat::ShowWaitCursor();
+                uint64_t plainSize = 0;
+                plat::GetFileSize(stream->file, &plainSize);
                 for (;;) {
                     uint32_t count = 0;
                     if (PumpCompressionStream(stream, buffer, chunkSize, &count) != PumpResult::Ok)
@@ -54,6 +56,7 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
                         RecordError(10);
                         break;
                     }
+                    plat::ReportProgress(stream->stream.total_in, plainSize);
                     if (final) {
                         // The plain file goes next: the container must be on the disk first.
                         if (plat::FlushFile(container))

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace plat {
 
@@ -291,6 +292,120 @@ bool DeleteFile(const QString& path) {
     if (g_deleteFault)
         return Fail(g_deleteFaultErrno);
     return ::unlink(native.constData()) == 0 || Fail(errno);
+}
+
+namespace {
+
+constexpr uint32_t kCopyPiece = 64 * 1024;
+
+bool CopyData(FileHandle in, FileHandle out) {
+    std::vector<unsigned char> buffer(kCopyPiece);
+    for (;;) {
+        uint32_t got = 0;
+        if (!ReadFile(in, buffer.data(), kCopyPiece, &got))
+            return false;
+        if (got == 0)
+            return true;
+        uint32_t written = 0;
+        if (!WriteFile(out, buffer.data(), got, &written))
+            return false;
+        // WriteFile has set the reason when the device stopped taking bytes.
+        if (written != got)
+            return false;
+    }
+}
+
+// Gives the finished copy its name; with `failIfExists` an existing name is
+// never replaced, not even by one that appeared while the data was copied.
+bool NameCopy(const QByteArray& temporary, const QByteArray& target, bool failIfExists) {
+    if (!failIfExists)
+        return ::rename(temporary.constData(), target.constData()) == 0;
+    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(),
+                    RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without that kind of rename.
+    if (::link(temporary.constData(), target.constData()) != 0)
+        return false;
+    ::unlink(temporary.constData());
+    return true;
+}
+
+} // namespace
+
+bool CopyFile(const QString& source, const QString& target, bool failIfExists) {
+    const QByteArray nativeSource = NativePath(source);
+    const QByteArray nativeTarget = NativePath(target);
+    if (nativeTarget.isEmpty())
+        return Fail(ENOENT);
+    const FileHandle in = CreateFile(source, Access::Read, Disposition::OpenExisting);
+    if (in == kInvalidHandle)
+        return false;
+    FileHandle replaced = kInvalidHandle;
+    int out = -1;
+    QByteArray temporary;
+    // Leaves the last error as the failure set it.
+    const auto abandon = [&] {
+        if (out >= 0) {
+            ::close(out);
+            ::unlink(temporary.constData());
+        }
+        if (replaced != kInvalidHandle)
+            ::close(replaced);
+        ::close(in);
+        return false;
+    };
+    const auto fail = [&](int err) {
+        SetLastErrorFromErrno(err);
+        return abandon();
+    };
+
+    struct stat from;
+    if (::fstat(in, &from) != 0)
+        return fail(errno);
+    if (S_ISDIR(from.st_mode))
+        return fail(EACCES);
+    struct stat existing;
+    if (::stat(nativeTarget.constData(), &existing) == 0) {
+        // Replacing a file by itself would empty it before it is read.
+        if (existing.st_dev == from.st_dev && existing.st_ino == from.st_ino)
+            return fail(EWOULDBLOCK);
+        if (failIfExists)
+            return fail(EEXIST);
+        // Held for writing until it is replaced: a read-only, busy or folder
+        // target is refused as the platform refuses it.
+        replaced = CreateFile(target, Access::Write, Disposition::OpenExisting);
+        if (replaced == kInvalidHandle)
+            return abandon();
+    }
+
+    temporary =
+        NativePath(QFileInfo(target).absolutePath() + QStringLiteral("/.keshlor-copy-XXXXXX"));
+    out = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (out < 0)
+        return fail(errno == ENOENT ? ENOTDIR : errno);
+    if (!CopyData(in, out))
+        return abandon();
+    if (::fchmod(out, from.st_mode & 0777) != 0)
+        return fail(errno);
+    if (const uint32_t attributes = StoredAttributes(nativeSource))
+        StoreAttributes(out, QByteArray(), attributes); // no xattrs there: the copy has none
+    const struct timespec times[2] = {{0, UTIME_NOW}, from.st_mtim};
+    if (::futimens(out, times) != 0)
+        return fail(errno);
+    if (!FlushFile(out))
+        return abandon();
+    if (!NameCopy(temporary, nativeTarget, failIfExists))
+        return fail(errno);
+    ::close(out);
+    out = -1;
+    FlushFolderOf(target);
+    if (replaced != kInvalidHandle)
+        ::close(replaced);
+    ::close(in);
+    SetLastError(kErrorSuccess);
+    return true;
 }
 
 uint32_t GetFileAttributes(const QString& path) {

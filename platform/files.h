@@ -52,6 +52,16 @@ bool GetFileSize(FileHandle file, uint64_t* size);
 // Refuses a read-only file with 5, as root too.
 bool DeleteFile(const QString& path);
 
+// Copies the data, the DOS attributes and the last-write time of `source` to
+// `target`; the copy's creation and last-access times are those of its making.
+// The source is held exclusively while it is read. An existing target is
+// refused with 80 when `failIfExists`, and otherwise replaced unless it is
+// read-only or a folder (5) or held elsewhere (32). The data reaches the disk
+// before it takes the target's name, so a failed copy leaves an earlier
+// target as it was and no partial file. A file copied onto itself, under any
+// of its names, fails with 32 and is left alone.
+bool CopyFile(const QString& source, const QString& target, bool failIfExists);
+
 // kInvalidAttributes (and last error 2 or 3) when the path does not exist.
 uint32_t GetFileAttributes(const QString& path);
 // Fails with 50 where the file system keeps no extended attributes.

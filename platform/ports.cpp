@@ -6,6 +6,7 @@ namespace {
 MessageBoxPort g_messageBox;
 OptionPort g_options;
 CursorPort g_cursor;
+ProgressPort g_progress;
 } // namespace
 
 void SetMessageBoxPort(MessageBoxPort port) {
@@ -16,6 +17,10 @@ void SetOptionPort(OptionPort port) {
 }
 void SetCursorPort(CursorPort port) {
     g_cursor = std::move(port);
+}
+
+void SetProgressPort(ProgressPort port) {
+    g_progress = std::move(port);
 }
 
 int SafeAnswer(uint32_t style) {
@@ -43,6 +48,11 @@ intptr_t ShowWaitCursor() {
 void RestoreCursor(intptr_t previous) {
     if (g_cursor.restore)
         g_cursor.restore(previous);
+}
+
+void ReportProgress(uint64_t done, uint64_t total) {
+    if (g_progress)
+        g_progress(done, total);
 }
 
 } // namespace plat

@@ -51,6 +51,12 @@ void RestoreCursor(intptr_t previous);
 // The answer a message box gives when nobody can be asked: the safe one.
 int SafeAnswer(uint32_t style);
 
+// How far a long run has got: `done` of `total` bytes, reported once per chunk.
+// Only a notice; it cannot stop or change the run. Without a port nobody hears it.
+using ProgressPort = std::function<void(uint64_t done, uint64_t total)>;
+void SetProgressPort(ProgressPort port);
+void ReportProgress(uint64_t done, uint64_t total);
+
 } // namespace plat
 
 // Command IDs of the eight options; the option's identity everywhere.

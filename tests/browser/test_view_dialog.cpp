@@ -3,12 +3,15 @@
 #include "browser_fixture.h"
 
 #include "main_window.h"
+#include "popup_menu_port.h"
 #include "view_area.h"
 #include "view_dialog.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QSignalSpy>
 #include <QStyleHints>
+#include <QTimer>
 
 using namespace browser_testing;
 
@@ -26,8 +29,19 @@ class ViewDialogTest : public QObject {
         list_ = view_->list();
         activated_ = std::make_unique<QSignalSpy>(view_->handler(), &ViewDialog::rowActivated);
         menus_ = std::make_unique<QSignalSpy>(view_->handler(), &ViewDialog::contextMenuOpened);
+        // Every menu is dismissed at once.
+        SetPopupMenuPort([](QWidget*, const QList<PopupItem>&, const QPoint&) { return 0; });
+        // A tap encrypts or decrypts the row: each password dialog is cancelled.
+        connect(&cancelDialogs_, &QTimer::timeout, [] {
+            if (QWidget* open = QApplication::activeModalWidget())
+                open->close();
+        });
+        cancelDialogs_.start(10);
     }
     void cleanup() {
+        cancelDialogs_.disconnect();
+        cancelDialogs_.stop();
+        SetPopupMenuPort({});
         activated_.reset();
         menus_.reset();
         view_.reset();
@@ -82,6 +96,7 @@ class ViewDialogTest : public QObject {
     }
 
   private:
+    QTimer cancelDialogs_;
     QPoint Centre(int row) const {
         return list_->visualItemRect(list_->topLevelItem(row)).center();
     }

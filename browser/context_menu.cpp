@@ -1,0 +1,82 @@
+#include "context_menu.h"
+
+#include "browser_operations.h"
+#include "file_list.h"
+#include "file_operations.h"
+#include "list_activation.h"
+#include "popup_menu_port.h"
+
+#include <QTreeWidget>
+
+QString ContextCommandText(int command) {
+    switch (command) {
+    case CmdEncryptItem:
+        return QStringLiteral("Encrypt / Open");
+    case CmdDecryptItem:
+        return QStringLiteral("Decrypt / Open");
+    case CmdMoveItem:
+        return QStringLiteral("Move / Rename");
+    case CmdCopyItem:
+        return QStringLiteral("Copy");
+    case CmdDeleteItem:
+        return QStringLiteral("Delete");
+    case CmdHideItem:
+        return QStringLiteral("Hide");
+    case CmdRevealItem:
+        return QStringLiteral("Reveal");
+    default:
+        return QString();
+    }
+}
+
+void ShowContextMenu(QWidget* owner, QTreeWidget* list, int row, const QPoint& globalPos) {
+    QTreeWidgetItem* item = list ? list->topLevelItem(row) : nullptr;
+    if (!item)
+        return;
+    list->setCurrentItem(item);
+
+    const bool encrypted = IsItemEncrypted(row);
+    const bool hidden = IsItemHidden(row);
+    const int commands[] = {
+        encrypted ? CmdDecryptItem : CmdEncryptItem, 0, CmdMoveItem, CmdCopyItem, CmdDeleteItem,
+        hidden ? CmdRevealItem : CmdHideItem};
+    QList<PopupItem> items;
+    for (int command : commands)
+        items.append({command, ContextCommandText(command)});
+
+    // The choice is handled here; the main window would read some of these
+    // numbers as its option commands.
+    const int command = RunPopupMenu(owner, items, globalPos);
+    const QString caption = ContextCommandText(command);
+    bool refill = false;
+    switch (command) {
+    case CmdEncryptItem:
+    case CmdDecryptItem:
+        ActivateListItem(owner, list, row);
+        break;
+    case CmdMoveItem:
+        refill = MoveItem(owner, caption, row);
+        break;
+    case CmdCopyItem:
+        refill = CopyItem(owner, caption, row);
+        break;
+    case CmdDeleteItem:
+        refill = DeleteItemFile(row, owner);
+        break;
+    case CmdHideItem:
+        if (ToggleHidden(row, owner))
+            SetItemMark(row, encrypted ? ItemMark::HiddenEncrypted : ItemMark::HiddenPlain);
+        break;
+    case CmdRevealItem:
+        if (ToggleHidden(row, owner))
+            SetItemMark(row, encrypted ? ItemMark::Encrypted : ItemMark::NoMark);
+        break;
+    default:
+        break;
+    }
+
+    if (refill)
+        RefreshFileList();
+    else
+        list->viewport()->update();
+}

@@ -1,0 +1,399 @@
+#include "file_commands.h"
+
+#include "browser_operations.h"
+#include "container_name.h"
+#include "encrypt_pipeline.h"
+#include "error_report.h"
+#include "file_dialogs.h"
+#include "file_list.h"
+#include "files.h"
+#include "gui_ports.h"
+#include "list_activation.h"
+#include "password_dialogs.h"
+#include "row_paths.h"
+#include "work_progress.h"
+
+#include <QPointer>
+#include <QTreeWidget>
+
+namespace {
+
+// Codes of the dialog faults: 31 a dialog that ended without a password it
+// should have had (PrefillFailed), 32 a dialog that could not be shown. The
+// encrypt command and a retry use them under their own captions.
+constexpr int32_t kDialogEndedWrongly = 31;
+constexpr int32_t kDialogNotShown = 32;
+
+const QString kEncryptionError = QStringLiteral("Encryption Error");
+const QString kBatchEncryptError = QStringLiteral("Batch Encrypt Error");
+const QString kDecryptionError = QStringLiteral("Decryption Error");
+const QString kDecryptDialogError = QStringLiteral("Decrypt Dialog Error");
+
+bool g_commandRunning = false;
+
+// Marks a command as running for its lifetime, unless one already is.
+class CommandScope {
+  public:
+    CommandScope() : entered_(!g_commandRunning) { g_commandRunning = true; }
+    ~CommandScope() {
+        if (entered_)
+            g_commandRunning = false;
+    }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+    bool entered() const { return entered_; }
+
+  private:
+    bool entered_;
+};
+
+// The request's password as the engine takes it, zeroed when done with.
+class PasswordCopy {
+  public:
+    explicit PasswordCopy(const PasswordRequest& request) : text_(PasswordText(request)) {}
+    ~PasswordCopy() { WipeString(&text_); }
+    PasswordCopy(const PasswordCopy&) = delete;
+    PasswordCopy& operator=(const PasswordCopy&) = delete;
+    const QString& text() const { return text_; }
+
+  private:
+    QString text_;
+};
+
+void Report(QWidget* owner, int32_t code, const QString& caption) {
+    RecordError(code);
+    ReportError(HandleOf(owner), caption);
+}
+
+QString FileNameOf(const QString& path) {
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// The row is drawn under work at once: the engine holds the thread until done.
+void RepaintOwner(QWidget* owner) {
+    if (owner)
+        owner->window()->repaint();
+}
+
+int BeginRow(QWidget* owner, QTreeWidget* list, int row) {
+    if (!list)
+        return -1;
+    const int kept = SetItemMark(row, ItemMark::Busy);
+    RepaintOwner(owner);
+    return kept;
+}
+
+enum class RunOutcome { Done, Failed, Unchanged };
+
+// The row after its run: the new file's kind, date and size; the whole list
+// when files may have come or gone; else the row as it was.
+void EndRow(QTreeWidget* list, int row, int kept, RunOutcome outcome, const QString& newPath,
+            bool encrypted) {
+    if (!list)
+        return;
+    switch (outcome) {
+    case RunOutcome::Done: {
+        const uint32_t attributes = plat::GetFileAttributes(newPath);
+        if (attributes == plat::kInvalidAttributes) {
+            RefreshFileList();
+            return;
+        }
+        const bool hidden = (attributes & plat::kAttrHidden) != 0;
+        ItemMark mark = hidden ? ItemMark::HiddenPlain : ItemMark::NoMark;
+        if (encrypted)
+            mark = hidden ? ItemMark::HiddenEncrypted : ItemMark::Encrypted;
+        SetItemMark(row, mark);
+        RefreshItemDetails(newPath, row);
+        FitColumns();
+        return;
+    }
+    case RunOutcome::Failed:
+        RefreshFileList();
+        return;
+    case RunOutcome::Unchanged:
+        RestoreItemMark(row, kept);
+        return;
+    }
+}
+
+bool InScope(BatchScope scope, bool hidden) {
+    switch (scope) {
+    case BatchScope::HiddenOnly:
+        return hidden;
+    case BatchScope::VisibleOnly:
+        return !hidden;
+    case BatchScope::All:
+        break;
+    }
+    return true;
+}
+
+// Both paths of a row; false after the path's own report.
+bool RowPaths(QWidget* owner, int row, QString* plainPath, QString* containerPath) {
+    if (!BuildItemPath(owner, row, plainPath))
+        return false;
+    *containerPath = *plainPath;
+    return AppendContainerExtension(owner, containerPath);
+}
+
+// A named file is a container by its own name, not by its folder's: a file
+// called ".ksr" is plain here as it is in the list.
+bool IsNamedContainer(const QString& path) {
+    return IsContainerName(FileNameOf(path));
+}
+
+// 0 when a named path can be taken; else the code of the path that cannot be
+// built (39: too long itself, 40: no room for the container extension).
+int32_t NamedPathProblem(const QString& path) {
+    if (IsNamedContainer(path))
+        return path.size() >= kMaxPathUnits ? 39 : 0;
+    return path.size() + kContainerExtensionLength >= kMaxPathUnits ? 40 : 0;
+}
+
+} // namespace
+
+PasswordRequest& SharedPasswordRequest() {
+    static PasswordRequest request;
+    return request;
+}
+
+bool IsCommandRunning() {
+    return g_commandRunning;
+}
+
+QString BadPasswordMessage() {
+    if (IsOptionChecked(HighEncryption))
+        return QStringLiteral("Decryption failed!\nWrong password, high encryption option "
+                              "selected for a low encryption file, or file corrupted.");
+    return QStringLiteral("Decryption failed!\nWrong password, high encryption option not "
+                          "selected for a high encryption file, or file corrupted.");
+}
+
+void ActivateListItem(QWidget* owner, QTreeWidget* list, int row) {
+    const CommandScope command;
+    if (!command.entered())
+        return;
+    QString plainPath;
+    QString containerPath;
+    if (!RowPaths(owner, row, &plainPath, &containerPath))
+        return;
+    if (IsItemEncrypted(row))
+        DecryptFileCommand(containerPath, plainPath, 0, owner, list, row);
+    else
+        EncryptFileCommand(plainPath, containerPath, 0, owner, list, row);
+}
+
+void EncryptFileCommand(const QString& plainPath, const QString& containerPath, int prefill,
+                        QWidget* owner, QTreeWidget* list, int row) {
+    PasswordRequest& request = SharedPasswordRequest();
+    request.plainPath = plainPath;
+    request.prefill = prefill;
+    if (!ShowPasswordDialog(owner, SingleEncryptDialog, &request)) {
+        Report(owner, kDialogNotShown, kEncryptionError);
+        return;
+    }
+    switch (request.result) {
+    case PasswordDialogResult::Cancelled:
+        return;
+    case PasswordDialogResult::Accepted: {
+        const PasswordCopy password(request);
+        if (!RunEncrypt(plainPath, containerPath, password.text(), owner, list, row))
+            ReportError(HandleOf(owner), kEncryptionError);
+        return;
+    }
+    default:
+        Report(owner, kDialogEndedWrongly, kEncryptionError);
+        return;
+    }
+}
+
+void DecryptFileCommand(const QString& containerPath, const QString& plainPath, int prefill,
+                        QWidget* owner, QTreeWidget* list, int row) {
+    PasswordRequest& request = SharedPasswordRequest();
+    request.plainPath = plainPath;
+    request.prefill = prefill;
+    if (!ShowPasswordDialog(owner, SingleDecryptDialog, &request)) {
+        Report(owner, kDialogNotShown, kDecryptDialogError);
+        return;
+    }
+    switch (request.result) {
+    case PasswordDialogResult::Cancelled:
+        return;
+    case PasswordDialogResult::Accepted:
+    case PasswordDialogResult::AcceptedOpen:
+        if (!DecryptWithRetry(owner, list, row, containerPath, plainPath, SingleDecryptDialog))
+            return;
+        break;
+    default:
+        Report(owner, kDialogEndedWrongly, kDecryptDialogError);
+        return;
+    }
+    // The last dialog decides, a retry's included.
+    if (request.result != PasswordDialogResult::AcceptedOpen)
+        return;
+    OpenFileWithShell(plainPath);
+    // Waits while the user works with the file; "&Encrypt" puts the container back.
+    EncryptFileCommand(plainPath, containerPath, 1, owner, list, row);
+}
+
+bool RunEncrypt(const QString& plainPath, const QString& containerPath, const QString& password,
+                QWidget* owner, QTreeWidget* list, int row) {
+    const int kept = BeginRow(owner, list, row);
+    EncryptResult result;
+    {
+        const WorkProgress progress(owner, list, row,
+                                    QStringLiteral("Encrypting %1").arg(FileNameOf(plainPath)));
+        result = EncryptFileToContainer(HandleOf(owner), plainPath, containerPath, password);
+    }
+    const RunOutcome outcome = result == EncryptResult::Ok       ? RunOutcome::Done
+                               : result == EncryptResult::Failed ? RunOutcome::Failed
+                                                                 : RunOutcome::Unchanged;
+    EndRow(list, row, kept, outcome, containerPath, true);
+    RepaintOwner(owner);
+    return result != EncryptResult::Failed;
+}
+
+DecryptResult RunDecrypt(const QString& containerPath, const QString& plainPath,
+                         const QString& password, QWidget* owner, QTreeWidget* list, int row) {
+    const int kept = BeginRow(owner, list, row);
+    DecryptResult result;
+    {
+        const WorkProgress progress(owner, list, row,
+                                    QStringLiteral("Decrypting %1").arg(FileNameOf(plainPath)));
+        result = DecryptContainerToFile(HandleOf(owner), containerPath, plainPath, password);
+    }
+    const RunOutcome outcome = result == DecryptResult::Ok       ? RunOutcome::Done
+                               : result == DecryptResult::Failed ? RunOutcome::Failed
+                                                                 : RunOutcome::Unchanged;
+    EndRow(list, row, kept, outcome, plainPath, false);
+    RepaintOwner(owner);
+    return result;
+}
+
+bool DecryptWithRetry(QWidget* owner, QTreeWidget* list, int row, const QString& containerPath,
+                      const QString& plainPath, int dialogId) {
+    PasswordRequest& request = SharedPasswordRequest();
+    const auto run = [&] {
+        const PasswordCopy password(request);
+        return RunDecrypt(containerPath, plainPath, password.text(), owner, list, row);
+    };
+    for (DecryptResult result = run();; result = run()) {
+        switch (result) {
+        case DecryptResult::Ok:
+            return true;
+        case DecryptResult::Declined:
+            request.result = PasswordDialogResult::Cancelled;
+            return false;
+        case DecryptResult::Failed:
+            ReportError(HandleOf(owner), kDecryptionError);
+            return false;
+        case DecryptResult::BadData:
+            break;
+        }
+        const int answer =
+            plat::MessageBox(HandleOf(owner), BadPasswordMessage(), QStringLiteral("Bad Password?"),
+                             plat::kMbRetryCancel | plat::kMbIconQuestion);
+        if (answer != plat::kIdRetry) {
+            request.result = PasswordDialogResult::Cancelled;
+            return false;
+        }
+        request.prefill = 1;
+        if (!ShowPasswordDialog(owner, dialogId, &request)) {
+            Report(owner, kDialogNotShown, kDecryptionError);
+            return false;
+        }
+        if (request.result == PasswordDialogResult::Cancelled)
+            return false;
+        // The dialog has cleared the password it could not show: running on
+        // with none would only refuse the data again.
+        if (request.result == PasswordDialogResult::PrefillFailed) {
+            Report(owner, kDialogEndedWrongly, kDecryptionError);
+            return false;
+        }
+    }
+}
+
+void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
+    const CommandScope command;
+    if (!command.entered() || !list)
+        return;
+    PasswordRequest& request = SharedPasswordRequest();
+    if (!ShowPasswordDialog(owner, BatchEncryptDialog, &request) ||
+        request.result != PasswordDialogResult::Accepted)
+        return;
+    const QPointer<QTreeWidget> guarded(list);
+    const PasswordCopy password(request);
+    const int count = list->topLevelItemCount();
+    // A refill during the pass (a finished file that could not be read back)
+    // keeps the rows' order, as no name changes; a shorter list ends the pass.
+    for (int row = 0; row < count && guarded && row < list->topLevelItemCount(); ++row) {
+        if (IsItemEncrypted(row) || !InScope(scope, IsItemHidden(row)))
+            continue;
+        QString plainPath;
+        QString containerPath;
+        if (!RowPaths(owner, row, &plainPath, &containerPath))
+            return;
+        // A declined overwrite skips the file; a failure ends the batch.
+        if (!RunEncrypt(plainPath, containerPath, password.text(), owner, list, row)) {
+            ReportError(HandleOf(owner), kBatchEncryptError);
+            return;
+        }
+    }
+}
+
+void BatchDecrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
+    const CommandScope command;
+    if (!command.entered() || !list)
+        return;
+    PasswordRequest& request = SharedPasswordRequest();
+    if (!ShowPasswordDialog(owner, BatchDecryptDialog, &request) ||
+        request.result != PasswordDialogResult::Accepted)
+        return;
+    const QPointer<QTreeWidget> guarded(list);
+    const int count = list->topLevelItemCount();
+    for (int row = 0; row < count && guarded && row < list->topLevelItemCount(); ++row) {
+        if (!IsItemEncrypted(row) || !InScope(scope, IsItemHidden(row)))
+            continue;
+        QString plainPath;
+        QString containerPath;
+        if (!RowPaths(owner, row, &plainPath, &containerPath))
+            return;
+        // A refused password, a declined overwrite or a failure ends the batch.
+        if (!DecryptWithRetry(owner, list, row, containerPath, plainPath, BatchDecryptDialog))
+            return;
+    }
+}
+
+bool OpenFileByName(QWidget* owner, const QString& path) {
+    const CommandScope command;
+    if (!command.entered() || path.isEmpty() || NamedPathProblem(path) != 0)
+        return false;
+    if (IsNamedContainer(path)) {
+        DecryptFileCommand(path, path.chopped(kContainerExtensionLength), 0, owner, nullptr, 0);
+    } else {
+        EncryptFileCommand(path, ContainerNameFor(path), 0, owner, nullptr, 0);
+    }
+    return true;
+}
+
+bool ChooseFileToOpen(QWidget* owner, QString* path) {
+    const FileDialogRequest request{
+        FileDialogRequest::Kind::Open,
+        QString(),
+        QString(),
+        {{QStringLiteral("All files"), QStringLiteral("*.*")},
+         {QStringLiteral("Keshlor files"), QStringLiteral("*.ksr")}},
+    };
+    QString chosen;
+    if (!RunFileDialog(owner, request, &chosen) || chosen.isEmpty())
+        return false;
+    // The user asked for this file: say why it cannot be taken rather than
+    // do nothing at all.
+    if (const int32_t problem = NamedPathProblem(chosen)) {
+        Report(owner, problem,
+               problem == 39 ? QStringLiteral("Path Error") : QStringLiteral("Keshlor Path Error"));
+        return false;
+    }
+    *path = chosen;
+    return true;
+}

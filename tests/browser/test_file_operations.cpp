@@ -1,0 +1,405 @@
+// The context menu of a row and its file operations: what the menu offers,
+// where copies and moves go, the rules for an existing destination, and that
+// no operation loses a file it was not asked to remove.
+#include "browser_fixture.h"
+
+#include "browser_operations.h"
+#include "error_report.h"
+#include "file_dialogs.h"
+#include "file_list.h"
+#include "files.h"
+#include "last_error.h"
+#include "main_window.h"
+#include "popup_menu_port.h"
+
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QMimeDatabase>
+#include <QStyleHints>
+
+#include <unistd.h>
+
+using namespace browser_testing;
+
+namespace {
+
+QString InDocuments(const QString& name) {
+    return DocumentsFolder() + QLatin1Char('/') + name;
+}
+
+QByteArray Content(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool Exists(const QString& path) {
+    return QFileInfo::exists(path);
+}
+
+// A second name for a file, outside the listed folder: it shows what
+// happened to the data of a file once its listed name is gone.
+QString Witness(const QString& path) {
+    const QString witness = QDir::homePath() + QStringLiteral("/witness");
+    QFile::remove(witness);
+    if (::link(QFile::encodeName(path).constData(), QFile::encodeName(witness).constData()) != 0)
+        qFatal("cannot link %s", qPrintable(path));
+    return witness;
+}
+
+const QString kPlainRefusal = QStringLiteral(
+    "Plain file exists, and attributes prevent its deletion. Please choose a different name.");
+const QString kContainerRefusal = QStringLiteral(
+    "Keshlor file exists, but attributes prevent its deletion. Please choose a different name.");
+const QString kContainerQuestion =
+    QStringLiteral("Keshlor file exists - do you want to overwrite it?");
+const QString kPlainQuestion = QStringLiteral("Plain file exists - do you want to overwrite it?");
+
+constexpr uint32_t kRefusalStyle = plat::kMbOk | plat::kMbIconHand;
+constexpr uint32_t kOverwriteStyle = plat::kMbYesNo | plat::kMbIconQuestion | plat::kMbDefButton2;
+constexpr uint32_t kDeleteStyle = plat::kMbYesNo | plat::kMbIconQuestion;
+
+} // namespace
+
+class FileOperationsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        ResetHome();
+        ResetOptions(options_);
+        options_.Set(WipePlainFiles, false);
+        WriteFile(InDocuments("notes.txt"), "plain notes");
+        WriteFile(InDocuments("report.doc.ksr"), "ciphertext");
+        view_ = std::make_unique<BrowserView>();
+        QVERIFY(view_->Show());
+        list_ = view_->list();
+        // Shows up only when the list is filled again.
+        WriteFile(InDocuments("zz-late.txt"));
+
+        messages_ = std::make_unique<testing_ports::ScriptedMessageBoxes>();
+        menus_.clear();
+        choice_.clear();
+        requests_.clear();
+        answers_.clear();
+        SetPopupMenuPort([this](QWidget*, const QList<PopupItem>& items, const QPoint&) {
+            menus_ << items;
+            for (const PopupItem& item : items) {
+                if (item.command != 0 && item.text == choice_)
+                    return item.command;
+            }
+            return 0;
+        });
+        SetFileDialogPort([this](QWidget*, const FileDialogRequest& request, QString* chosen) {
+            requests_ << request;
+            if (answers_.isEmpty() || answers_.first().isEmpty()) {
+                if (!answers_.isEmpty())
+                    answers_.removeFirst();
+                return false;
+            }
+            *chosen = answers_.takeFirst();
+            return true;
+        });
+    }
+    void cleanup() {
+        plat::faults::Clear();
+        SetPopupMenuPort({});
+        SetFileDialogPort({});
+        messages_.reset();
+        view_.reset();
+    }
+    void cleanupTestCase() { ResetHome(); }
+
+    void theMenuOffersTheRowsCommandsInOrder() {
+        SetDosAttributes(InDocuments("report.doc.ksr"), plat::kAttrHidden);
+        RefreshFileList();
+        WriteFile(InDocuments("zz-later.txt"));
+        Choose(RowOf("notes.txt", false), QString());
+        Choose(RowOf("report.doc", true), QString());
+        QCOMPARE(menus_.size(), 2);
+        QCOMPARE(Texts(menus_.at(0)),
+                 (QStringList{"Encrypt / Open", "", "Move / Rename", "Copy", "Delete", "Hide"}));
+        QCOMPARE(Texts(menus_.at(1)),
+                 (QStringList{"Decrypt / Open", "", "Move / Rename", "Copy", "Delete", "Reveal"}));
+        QVERIFY(menus_.at(0).at(1).command == 0);
+        // Dismissed menus change nothing.
+        QVERIFY(messages_->shown().empty());
+        QVERIFY(!Listed("zz-later.txt"));
+    }
+
+    void holdingOrRightClickingEmptySpaceOpensNoMenu() {
+        const QPoint below(10, list_->viewport()->height() - 5);
+        QVERIFY(!list_->itemAt(below));
+        QTest::mousePress(list_->viewport(), Qt::LeftButton, {}, below);
+        QTest::qWait(QGuiApplication::styleHints()->mousePressAndHoldInterval() + 200);
+        QTest::mouseRelease(list_->viewport(), Qt::LeftButton, {}, below);
+        QContextMenuEvent click(QContextMenuEvent::Mouse, below,
+                                list_->viewport()->mapToGlobal(below));
+        QApplication::sendEvent(list_->viewport(), &click);
+        QVERIFY(menus_.isEmpty());
+    }
+
+    void copyingAContainerRowWritesTheContainerOfTheChosenName() {
+        answers_ << InDocuments("letter.doc");
+        Choose(RowOf("report.doc", true), "Copy");
+        QCOMPARE(Content(InDocuments("letter.doc.ksr")), QByteArray("ciphertext"));
+        QCOMPARE(Content(InDocuments("report.doc.ksr")), QByteArray("ciphertext"));
+        QVERIFY(!Exists(InDocuments("letter.doc")));
+
+        QCOMPARE(requests_.size(), 1);
+        const FileDialogRequest& request = requests_.first();
+        QVERIFY(request.kind == FileDialogRequest::Kind::Save);
+        QCOMPARE(request.title, QStringLiteral("Copy"));
+        QCOMPARE(request.initialPath, InDocuments("report.doc"));
+        const QString docType =
+            QMimeDatabase().mimeTypeForFile("x.doc", QMimeDatabase::MatchExtension).comment();
+        QVERIFY(!docType.isEmpty());
+        QCOMPARE(request.filters.size(), 1);
+        QCOMPARE(request.filters.first().pattern, QStringLiteral("*.doc"));
+        QCOMPARE(request.filters.first().description, docType + " (encrypted)");
+        QVERIFY(messages_->shown().empty());
+        QVERIFY(Listed("letter.doc"));
+
+        // A plain row's type carries no label.
+        answers_ << QString();
+        Choose(RowOf("notes.txt", false), "Copy");
+        QCOMPARE(requests_.size(), 2);
+        QCOMPARE(requests_.last().filters.first().pattern, QStringLiteral("*.txt"));
+        QVERIFY(!requests_.last().filters.first().description.contains("encrypted"));
+    }
+
+    void aDotInTheFolderNameIsNoExtension() {
+        WriteFile(InDocuments("old.files/readme"));
+        view_.reset();
+        view_ = std::make_unique<BrowserView>();
+        list_ = view_->list();
+        const int folder = view_->folders()->findText("old.files");
+        QVERIFY(folder > 0);
+        BrowserView::Choose(view_->folders(), folder);
+        answers_ << QString();
+        Choose(RowOf("readme", false), "Move / Rename");
+        QCOMPARE(requests_.size(), 1);
+        QCOMPARE(requests_.first().title, QStringLiteral("Move / Rename"));
+        QCOMPARE(requests_.first().initialPath, InDocuments("old.files/readme"));
+        QCOMPARE(requests_.first().filters.first().pattern, QStringLiteral("*."));
+    }
+
+    void movingAPlainFileWipesItsSourceOnlyWithTheOption_data() {
+        QTest::addColumn<bool>("wipe");
+        QTest::newRow("wipe on") << true;
+        QTest::newRow("wipe off") << false;
+    }
+    void movingAPlainFileWipesItsSourceOnlyWithTheOption() {
+        QFETCH(bool, wipe);
+        options_.Set(WipePlainFiles, wipe);
+        const QByteArray data(6000, 'a');
+        WriteFile(InDocuments("notes.txt"), data);
+        const QString witness = Witness(InDocuments("notes.txt"));
+        answers_ << InDocuments("renamed.txt");
+        Choose(RowOf("notes.txt", false), "Move / Rename");
+
+        QCOMPARE(Content(InDocuments("renamed.txt")), data);
+        QVERIFY(!Exists(InDocuments("notes.txt")));
+        const QByteArray left = Content(witness);
+        QCOMPARE(left.size(), data.size());
+        QCOMPARE(left == data, !wipe);
+        QVERIFY(messages_->shown().empty());
+        QCOMPARE(view_->RowTexts(), (QStringList{"renamed.txt", "report.doc", "zz-late.txt"}));
+    }
+
+    void failedCopiesAndMovesReportAndKeepTheSource() {
+        options_.Set(WipePlainFiles, true);
+        plat::faults::FailWritesAfter(0, ENOSPC);
+        answers_ << InDocuments("moved.txt");
+        Choose(RowOf("notes.txt", false), "Move / Rename");
+        QCOMPARE(Content(InDocuments("notes.txt")), QByteArray("plain notes"));
+        QVERIFY(!Exists(InDocuments("moved.txt")));
+        QCOMPARE(messages_->captions(), (std::vector<QString>{"Move Failed"}));
+        QCOMPARE(messages_->shown().back().text, ErrorMessage(33, plat::kErrorDiskFull));
+        QVERIFY(Listed("zz-late.txt"));
+
+        WriteFile(InDocuments("zz-later.txt"));
+        answers_ << InDocuments("copied.txt");
+        Choose(RowOf("notes.txt", false), "Copy");
+        QVERIFY(!Exists(InDocuments("copied.txt")));
+        QCOMPARE(messages_->shown().back().caption, QStringLiteral("Copy Failed"));
+        QCOMPARE(messages_->shown().back().text, ErrorMessage(35, plat::kErrorDiskFull));
+        QVERIFY(Listed("zz-later.txt"));
+    }
+
+    void protectedFilesAndFoldersAtTheNameAreRefusedAndTheDialogOpensAgain() {
+        WriteFile(InDocuments("locked.txt"), "locked");
+        MakeOwnerReadOnly(InDocuments("locked.txt"));
+        QVERIFY(QDir().mkpath(InDocuments("sub")));
+        WriteFile(InDocuments("guarded.ksr"), "guarded");
+        SetDosAttributes(InDocuments("guarded.ksr"), plat::kAttrSystem);
+        QVERIFY(QDir().mkpath(InDocuments("box.ksr")));
+        answers_ << InDocuments("locked.txt") << InDocuments("sub") << InDocuments("guarded")
+                 << InDocuments("box") << QString();
+        Choose(RowOf("notes.txt", false), "Copy");
+
+        QCOMPARE(requests_.size(), 5);
+        for (const FileDialogRequest& request : requests_)
+            QCOMPARE(request.initialPath, InDocuments("notes.txt"));
+        const auto& shown = messages_->shown();
+        QCOMPARE(shown.size(), size_t(4));
+        QCOMPARE(shown[0].text, kPlainRefusal);
+        QCOMPARE(shown[2].text, kContainerRefusal);
+        QVERIFY(shown[1].text.contains("folder") && shown[3].text.contains("folder"));
+        for (const auto& message : shown) {
+            QCOMPARE(message.caption, QStringLiteral("Copy"));
+            QCOMPARE(message.style, kRefusalStyle);
+        }
+        QCOMPARE(Content(InDocuments("locked.txt")), QByteArray("locked"));
+        QCOMPARE(Content(InDocuments("guarded.ksr")), QByteArray("guarded"));
+        QVERIFY(QFileInfo(InDocuments("sub")).isDir() && QFileInfo(InDocuments("box.ksr")).isDir());
+        QVERIFY(!Listed("zz-late.txt"));
+    }
+
+    void aContainerAtTheNameIsDeletedOnlyAfterYes() {
+        WriteFile(InDocuments("letter.txt.ksr"), "old container");
+        answers_ << InDocuments("letter.txt") << InDocuments("letter.txt");
+        messages_->Answer(plat::kIdNo);
+        messages_->Answer(plat::kIdYes);
+        Choose(RowOf("notes.txt", false), "Copy");
+
+        QCOMPARE(requests_.size(), 2);
+        QCOMPARE(requests_.last().initialPath, InDocuments("notes.txt"));
+        QCOMPARE(messages_->shown().size(), size_t(2));
+        for (const auto& message : messages_->shown()) {
+            QCOMPARE(message.text, kContainerQuestion);
+            QCOMPARE(message.caption, QStringLiteral("Copy"));
+            QCOMPARE(message.style, kOverwriteStyle);
+        }
+        QVERIFY(!Exists(InDocuments("letter.txt.ksr")));
+        QCOMPARE(Content(InDocuments("letter.txt")), QByteArray("plain notes"));
+        QVERIFY(Listed("letter.txt"));
+    }
+
+    // The save dialog asks nothing about an existing name, so the copy does.
+    void aPlainFileAtTheNameIsReplacedOnlyAfterYesAndIsWipedFirst() {
+        options_.Set(WipePlainFiles, true);
+        const QByteArray old(5000, 'o');
+        WriteFile(InDocuments("old.txt"), old);
+        const QString witness = Witness(InDocuments("old.txt"));
+        answers_ << InDocuments("old.txt") << InDocuments("old.txt");
+        messages_->Answer(plat::kIdNo);
+        messages_->Answer(plat::kIdYes);
+        Choose(RowOf("report.doc", true), "Move / Rename");
+
+        QCOMPARE(requests_.size(), 2);
+        QCOMPARE(messages_->shown().size(), size_t(2));
+        QCOMPARE(messages_->shown().front().text, kPlainQuestion);
+        QCOMPARE(messages_->shown().front().style, kOverwriteStyle);
+        // The name now holds the container only.
+        QVERIFY(!Exists(InDocuments("old.txt")));
+        QVERIFY(Content(witness) != old);
+        QCOMPARE(Content(InDocuments("old.txt.ksr")), QByteArray("ciphertext"));
+        QVERIFY(!Exists(InDocuments("report.doc.ksr")));
+    }
+
+    void theSourcesOwnNameUnderAnySpellingDoesNothing() {
+        options_.Set(WipePlainFiles, true);
+        QVERIFY(QFile::link(DocumentsFolder(), QDir::homePath() + "/alias"));
+        const QString alias = QDir::homePath() + "/alias/";
+        // Whatever would be asked, the answer would be to go ahead.
+        for (int i = 0; i < 5; ++i)
+            messages_->Answer(plat::kIdYes);
+        answers_ << InDocuments("NOTES.TXT") << alias + "notes.txt";
+        Choose(RowOf("notes.txt", false), "Move / Rename");
+        Choose(RowOf("notes.txt", false), "Copy");
+        answers_ << InDocuments("report.doc.ksr") << alias + "report.doc"
+                 << alias + "report.doc.ksr";
+        for (int i = 0; i < 3; ++i)
+            Choose(RowOf("report.doc", true), "Move / Rename");
+        QFile::remove(QDir::homePath() + "/alias");
+
+        QCOMPARE(requests_.size(), 5);
+        QVERIFY(messages_->shown().empty());
+        QCOMPARE(Content(InDocuments("notes.txt")), QByteArray("plain notes"));
+        QCOMPARE(Content(InDocuments("report.doc.ksr")), QByteArray("ciphertext"));
+        QCOMPARE(QDir(DocumentsFolder()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"notes.txt", "report.doc.ksr", "zz-late.txt"}));
+        QVERIFY(!Listed("zz-late.txt"));
+    }
+
+    void deleteAsksWithTheFullPathAndNoKeepsEverything() {
+        messages_->Answer(plat::kIdNo);
+        Choose(RowOf("notes.txt", false), "Delete");
+        QCOMPARE(messages_->shown().size(), size_t(1));
+        QCOMPARE(messages_->shown().front().text, InDocuments("notes.txt"));
+        QCOMPARE(messages_->shown().front().caption, QStringLiteral("OK to delete file?"));
+        QCOMPARE(messages_->shown().front().style, kDeleteStyle);
+        QVERIFY(Exists(InDocuments("notes.txt")));
+        QVERIFY(!Listed("zz-late.txt"));
+
+        messages_->Answer(plat::kIdYes);
+        Choose(RowOf("report.doc", true), "Delete");
+        QCOMPARE(messages_->shown().back().text, InDocuments("report.doc"));
+        QVERIFY(!Exists(InDocuments("report.doc.ksr")));
+        QCOMPARE(view_->RowTexts(), (QStringList{"notes.txt", "zz-late.txt"}));
+    }
+
+    void hideAndRevealChangeTheFileAndTheMarkWithoutARefill() {
+        const int plain = RowOf("notes.txt", false);
+        const int container = RowOf("report.doc", true);
+        Choose(plain, "Hide");
+        Choose(container, "Hide");
+        QVERIFY(plat::GetFileAttributes(InDocuments("notes.txt")) & plat::kAttrHidden);
+        QVERIFY(plat::GetFileAttributes(InDocuments("report.doc.ksr")) & plat::kAttrHidden);
+        QCOMPARE(MarkOf(plain), ItemMark::HiddenPlain);
+        QCOMPARE(MarkOf(container), ItemMark::HiddenEncrypted);
+        QVERIFY(!Listed("zz-late.txt"));
+
+        Choose(plain, "Reveal");
+        QVERIFY(!(plat::GetFileAttributes(InDocuments("notes.txt")) & plat::kAttrHidden));
+        QCOMPARE(MarkOf(plain), ItemMark::NoMark);
+
+        // A file that is gone keeps its row and mark, and nothing is said.
+        QFile::remove(InDocuments("report.doc.ksr"));
+        Choose(container, "Reveal");
+        QCOMPARE(MarkOf(container), ItemMark::HiddenEncrypted);
+        QVERIFY(messages_->shown().empty());
+        QVERIFY(!Listed("zz-late.txt"));
+    }
+
+  private:
+    int RowOf(const QString& name, bool container) const {
+        for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+            if (list_->topLevelItem(row)->text(0) == name && IsItemEncrypted(row) == container)
+                return row;
+        }
+        qFatal("no row %s", qPrintable(name));
+    }
+    bool Listed(const QString& name) const { return view_->RowTexts().contains(name); }
+    ItemMark MarkOf(int row) const {
+        return static_cast<ItemMark>(list_->topLevelItem(row)->data(0, kItemStateRole).toInt() >>
+                                     12);
+    }
+    static QStringList Texts(const QList<PopupItem>& items) {
+        QStringList texts;
+        for (const PopupItem& item : items)
+            texts << item.text;
+        return texts;
+    }
+    // Right-clicks the row and picks `command` from its menu (none: dismiss).
+    void Choose(int row, const QString& command) {
+        choice_ = command;
+        const QPoint centre = list_->visualItemRect(list_->topLevelItem(row)).center();
+        QContextMenuEvent click(QContextMenuEvent::Mouse, centre,
+                                list_->viewport()->mapToGlobal(centre));
+        QApplication::sendEvent(list_->viewport(), &click);
+    }
+
+    testing_ports::OptionValues options_;
+    std::unique_ptr<BrowserView> view_;
+    QTreeWidget* list_ = nullptr;
+    std::unique_ptr<testing_ports::ScriptedMessageBoxes> messages_;
+    QList<QList<PopupItem>> menus_;
+    QString choice_;
+    QList<FileDialogRequest> requests_;
+    QStringList answers_;
+};
+
+KESHLOR_GUI_TEST_MAIN(FileOperationsTest)
+#include "test_file_operations.moc"

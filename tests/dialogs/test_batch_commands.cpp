@@ -1,0 +1,182 @@
+// The batch commands of the File menu on a folder of plain files and
+// containers, hidden and not: which rows each scope takes, how a declined
+// overwrite, a retried password and a failure shape the rest of the pass.
+#include "command_fixture.h"
+#include "error_report.h"
+#include "file_commands.h"
+#include "file_list.h"
+#include "files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+using namespace browser_testing;
+using namespace command_testing;
+
+class BatchCommandsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        ResetHome();
+        UseCommandOptions(options_);
+        boxes_ = std::make_unique<testing_ports::ScriptedMessageBoxes>();
+        ClearPassword(&SharedPasswordRequest());
+    }
+    void cleanup() {
+        view_.reset();
+        boxes_.reset();
+    }
+    void cleanupTestCase() { ResetHome(); }
+
+    void eachScopeTakesItsRowsOnly_data() {
+        QTest::addColumn<bool>("encrypt");
+        QTest::addColumn<int>("scope");
+        QTest::addColumn<QStringList>("changed");
+        QTest::newRow("Encrypt all")
+            << true << int(BatchScope::All) << QStringList{"hidden.txt", "plain.txt"};
+        QTest::newRow("Encrypt all hidden")
+            << true << int(BatchScope::HiddenOnly) << QStringList{"hidden.txt"};
+        QTest::newRow("Encrypt all visible")
+            << true << int(BatchScope::VisibleOnly) << QStringList{"plain.txt"};
+        QTest::newRow("Decrypt all") << false << int(BatchScope::All)
+                                     << QStringList{"container.txt", "hidden container.txt"};
+        QTest::newRow("Decrypt all hidden")
+            << false << int(BatchScope::HiddenOnly) << QStringList{"hidden container.txt"};
+        QTest::newRow("Decrypt all visible")
+            << false << int(BatchScope::VisibleOnly) << QStringList{"container.txt"};
+    }
+    void eachScopeTakesItsRowsOnly() {
+        QFETCH(bool, encrypt);
+        QFETCH(int, scope);
+        QFETCH(QStringList, changed);
+        const QString pw = QStringLiteral("pw");
+        WriteFile(Documents(QStringLiteral("plain.txt")), "plain");
+        SetDosAttributes(WriteFile(Documents(QStringLiteral("hidden.txt")), "hidden"),
+                         plat::kAttrArchive | plat::kAttrHidden);
+        MakeContainer(options_, QStringLiteral("container.txt"), "container", pw);
+        MakeContainer(options_, QStringLiteral("hidden container.txt"), "hidden container", pw,
+                      true, true);
+        QTreeWidget* list = ShowView();
+        const QStringList names = view_->RowTexts();
+        QList<bool> wasEncrypted;
+        for (int row = 0; row < names.size(); ++row)
+            wasEncrypted << IsItemEncrypted(row);
+
+        DialogScript script({Accept(pw)});
+        if (encrypt)
+            BatchEncrypt(view_->view(), list, BatchScope(scope));
+        else
+            BatchDecrypt(view_->view(), list, BatchScope(scope));
+        QVERIFY(script.finished());
+        QVERIFY(boxes_->shown().empty());
+        QCOMPARE(view_->RowTexts(), names);
+        for (int row = 0; row < names.size(); ++row) {
+            const bool nowEncrypted = wasEncrypted[row] != changed.contains(names[row]);
+            QCOMPARE(IsItemEncrypted(row), nowEncrypted);
+            const QString plain = Documents(names[row]);
+            QCOMPARE(Exists(plain + QStringLiteral(".ksr")), nowEncrypted);
+            QCOMPARE(Exists(plain), !nowEncrypted);
+        }
+        // What was decrypted is what had been encrypted.
+        for (const QString& name : changed) {
+            if (!encrypt)
+                QCOMPARE(ReadAll(Documents(name)), name.chopped(4).toUtf8());
+        }
+    }
+
+    void declinedOverwrite_data() {
+        QTest::addColumn<bool>("encrypt");
+        QTest::newRow("Encrypt all skips that file") << true;
+        QTest::newRow("Decrypt all ends the batch") << false;
+    }
+    void declinedOverwrite() {
+        QFETCH(bool, encrypt);
+        const QString pw = QStringLiteral("pw");
+        // "a.txt" exists both ways, so either run meets an existing target.
+        const QString taken = MakeContainer(options_, QStringLiteral("a.txt"), "old a", pw);
+        const QByteArray takenBefore = ReadAll(taken);
+        WriteFile(Documents(QStringLiteral("a.txt")), "new a");
+        const QString b = encrypt ? WriteFile(Documents(QStringLiteral("b.txt")), "b")
+                                  : MakeContainer(options_, QStringLiteral("b.txt"), "b", pw);
+        QTreeWidget* list = ShowView();
+        boxes_->Answer(plat::kIdNo);
+        DialogScript script({Accept(pw)});
+        if (encrypt)
+            BatchEncrypt(view_->view(), list, BatchScope::All);
+        else
+            BatchDecrypt(view_->view(), list, BatchScope::All);
+        QVERIFY(script.finished());
+        QCOMPARE(boxes_->captions(), std::vector<QString>{QStringLiteral("OK to overwrite?")});
+        QCOMPARE(ReadAll(taken), takenBefore);
+        QCOMPARE(ReadAll(Documents(QStringLiteral("a.txt"))), QByteArray("new a"));
+        // The next file: taken by "Encrypt all", left by "Decrypt all".
+        QCOMPARE(Exists(b), !encrypt);
+        QCOMPARE(IsItemEncrypted(RowOf(list, QStringLiteral("b.txt"), true)), true);
+        QCOMPARE(RowOf(list, QStringLiteral("b.txt"), false), -1);
+    }
+
+    void passwordChangedAtARetryServesTheRestOfTheBatch() {
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            MakeContainer(options_, QLatin1String(name), name, QStringLiteral("new"));
+        QTreeWidget* list = ShowView();
+        boxes_->Answer(plat::kIdRetry);
+        DialogScript script(
+            {Accept(QStringLiteral("old")), [](QWidget* dialog) {
+                 // The batch keeps its batch dialog.
+                 QCOMPARE(dialog->objectName(), QStringLiteral("PasswordDialog132"));
+                 QCOMPARE(Field(dialog, "password")->selectedText(), QStringLiteral("old"));
+                 Accept(QStringLiteral("new"))(dialog);
+             }});
+        BatchDecrypt(view_->view(), list, BatchScope::All);
+        QVERIFY(script.finished());
+        QCOMPARE(boxes_->captions(), std::vector<QString>{QStringLiteral("Bad Password?")});
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            QCOMPARE(ReadAll(Documents(QLatin1String(name))), QByteArray(name));
+        QCOMPARE(PasswordText(SharedPasswordRequest()), QStringLiteral("new"));
+    }
+
+    void failureEndsTheBatchUnderItsCaption() {
+        const QString held = WriteFile(Documents(QStringLiteral("a.txt")), "a");
+        const QString next = WriteFile(Documents(QStringLiteral("b.txt")), "b");
+        QTreeWidget* list = ShowView();
+        const int fd = ::open(QFile::encodeName(held), O_RDONLY);
+        QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0);
+        DialogScript script({Accept(QStringLiteral("pw"))});
+        BatchEncrypt(view_->view(), list, BatchScope::All);
+        ::close(fd);
+        QVERIFY(script.finished());
+        QCOMPARE(boxes_->captions(), std::vector<QString>{QStringLiteral("Batch Encrypt Error")});
+        QCOMPARE(boxes_->shown()[0].text, ErrorMessage(21, 32));
+        QVERIFY(Exists(held) && !Exists(held + QStringLiteral(".ksr")));
+        QVERIFY(Exists(next) && !Exists(next + QStringLiteral(".ksr")));
+        QCOMPARE(list->topLevelItemCount(), 2);
+        QVERIFY(!IsItemEncrypted(0) && !IsItemEncrypted(1));
+    }
+
+    void cancelledBatchDialogRunsNothing() {
+        const QString plain = WriteFile(Documents(QStringLiteral("a.txt")), "a");
+        QTreeWidget* list = ShowView();
+        DialogScript script({Cancel()});
+        BatchEncrypt(view_->view(), list, BatchScope::All);
+        QVERIFY(script.finished());
+        QVERIFY(Exists(plain) && !Exists(plain + QStringLiteral(".ksr")));
+        QVERIFY(boxes_->shown().empty());
+    }
+
+  private:
+    QTreeWidget* ShowView() {
+        view_ = std::make_unique<BrowserView>();
+        if (!view_->Show())
+            qFatal("the view was not shown");
+        return view_->list();
+    }
+
+    testing_ports::OptionValues options_;
+    std::unique_ptr<testing_ports::ScriptedMessageBoxes> boxes_;
+    std::unique_ptr<BrowserView> view_;
+};
+
+KESHLOR_GUI_TEST_MAIN(BatchCommandsTest)
+#include "test_batch_commands.moc"

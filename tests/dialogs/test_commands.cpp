@@ -1,0 +1,436 @@
+// The single commands: a tapped row, "Decrypt / Open", the "Bad Password?"
+// retry, failures under their captions, progress while the engine works.
+// The password dialogs are real widgets; message boxes go through the port.
+#include "command_fixture.h"
+#include "error_report.h"
+#include "file_commands.h"
+#include "file_list.h"
+#include "files.h"
+#include "list_activation.h"
+#include "password_dialogs.h"
+#include "work_progress.h"
+
+#include <QProgressBar>
+#include <QRandomGenerator>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+using namespace browser_testing;
+using namespace command_testing;
+
+namespace {
+
+// Holds a file the way another program would, so the engine cannot open it.
+class HeldFile {
+  public:
+    explicit HeldFile(const QString& path) : fd_(::open(QFile::encodeName(path), O_RDONLY)) {
+        if (fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+            qFatal("cannot hold %s", qPrintable(path));
+    }
+    ~HeldFile() { ::close(fd_); }
+
+  private:
+    int fd_;
+};
+
+// Every repaint of the progress bar while it is up: its value, where it sat,
+// and a chance to act in the middle of the run.
+class ProgressWatch : public QObject {
+  public:
+    explicit ProgressWatch(std::function<void(QProgressBar*)> atFirst)
+        : atFirst_(std::move(atFirst)) {
+        qApp->installEventFilter(this);
+    }
+    ~ProgressWatch() override { qApp->removeEventFilter(this); }
+    QList<int> values;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint &&
+            watched->objectName() == QLatin1String("workProgress")) {
+            auto* bar = static_cast<QProgressBar*>(watched);
+            values << bar->value();
+            if (values.size() == 1)
+                atFirst_(bar);
+        }
+        return false;
+    }
+
+  private:
+    std::function<void(QProgressBar*)> atFirst_;
+};
+
+int64_t LastWrite(const QString& path) {
+    plat::FileTimes times;
+    return plat::GetFileTimesByPath(path, &times) ? times.lastWrite : 0;
+}
+
+} // namespace
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        ResetHome();
+        UseCommandOptions(options_);
+        boxes_ = std::make_unique<testing_ports::ScriptedMessageBoxes>();
+        ClearPassword(&SharedPasswordRequest());
+        opened_.clear();
+        SetOpenFileHandler([this](const QString& path) {
+            opened_ << path;
+            return true;
+        });
+    }
+    void cleanup() {
+        view_.reset();
+        boxes_.reset();
+        SetOpenFileHandler({});
+        SetProgressTiming({});
+    }
+    void cleanupTestCase() { ResetHome(); }
+
+    void tappingTurnsPlainAndContainerRowsIntoEachOther();
+    void secondEncryptionOffersThePreviousPassword();
+    void decryptOpenOpensTheFileAndWaitsToEncryptAgain_data();
+    void decryptOpenOpensTheFileAndWaitsToEncryptAgain();
+    void mismatchRetryKeepsBothEntriesThenCancelEndsTheCommand();
+    void emptyPasswordWorksBothWays();
+    void wrongStrengthNamesTheCurrentOptionAndRetryOffersTheLastPassword_data();
+    void wrongStrengthNamesTheCurrentOptionAndRetryOffersTheLastPassword();
+    void failuresAreReportedUnderTheCommandsCaption_data();
+    void failuresAreReportedUnderTheCommandsCaption();
+    void declinedOverwriteGivesTheRowItsMarkBack();
+    void progressShowsWithoutASecondCommand_data();
+    void progressShowsWithoutASecondCommand();
+
+  private:
+    // A view of the documents folder as it now is, shown so rows can be tapped.
+    QTreeWidget* ShowView() {
+        view_ = std::make_unique<BrowserView>();
+        if (!view_->Show())
+            qFatal("the view was not shown");
+        return view_->list();
+    }
+    void Tap(int row) {
+        QTreeWidget* list = view_->list();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->topLevelItem(row)).center());
+    }
+    QString Cell(int row, int column) const {
+        return view_->list()->topLevelItem(row)->text(column);
+    }
+
+    testing_ports::OptionValues options_;
+    std::unique_ptr<testing_ports::ScriptedMessageBoxes> boxes_;
+    std::unique_ptr<BrowserView> view_;
+    QStringList opened_;
+};
+
+void CommandsTest::tappingTurnsPlainAndContainerRowsIntoEachOther() {
+    const QString plain = WriteFile(Documents(QStringLiteral("a.txt")), QByteArray(5000, 'a'));
+    const QString container =
+        MakeContainer(options_, QStringLiteral("b.txt"), "bee content", QStringLiteral("pw"));
+    QTreeWidget* list = ShowView();
+    const int a = RowOf(list, QStringLiteral("a.txt"), false);
+    const int b = RowOf(list, QStringLiteral("b.txt"), true);
+    QVERIFY(a >= 0 && b >= 0);
+    // Changed after it was listed: the row must show what it became.
+    QFile changed(plain);
+    QVERIFY(changed.open(QIODevice::ReadWrite));
+    QVERIFY(changed.setFileTime(QDateTime(QDate(2001, 2, 3), QTime(12, 0)),
+                                QFileDevice::FileModificationTime));
+    changed.close();
+    const QString listedDate = Cell(a, 1);
+
+    DialogScript script({Accept(QStringLiteral("pw")), Accept(QStringLiteral("pw"))});
+    Tap(a);
+    QCOMPARE(Cell(a, 0), QStringLiteral("a.txt"));
+    QCOMPARE(MarkOf(list, a), ItemMark::Encrypted);
+    QVERIFY(!Exists(plain));
+    const QString made = plain + QStringLiteral(".ksr");
+    QCOMPARE(Cell(a, 2), SizeText(QFileInfo(made).size()));
+    QVERIFY(Cell(a, 2) != SizeText(5000));
+    QCOMPARE(Cell(a, 1), DateText(LastWrite(made)));
+    QVERIFY(Cell(a, 1) != listedDate);
+
+    Tap(b);
+    QCOMPARE(Cell(b, 0), QStringLiteral("b.txt"));
+    QCOMPARE(MarkOf(list, b), ItemMark::NoMark);
+    QVERIFY(!Exists(container));
+    QCOMPARE(ReadAll(Documents(QStringLiteral("b.txt"))), QByteArray("bee content"));
+    QCOMPARE(Cell(b, 2), SizeText(11));
+    QVERIFY(script.finished());
+    QVERIFY(boxes_->shown().empty());
+}
+
+void CommandsTest::secondEncryptionOffersThePreviousPassword() {
+    WriteFile(Documents(QStringLiteral("a.txt")), "first");
+    WriteFile(Documents(QStringLiteral("b.txt")), "second");
+    QTreeWidget* list = ShowView();
+    {
+        DialogScript first({Accept(QStringLiteral("pw one"))});
+        Tap(RowOf(list, QStringLiteral("a.txt"), false));
+        QVERIFY(first.finished());
+    }
+
+    DialogScript second({[](QWidget* dialog) {
+        QLineEdit* password = Field(dialog, "password");
+        QLineEdit* confirmation = Field(dialog, "confirmation");
+        QCOMPARE(password->text(), QStringLiteral("pw one"));
+        QCOMPARE(password->echoMode(), QLineEdit::Password);
+        QVERIFY(confirmation->text().isEmpty());
+        QCOMPARE(QApplication::focusWidget(), confirmation);
+        QTest::keyClicks(confirmation, QStringLiteral("pw one"));
+        QTest::keyClick(confirmation, Qt::Key_Return);
+    }});
+    Tap(RowOf(list, QStringLiteral("b.txt"), false));
+    QVERIFY(second.finished());
+    QCOMPARE(DecryptContainerToFile(nullptr, Documents(QStringLiteral("b.txt.ksr")),
+                                    Documents(QStringLiteral("b.txt")), QStringLiteral("pw one")),
+             DecryptResult::Ok);
+}
+
+void CommandsTest::decryptOpenOpensTheFileAndWaitsToEncryptAgain_data() {
+    QTest::addColumn<bool>("encrypt");
+    QTest::newRow("Encrypt puts the container back") << true;
+    QTest::newRow("Cancel leaves the file decrypted") << false;
+}
+
+void CommandsTest::decryptOpenOpensTheFileAndWaitsToEncryptAgain() {
+    QFETCH(bool, encrypt);
+    const QString container =
+        MakeContainer(options_, QStringLiteral("c.txt"), "see", QStringLiteral("pw"));
+    const QString plain = Documents(QStringLiteral("c.txt"));
+    QTreeWidget* list = ShowView();
+    const int row = RowOf(list, QStringLiteral("c.txt"), true);
+
+    DialogScript script({[](QWidget* dialog) {
+                             TypePassword(dialog, QStringLiteral("pw"));
+                             Click(dialog, "open");
+                         },
+                         [&](QWidget* dialog) {
+                             QCOMPARE(ReadAll(plain), QByteArray("see"));
+                             QVERIFY(!Exists(container));
+                             QCOMPARE(opened_, QStringList{plain});
+                             QCOMPARE(MarkOf(list, row), ItemMark::NoMark);
+                             QCOMPARE(Field(dialog, "password")->text(), QStringLiteral("pw"));
+                             QCOMPARE(Field(dialog, "confirmation")->text(), QStringLiteral("pw"));
+                             QCOMPARE(QApplication::focusWidget(), Button(dialog, "encrypt"));
+                             if (encrypt)
+                                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+                             else
+                                 Click(dialog, "cancel");
+                         }});
+    list->setCurrentItem(list->topLevelItem(row));
+    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY(script.finished());
+    QCOMPARE(Exists(container), encrypt);
+    QCOMPARE(Exists(plain), !encrypt);
+    QCOMPARE(MarkOf(list, row), encrypt ? ItemMark::Encrypted : ItemMark::NoMark);
+    QVERIFY(boxes_->shown().empty());
+}
+
+void CommandsTest::mismatchRetryKeepsBothEntriesThenCancelEndsTheCommand() {
+    const QString plain = WriteFile(Documents(QStringLiteral("m.txt")), "em");
+    QTreeWidget* list = ShowView();
+    const int row = RowOf(list, QStringLiteral("m.txt"), false);
+    boxes_->Answer(plat::kIdRetry);
+    DialogScript script({[this](QWidget* dialog) {
+        QLineEdit* password = Field(dialog, "password");
+        QTest::keyClicks(password, QStringLiteral("abc"));
+        QTest::keyClicks(Field(dialog, "confirmation"), QStringLiteral("abd"));
+        Click(dialog, "encrypt");
+        QCOMPARE(boxes_->captions(), std::vector<QString>{QStringLiteral("Strings don't match!")});
+        QCOMPARE(password->text(), QStringLiteral("abc"));
+        QCOMPARE(Field(dialog, "confirmation")->text(), QStringLiteral("abd"));
+        QCOMPARE(QApplication::focusWidget(), password);
+        QCOMPARE(password->selectedText(), QStringLiteral("abc"));
+        Click(dialog, "cancel");
+    }});
+    Tap(row);
+    QVERIFY(script.finished());
+    QCOMPARE(ReadAll(plain), QByteArray("em"));
+    QVERIFY(!Exists(plain + QStringLiteral(".ksr")));
+    QCOMPARE(MarkOf(list, row), ItemMark::NoMark);
+    QCOMPARE(boxes_->shown().size(), size_t(1));
+}
+
+void CommandsTest::emptyPasswordWorksBothWays() {
+    const QString plain = WriteFile(Documents(QStringLiteral("e.txt")), "empty password");
+    QTreeWidget* list = ShowView();
+    const int row = RowOf(list, QStringLiteral("e.txt"), false);
+    DialogScript script({[](QWidget* dialog) { Click(dialog, "encrypt"); },
+                         [](QWidget* dialog) { Click(dialog, "decrypt"); }});
+    Tap(row);
+    QCOMPARE(MarkOf(list, row), ItemMark::Encrypted);
+    QVERIFY(IsPasswordStored(SharedPasswordRequest()));
+    QVERIFY(PasswordText(SharedPasswordRequest()).isEmpty());
+    Tap(row);
+    QVERIFY(script.finished());
+    QCOMPARE(MarkOf(list, row), ItemMark::NoMark);
+    QCOMPARE(ReadAll(plain), QByteArray("empty password"));
+    QVERIFY(boxes_->shown().empty());
+}
+
+void CommandsTest::wrongStrengthNamesTheCurrentOptionAndRetryOffersTheLastPassword_data() {
+    QTest::addColumn<bool>("madeHigh");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("high container, option off")
+        << true
+        << "Decryption failed!\nWrong password, high encryption option not selected for a high "
+           "encryption file, or file corrupted.";
+    QTest::newRow("low container, option on")
+        << false
+        << "Decryption failed!\nWrong password, high encryption option selected for a low "
+           "encryption file, or file corrupted.";
+}
+
+void CommandsTest::wrongStrengthNamesTheCurrentOptionAndRetryOffersTheLastPassword() {
+    QFETCH(bool, madeHigh);
+    QFETCH(QString, message);
+    const QString container = MakeContainer(options_, QStringLiteral("s.txt"), "strength",
+                                            QStringLiteral("pw"), madeHigh);
+    const QString plain = Documents(QStringLiteral("s.txt"));
+    options_.Set(HighEncryption, !madeHigh);
+    QTreeWidget* list = ShowView();
+    const int row = RowOf(list, QStringLiteral("s.txt"), true);
+    boxes_->Answer(plat::kIdRetry);
+
+    DialogScript script({Accept(QStringLiteral("pw")), [&](QWidget* dialog) {
+                             QCOMPARE(boxes_->shown().size(), size_t(1));
+                             QCOMPARE(boxes_->shown()[0].caption, QStringLiteral("Bad Password?"));
+                             QCOMPARE(boxes_->shown()[0].text, message);
+                             QCOMPARE(boxes_->shown()[0].style,
+                                      plat::kMbRetryCancel | plat::kMbIconQuestion);
+                             // Nothing is left of the refused run.
+                             QVERIFY(Exists(container));
+                             QVERIFY(!Exists(plain));
+                             QCOMPARE(MarkOf(list, row), ItemMark::Encrypted);
+                             QLineEdit* password = Field(dialog, "password");
+                             QCOMPARE(password->text(), QStringLiteral("pw"));
+                             QCOMPARE(password->selectedText(), QStringLiteral("pw"));
+                             QCOMPARE(QApplication::focusWidget(), password);
+                             options_.Set(HighEncryption, madeHigh);
+                             Click(dialog, "decrypt");
+                         }});
+    Tap(row);
+    QVERIFY(script.finished());
+    QCOMPARE(ReadAll(plain), QByteArray("strength"));
+    QCOMPARE(MarkOf(list, row), ItemMark::NoMark);
+    QCOMPARE(boxes_->shown().size(), size_t(1));
+}
+
+void CommandsTest::failuresAreReportedUnderTheCommandsCaption_data() {
+    QTest::addColumn<bool>("encrypted");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("plain file held") << false << 21 << "Encryption Error";
+    QTest::newRow("container held") << true << 18 << "Decryption Error";
+}
+
+void CommandsTest::failuresAreReportedUnderTheCommandsCaption() {
+    QFETCH(bool, encrypted);
+    QFETCH(int, code);
+    QFETCH(QString, caption);
+    const QString file =
+        encrypted ? MakeContainer(options_, QStringLiteral("f.txt"), "eff", QStringLiteral("pw"))
+                  : WriteFile(Documents(QStringLiteral("f.txt")), "eff");
+    QTreeWidget* list = ShowView();
+    const HeldFile held(file);
+    DialogScript script({Accept(QStringLiteral("pw"))});
+    Tap(RowOf(list, QStringLiteral("f.txt"), encrypted));
+    QVERIFY(script.finished());
+    QCOMPARE(boxes_->shown().size(), size_t(1));
+    QCOMPARE(boxes_->shown()[0].caption, caption);
+    QCOMPARE(boxes_->shown()[0].text, ErrorMessage(code, 32));
+    QCOMPARE(CurrentPendingError().code, 0);
+    // The list was refilled from the folder, where nothing changed.
+    QCOMPARE(view_->RowTexts(), QStringList{QStringLiteral("f.txt")});
+    QCOMPARE(MarkOf(list, 0), encrypted ? ItemMark::Encrypted : ItemMark::NoMark);
+    QVERIFY(Exists(file));
+}
+
+void CommandsTest::declinedOverwriteGivesTheRowItsMarkBack() {
+    const QString container =
+        MakeContainer(options_, QStringLiteral("d.txt"), "old", QStringLiteral("pw"));
+    const QByteArray before = ReadAll(container);
+    const QString plain = WriteFile(Documents(QStringLiteral("d.txt")), "new");
+    QTreeWidget* list = ShowView();
+    const int row = RowOf(list, QStringLiteral("d.txt"), false);
+    boxes_->Answer(plat::kIdNo);
+    DialogScript script({Accept(QStringLiteral("pw"))});
+    Tap(row);
+    QVERIFY(script.finished());
+    QCOMPARE(boxes_->captions(), std::vector<QString>{QStringLiteral("OK to overwrite?")});
+    QCOMPARE(MarkOf(list, row), ItemMark::NoMark);
+    QCOMPARE(ReadAll(plain), QByteArray("new"));
+    QCOMPARE(ReadAll(container), before);
+}
+
+void CommandsTest::progressShowsWithoutASecondCommand_data() {
+    QTest::addColumn<bool>("fromList");
+    QTest::newRow("on the row under work") << true;
+    QTest::newRow("in its own window for a named file") << false;
+}
+
+void CommandsTest::progressShowsWithoutASecondCommand() {
+    QFETCH(bool, fromList);
+    SetProgressTiming({0, 0});
+    QByteArray content(1 << 20, '\0');
+    QRandomGenerator random(5);
+    random.fillRange(reinterpret_cast<quint32*>(content.data()), content.size() / 4);
+    const QString big = WriteFile(Documents(QStringLiteral("big.bin")), content);
+    const QString other = WriteFile(Documents(QStringLiteral("other.txt")), "other");
+    QTreeWidget* list = ShowView();
+    const int row = RowOf(list, QStringLiteral("big.bin"), false);
+    const int otherRow = RowOf(list, QStringLiteral("other.txt"), false);
+
+    bool busyUnderTheBar = false;
+    bool secondStarted = true;
+    bool loopRan = false;
+    ProgressWatch watch([&](QProgressBar* bar) {
+        busyUnderTheBar = MarkOf(list, row) == ItemMark::Busy &&
+                          list->visualItemRect(list->topLevelItem(row)).contains(bar->geometry());
+        // Nothing may start while the data moves, whatever way it is asked for.
+        ActivateListItem(view_->view(), list, otherRow);
+        BatchEncrypt(view_->view(), list, BatchScope::All);
+        secondStarted = OpenFileByName(view_->view(), other) || !IsCommandRunning();
+        QTimer::singleShot(0, [&] { loopRan = true; });
+    });
+    DialogScript script({Accept(QStringLiteral("pw"))});
+    if (fromList) {
+        Tap(row);
+    } else {
+        QVERIFY(OpenFileByName(view_->view(), big));
+    }
+    const bool loopRanDuringTheRun = loopRan;
+    QVERIFY(script.finished());
+    QVERIFY(watch.values.size() > 10);
+    QVERIFY(std::is_sorted(watch.values.begin(), watch.values.end()));
+    QCOMPARE(watch.values.last(), 1000);
+    QVERIFY(!secondStarted);
+    QCOMPARE(ReadAll(other), QByteArray("other"));
+    QVERIFY(Exists(big + QStringLiteral(".ksr")));
+    if (fromList) {
+        QVERIFY(busyUnderTheBar);
+        // The run never went back to the event loop.
+        QVERIFY(!loopRanDuringTheRun);
+        QCOMPARE(MarkOf(list, row), ItemMark::Encrypted);
+    } else {
+        QCOMPARE(MarkOf(list, row), ItemMark::NoMark); // a named file touches no row
+    }
+    QVERIFY(!list->viewport()->findChild<QProgressBar*>());
+    for (QWidget* window : QApplication::topLevelWidgets())
+        QVERIFY(window->objectName() != QLatin1String("workProgressWindow"));
+    QVERIFY(WaitUntil([&] { return loopRan; }));
+    QCOMPARE(
+        DecryptContainerToFile(nullptr, big + QStringLiteral(".ksr"), big, QStringLiteral("pw")),
+        DecryptResult::Ok);
+    QCOMPARE(ReadAll(big), content);
+}
+
+KESHLOR_GUI_TEST_MAIN(CommandsTest)
+#include "test_commands.moc"

@@ -1,0 +1,221 @@
+// Files named from outside the list: the command line, as start-up hands it
+// on (in this process, to answer the dialogs, and as the real program), and
+// "Browse for file" with its open-file dialog.
+#include "command_fixture.h"
+#include "commands.h"
+#include "error_report.h"
+#include "file_commands.h"
+#include "file_dialogs.h"
+#include "file_list.h"
+#include "instance_channel.h"
+#include "main_window.h"
+#include "view_area.h"
+
+#include <QProcess>
+
+#include <unistd.h>
+
+using namespace browser_testing;
+using namespace command_testing;
+
+namespace {
+
+// A path of exactly `units` UTF-16 units in the documents folder.
+QString PathOfLength(int units, const QString& ending) {
+    const QString folder = DocumentsFolder() + QLatin1Char('/');
+    return folder + QString(units - folder.size() - ending.size(), QLatin1Char('n')) + ending;
+}
+
+bool MainWindowShown() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (qobject_cast<MainWindow*>(window) && window->isVisible())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class NamedFilesTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        ResetHome();
+        UseCommandOptions(options_);
+        boxes_ = std::make_unique<testing_ports::ScriptedMessageBoxes>();
+        ClearPassword(&SharedPasswordRequest());
+    }
+    void cleanup() {
+        boxes_.reset();
+        SetFileDialogPort({});
+    }
+    void cleanupTestCase() { ResetHome(); }
+
+    void commandLineFileIsHandledWithoutTheMainWindow_data() {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("made");
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("container, any letter case") << "LETTER.TXT.KSR"
+                                                    << "LETTER.TXT"
+                                                    << "PasswordDialog114";
+        QTest::newRow("plain file") << "notes.txt"
+                                    << "notes.txt.ksr"
+                                    << "PasswordDialog115";
+        // A name that is only the extension is plain, as the list shows it;
+        // its folder is no file to decrypt to.
+        QTest::newRow("file named .ksr") << ".ksr"
+                                         << ".ksr.ksr"
+                                         << "PasswordDialog115";
+    }
+    void commandLineFileIsHandledWithoutTheMainWindow() {
+        QFETCH(QString, given);
+        QFETCH(QString, made);
+        QFETCH(QString, dialog);
+        if (given.endsWith(QLatin1String(".KSR"))) {
+            const QString container =
+                MakeContainer(options_, made, "Dear reader", QStringLiteral("pw"));
+            QVERIFY(QFile::rename(container, Documents(given)));
+        } else {
+            WriteFile(Documents(given), "Dear reader");
+        }
+        RemoveStore();
+        bool windowShown = true;
+        DialogScript script({[&](QWidget* shown) {
+            windowShown = MainWindowShown();
+            QCOMPARE(shown->objectName(), dialog);
+            Accept(QStringLiteral("pw"))(shown);
+        }});
+        QPointer<MainWindow> window = CreateMainWindow(Documents(given), OpenFileByName);
+        QVERIFY(!window);
+        QVERIFY(script.finished());
+        QVERIFY(!windowShown);
+        QVERIFY(!Exists(Documents(given)));
+        QVERIFY(Exists(Documents(made)));
+        if (!made.endsWith(QLatin1String(".ksr")))
+            QCOMPARE(ReadAll(Documents(made)), QByteArray("Dear reader"));
+        QVERIFY(boxes_->shown().empty());
+        QVERIFY(!QFile::exists(StoreFileName()));
+    }
+
+    void namedPathsThatCannotBeTakenStartTheProgram_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("plain, 255 units") << PathOfLength(255, ".txt") << true;
+        QTest::newRow("plain, 256 units") << PathOfLength(256, ".txt") << false;
+        QTest::newRow("container, 259 units") << PathOfLength(259, ".ksr") << true;
+        QTest::newRow("container, 260 units") << PathOfLength(260, ".ksr") << false;
+    }
+    void namedPathsThatCannotBeTakenStartTheProgram() {
+        QFETCH(QString, path);
+        QFETCH(bool, taken);
+        DialogScript script({});
+        QPointer<MainWindow> window = CreateMainWindow(path, OpenFileByName);
+        QCOMPARE(!window, taken);
+        QCOMPARE(script.extra(), taken ? 1 : 0);
+        QVERIFY(boxes_->shown().empty());
+        if (window)
+            QVERIFY(window->view());
+        delete window.data();
+    }
+
+    void browseOffersBothFiltersAndStartsNothingWhenCancelled() {
+        FileDialogRequest asked;
+        SetFileDialogPort([&](QWidget*, const FileDialogRequest& request, QString*) {
+            asked = request;
+            return false;
+        });
+        QString path = QStringLiteral("untouched");
+        QVERIFY(!ChooseFileToOpen(nullptr, &path));
+        QCOMPARE(path, QStringLiteral("untouched"));
+        QCOMPARE(asked.kind, FileDialogRequest::Kind::Open);
+        QVERIFY(asked.initialPath.isEmpty());
+        QCOMPARE(asked.filters.size(), 2);
+        QCOMPARE(asked.filters[0].description, QStringLiteral("All files"));
+        QCOMPARE(asked.filters[0].pattern, QStringLiteral("*.*"));
+        QCOMPARE(asked.filters[1].description, QStringLiteral("Keshlor files"));
+        QCOMPARE(asked.filters[1].pattern, QStringLiteral("*.ksr"));
+    }
+
+    void browsedFileIsEncryptedAndTheListRefilled() {
+        const QString plain = WriteFile(Documents(QStringLiteral("x.txt")), "ex");
+        ScopedMainWindow window;
+        QTreeWidget* list = window->view()->fileList();
+        QCOMPARE(MarkOf(list, 0), ItemMark::NoMark);
+        SetFileDialogPort([&](QWidget*, const FileDialogRequest&, QString* chosen) {
+            *chosen = plain;
+            return true;
+        });
+        DialogScript script({Accept(QStringLiteral("pw"))});
+        QVERIFY(window->DispatchCommand(CmdBrowseForFile));
+        QVERIFY(script.finished());
+        QVERIFY(Exists(plain + QStringLiteral(".ksr")));
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("x.txt"));
+        QCOMPARE(MarkOf(list, 0), ItemMark::Encrypted);
+    }
+
+    // The user chose it: a file whose path cannot be taken is reported, not
+    // passed over in silence.
+    void browsedPathTooLongIsReported() {
+        const QString path = PathOfLength(256, ".txt");
+        SetFileDialogPort([&](QWidget*, const FileDialogRequest&, QString* chosen) {
+            *chosen = path;
+            return true;
+        });
+        QString chosen;
+        QVERIFY(!ChooseFileToOpen(nullptr, &chosen));
+        QVERIFY(chosen.isEmpty());
+        QCOMPARE(boxes_->shown().size(), size_t(1));
+        QCOMPARE(boxes_->shown()[0].caption, QStringLiteral("Keshlor Path Error"));
+        QCOMPARE(boxes_->shown()[0].text, ErrorMessage(40, 0));
+    }
+
+    // The real program, started with a file: it waits in the password dialog
+    // with no main window, and a close request ends it with nothing saved;
+    // started with a path too long to take, it runs as usual and saves its
+    // options when closed.
+    void programWithAFileEndsWithoutSaving() {
+        const QString plain = WriteFile(Documents(QStringLiteral("notes.txt")), "kept");
+        RemoveStore();
+        const QByteArray instance = "named-" + QByteArray::number(getpid());
+        const QByteArray channel =
+            "KESHLOR-" + QByteArray::number(static_cast<qulonglong>(geteuid())) + '-' + instance;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("KESHLOR_INSTANCE"), QString::fromLatin1(instance));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+        const auto runAndClose = [&](const QString& argument) {
+            QProcess program;
+            program.setProcessEnvironment(environment);
+            program.start(QStringLiteral(KESHLOR_PROGRAM), {argument});
+            if (!program.waitForStarted())
+                return false;
+            const bool answered = WaitUntil(
+                [&] {
+                    return SendInstanceRequest(channel, kRaiseRequest, 500) == InstanceReply::Done;
+                },
+                15000);
+            const bool closed =
+                SendInstanceRequest(channel, kCloseRequest, 10000) == InstanceReply::Done;
+            return answered && closed && program.waitForFinished(10000) &&
+                   program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
+        };
+
+        QVERIFY(runAndClose(plain));
+        QCOMPARE(ReadAll(plain), QByteArray("kept"));
+        QVERIFY(!Exists(plain + QStringLiteral(".ksr")));
+        QVERIFY(!QFile::exists(StoreFileName()));
+
+        QVERIFY(runAndClose(PathOfLength(256, ".txt")));
+        QVERIFY(StoreHas(QStringLiteral("WipePlainFiles")));
+    }
+
+  private:
+    testing_ports::OptionValues options_;
+    std::unique_ptr<testing_ports::ScriptedMessageBoxes> boxes_;
+};
+
+KESHLOR_GUI_TEST_MAIN(NamedFilesTest)
+#include "test_named_files.moc"
