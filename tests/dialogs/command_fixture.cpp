@@ -1,6 +1,7 @@
 #include "command_fixture.h"
 
 #include "encrypt_pipeline.h"
+#include "file_commands.h"
 #include "file_list.h"
 
 #include <QApplication>
@@ -85,6 +86,14 @@ void UseCommandOptions(testing_ports::OptionValues& options) {
     browser_testing::ResetOptions(options);
     options.Set(HideEncrypted, false);
     options.Set(WipePlainFiles, false);
+}
+
+void StartCommandTest(testing_ports::OptionValues& options,
+                      std::unique_ptr<testing_ports::ScriptedMessageBoxes>* boxes) {
+    browser_testing::ResetHome();
+    UseCommandOptions(options);
+    *boxes = std::make_unique<testing_ports::ScriptedMessageBoxes>();
+    ClearPassword(&SharedPasswordRequest());
 }
 
 QString MakeContainer(testing_ports::OptionValues& options, const QString& name,

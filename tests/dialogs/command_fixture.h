@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace command_testing {
@@ -59,6 +60,10 @@ bool Exists(const QString& path);
 // The browser tests' options, but new containers are not hidden and plain
 // files are not wiped (no test here looks at the wiping).
 void UseCommandOptions(testing_ports::OptionValues& options);
+// A fresh start for each command test: a new home, the command options, new
+// scripted message boxes and no password from an earlier test.
+void StartCommandTest(testing_ports::OptionValues& options,
+                      std::unique_ptr<testing_ports::ScriptedMessageBoxes>* boxes);
 // Writes `name` in the documents folder and encrypts it into `name`.ksr with
 // the engine at the given strength; the plain file is gone afterwards. The
 // options are as UseCommandOptions leaves them when it returns.

@@ -18,12 +18,7 @@ class BatchCommandsTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() {
-        ResetHome();
-        UseCommandOptions(options_);
-        boxes_ = std::make_unique<testing_ports::ScriptedMessageBoxes>();
-        ClearPassword(&SharedPasswordRequest());
-    }
+    void init() { StartCommandTest(options_, &boxes_); }
     void cleanup() {
         view_.reset();
         boxes_.reset();

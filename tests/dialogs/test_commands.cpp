@@ -74,10 +74,7 @@ class CommandsTest : public QObject {
 
   private slots:
     void init() {
-        ResetHome();
-        UseCommandOptions(options_);
-        boxes_ = std::make_unique<testing_ports::ScriptedMessageBoxes>();
-        ClearPassword(&SharedPasswordRequest());
+        StartCommandTest(options_, &boxes_);
         opened_.clear();
         SetOpenFileHandler([this](const QString& path) {
             opened_ << path;

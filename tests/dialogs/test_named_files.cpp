@@ -40,12 +40,7 @@ class NamedFilesTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() {
-        ResetHome();
-        UseCommandOptions(options_);
-        boxes_ = std::make_unique<testing_ports::ScriptedMessageBoxes>();
-        ClearPassword(&SharedPasswordRequest());
-    }
+    void init() { StartCommandTest(options_, &boxes_); }
     void cleanup() {
         boxes_.reset();
         SetFileDialogPort({});
