@@ -197,7 +197,8 @@ void EncryptFileCommand(const QString& plainPath, const QString& containerPath, 
         return;
     case PasswordDialogResult::Accepted: {
         const PasswordCopy password(request);
-        if (!RunEncrypt(plainPath, containerPath, password.text(), owner, list, row))
+        if (RunEncrypt(plainPath, containerPath, password.text(), owner, list, row) ==
+            EncryptResult::Failed)
             ReportError(HandleOf(owner), kEncryptionError);
         return;
     }
@@ -236,8 +237,8 @@ void DecryptFileCommand(const QString& containerPath, const QString& plainPath, 
     EncryptFileCommand(plainPath, containerPath, 1, owner, list, row);
 }
 
-bool RunEncrypt(const QString& plainPath, const QString& containerPath, const QString& password,
-                QWidget* owner, QTreeWidget* list, int row) {
+EncryptResult RunEncrypt(const QString& plainPath, const QString& containerPath,
+                         const QString& password, QWidget* owner, QTreeWidget* list, int row) {
     const int kept = BeginRow(owner, list, row);
     EncryptResult result;
     {
@@ -250,7 +251,7 @@ bool RunEncrypt(const QString& plainPath, const QString& containerPath, const QS
                                                                  : RunOutcome::Unchanged;
     EndRow(list, row, kept, outcome, containerPath, true);
     RepaintOwner(owner);
-    return result != EncryptResult::Failed;
+    return result;
 }
 
 DecryptResult RunDecrypt(const QString& containerPath, const QString& plainPath,
@@ -282,6 +283,7 @@ bool DecryptWithRetry(QWidget* owner, QTreeWidget* list, int row, const QString&
         case DecryptResult::Ok:
             return true;
         case DecryptResult::Declined:
+        case DecryptResult::Cancelled:
             request.result = PasswordDialogResult::Cancelled;
             return false;
         case DecryptResult::Failed:
@@ -333,9 +335,15 @@ void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
         QString containerPath;
         if (!RowPaths(owner, row, &plainPath, &containerPath))
             return;
-        // A declined overwrite skips the file; a failure ends the batch.
-        if (!RunEncrypt(plainPath, containerPath, password.text(), owner, list, row)) {
+        // A declined overwrite skips the file; a failure or a stop request ends the batch.
+        switch (RunEncrypt(plainPath, containerPath, password.text(), owner, list, row)) {
+        case EncryptResult::Ok:
+        case EncryptResult::Declined:
+            break;
+        case EncryptResult::Failed:
             ReportError(HandleOf(owner), kBatchEncryptError);
+            return;
+        case EncryptResult::Cancelled:
             return;
         }
     }

@@ -5,6 +5,7 @@
 // command_operations.h (named files, batches) and list_activation.h (a row).
 #include "command_operations.h"
 #include "decrypt_pipeline.h"
+#include "encrypt_pipeline.h"
 #include "password_request.h"
 
 #include <QString>
@@ -30,10 +31,10 @@ void DecryptFileCommand(const QString& containerPath, const QString& plainPath, 
                         QWidget* owner, QTreeWidget* list, int row);
 
 // One engine run. With a list, the row shows Busy meanwhile and the new file's
-// kind, date and size after; a failure refills the list. RunEncrypt is false
-// only for a failure (its code pending).
-bool RunEncrypt(const QString& plainPath, const QString& containerPath, const QString& password,
-                QWidget* owner, QTreeWidget* list, int row);
+// kind, date and size after; a failure refills the list, and a declined or
+// cancelled run puts the row back as it was.
+EncryptResult RunEncrypt(const QString& plainPath, const QString& containerPath,
+                         const QString& password, QWidget* owner, QTreeWidget* list, int row);
 DecryptResult RunDecrypt(const QString& containerPath, const QString& plainPath,
                          const QString& password, QWidget* owner, QTreeWidget* list, int row);
 

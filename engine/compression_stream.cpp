@@ -4,6 +4,9 @@
 #include "error_report.h"
 #include "last_error.h"
 #include "ports.h"
+#include "wipe.h"
+
+#include <QFileInfo>
 
 #include <new>
 
@@ -107,6 +110,16 @@ CompressionStream* OpenCompressionStream(const QString& plainPath) {
         return nullptr;
     }
     s->file = plat::CreateFile(plainPath, plat::Access::Read, plat::Disposition::OpenExisting);
+    if (s->file != plat::kInvalidHandle && plat::GetFileState(s->file, &s->opened) &&
+        s->opened.links > 1) {
+        plat::CloseHandle(s->file);
+        s->file = plat::kInvalidHandle;
+        plat::SetLastErrorWithDetail(
+            plat::kErrorTooManyLinks,
+            QStringLiteral("\u201c%1\u201d has other names (hard links), which would keep its "
+                           "data after it is encrypted and removed, so Keshlor leaves it as it is.")
+                .arg(plainPath));
+    }
     if (s->file == plat::kInvalidHandle) {
         FreeStream(s);
         RecordError(21);
@@ -137,21 +150,21 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
     }
     if (!CreateTargetFile(window,
                           QStringLiteral("Plain file already exists. Do you want to overwrite it?"),
-                          plat::kAttrArchive, plainPath, &s->file)) {
+                          plat::kAttrArchive, plainPath, plat::TemporaryKind::Plain, &s->target)) {
         FreeStream(s);
         return 1;
     }
-    if (s->file == plat::kInvalidHandle) {
+    if (s->target.file == plat::kInvalidHandle) {
         FreeStream(s);
         RecordError(26);
         return 0;
     }
+    s->file = s->target.file;
     s->mode = Decompress;
     s->endOfInput = 0;
     if (inflateInit_(&s->stream, ZlibVersionForInit(), sizeof(z_stream)) != Z_OK) {
-        plat::CloseHandle(s->file);
-        // The target was created for this run and holds nothing: leave no empty file behind.
-        plat::DeleteFile(plainPath);
+        // The new file holds nothing yet: it simply goes.
+        plat::DiscardReplacement(&s->target);
         plat::SetLastError(plat::kErrorSuccess);
         FreeStream(s);
         RecordError(27);
@@ -177,22 +190,48 @@ PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uin
     }
 }
 
+bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPath) {
+    plat::FileState now;
+    if (!plat::GetFileState(stream->file, &now)) {
+        RecordError(23);
+        return false;
+    }
+    if (!plat::FileChanged(stream->opened, now))
+        return true;
+    plat::SetLastErrorWithDetail(
+        plat::kErrorFileInvalid,
+        QStringLiteral("\u201c%1\u201d changed while it was being encrypted, so it was kept as it "
+                       "is and no container was made. Try again when no program is writing to it.")
+            .arg(plainPath));
+    RecordError(23);
+    return false;
+}
+
 void CloseCompressionStream(CompressionStream* stream) {
-    if (stream->mode == Compress)
+    if (stream->mode == Compress) {
         deflateEnd(&stream->stream);
-    else if (stream->mode == Decompress)
-        inflateEnd(&stream->stream);
-    plat::CloseHandle(stream->file);
+        plat::CloseHandle(stream->file);
+    } else {
+        if (stream->mode == Decompress)
+            inflateEnd(&stream->stream);
+        // Closes the plain file unless it was committed; what it holds stays for the caller.
+        plat::ReleaseReplacement(&stream->target);
+    }
     FreeStream(stream);
 }
 
 bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t attributes,
-                      const QString& path, plat::FileHandle* handle) {
-    *handle = plat::kInvalidHandle;
+                      const QString& path, plat::TemporaryKind kind, plat::Replacement* target) {
+    *target = plat::Replacement{};
+    RemoveLeftovers(QFileInfo(path).absolutePath());
+    const plat::FileKind what = plat::GetFileKind(path);
+    if (what != plat::FileKind::Regular && what != plat::FileKind::Missing) {
+        plat::RefuseFileKind(what, path);
+        return true;
+    }
     const uint32_t existing = plat::GetFileAttributes(path);
     if (existing == plat::kInvalidAttributes) {
-        *handle =
-            plat::CreateFile(path, plat::Access::Write, plat::Disposition::CreateNew, attributes);
+        plat::CreateReplacement(path, kind, attributes, false, target);
         return true;
     }
     if (existing & kProtectedAttributes) {
@@ -208,7 +247,6 @@ bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t
                          plat::kMbYesNo | plat::kMbIconQuestion | plat::kMbDefButton2);
     if (answer != plat::kIdYes)
         return false;
-    *handle = plat::CreateFile(path, plat::Access::Write, plat::Disposition::TruncateExisting,
-                               attributes);
+    plat::CreateReplacement(path, kind, attributes, true, target);
     return true;
 }

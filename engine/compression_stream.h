@@ -20,13 +20,20 @@ struct CompressionStream {
     uint8_t staging[kStagingSize];
     int32_t endOfInput = 0;   // Compress: a read came back short
     bool streamEnded = false; // zlib reported Z_STREAM_END
+    plat::FileState opened;   // Compress: the plain file as it was opened
+    plat::Replacement target; // Decompress: the plain file being written, `file` its handle
 };
 
 enum class PumpResult : int { Ok = 0, BadData = 1, Failed = 2 };
 
 // A stream in Compress mode over the plain file, or null with a code recorded
-// (7 for the object, 21 for the file, 22 for deflateInit).
+// (7 for the object, 21 for the file, 22 for deflateInit). A plain file that
+// other hard links also name is refused with 21: removing this name after
+// encryption would leave its data readable under the others.
 CompressionStream* OpenCompressionStream(const QString& plainPath);
+// False, with code 23 recorded, when anything wrote to the plain file since
+// it was opened: the container would then hold no single version of it.
+bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPath);
 // 0 with a stream; 0 with none on failure (25, 26 or 27 recorded); 1 with none
 // when the user declined to overwrite.
 int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPath,
@@ -37,8 +44,10 @@ PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uin
                                  uint32_t* count);
 void CloseCompressionStream(CompressionStream* stream);
 
-// Creates `path` with `attributes`, asking before it overwrites a file. Returns
-// whether a handle was produced; the handle is kInvalidHandle when creation
-// itself failed (last error set).
+// Starts the file that will take `path` with `attributes`, asking before it
+// would replace a file; the earlier file stays as it is until the new one is
+// committed. Returns whether a handle was produced; its file is kInvalidHandle
+// when creation itself failed, or when `path` is a link, a folder or anything
+// else but a regular file (last error set, nothing asked).
 bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t attributes,
-                      const QString& path, plat::FileHandle* handle);
+                      const QString& path, plat::TemporaryKind kind, plat::Replacement* target);

@@ -4,11 +4,14 @@
 #include "engine_faults.h"
 #include "error_report.h"
 #include "files.h"
+#include "interrupts.h"
 #include "key_context.h"
 #include "last_error.h"
 #include "wipe.h"
 
 namespace {
+
+thread_local ContainerRemoval t_lastContainerRemoval;
 
 // Moves the container through the cipher and inflate, chunk by chunk.
 DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
@@ -17,6 +20,8 @@ DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
     plat::GetFileSize(container, &containerSize);
     uint64_t readSoFar = 0;
     for (;;) {
+        if (plat::InterruptRequested())
+            return DecryptResult::Cancelled;
         uint32_t count = 0;
         if (!plat::ReadFile(container, buffer, chunkSize, &count)) {
             RecordError(19);
@@ -54,6 +59,8 @@ DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
 
 DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& containerPath,
                                      const QString& plainPath, const QString& password) {
+    if (plat::InterruptRequested())
+        return DecryptResult::Cancelled;
     DecryptResult result = DecryptResult::Failed;
     KeyContext context;
     uint8_t* buffer = nullptr;
@@ -86,32 +93,42 @@ DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& c
     CloseKeyContext(&context);
 
     if (stream) {
+        plat::FileState containerState;
         if (container != plat::kInvalidHandle) {
             plat::FileTimes times;
             if (plat::GetFileTime(container, &times))
                 plat::SetFileTime(stream->file, times);
         }
-        // The container goes next: the plain file must be on the disk first.
+        // The container goes next: the plain file must be on the disk under its name first.
         if (result == DecryptResult::Ok &&
-            (!plat::FlushFile(stream->file) || !plat::FlushFolderOf(plainPath))) {
+            (!plat::GetFileState(container, &containerState) ||
+             !plat::CommitReplacement(&stream->target, plat::CarriedMode(containerState.mode),
+                                      &containerState))) {
             RecordError(28);
             result = DecryptResult::Failed;
         }
-        CloseCompressionStream(stream);
         if (result != DecryptResult::Ok) {
             const PendingError pending = CurrentPendingError();
-            DisposePlainFile(window, plainPath);
+            DisposePartialOutput(window, &stream->target);
             // Disposal reports its own failures; the run's code stays the one to show.
             if (result == DecryptResult::Failed && CurrentPendingError().code == 0) {
-                plat::SetLastError(pending.lastError);
+                plat::SetLastErrorWithDetail(pending.lastError, pending.detail);
                 RecordError(pending.code);
             }
         }
+        CloseCompressionStream(stream);
     }
     if (container != plat::kInvalidHandle) {
         plat::CloseHandle(container);
-        if (result == DecryptResult::Ok)
-            plat::DeleteFile(containerPath);
+        if (result == DecryptResult::Ok) {
+            t_lastContainerRemoval = ContainerRemoval{};
+            if (!plat::DeleteFile(containerPath))
+                t_lastContainerRemoval = ContainerRemoval{false, plat::GetLastError()};
+        }
     }
     return result;
+}
+
+ContainerRemoval LastContainerRemoval() {
+    return t_lastContainerRemoval;
 }

@@ -4,24 +4,87 @@
 #include "engine_faults.h"
 #include "error_report.h"
 #include "files.h"
+#include "interrupts.h"
 #include "key_context.h"
 #include "last_error.h"
 #include "wipe.h"
 
+namespace {
+
+// Where a file system keeps no extended attributes, containers cannot be
+// hidden; the user hears of it once, not for every file of a batch.
+void WarnHidingUnavailable(plat::WindowHandle window, const QString& containerPath) {
+    static bool warned = false;
+    if (warned)
+        return;
+    warned = true;
+    plat::MessageBox(window,
+                     QStringLiteral("\u201c%1\u201d could not be hidden: its storage keeps no "
+                                    "extended attributes, where Keshlor records the hidden mark, "
+                                    "so containers written there stay visible.")
+                         .arg(containerPath),
+                     QStringLiteral("Can't hide!"), plat::kMbOk | plat::kMbIconExclamation);
+}
+
+// Moves the compressed stream through the cipher into the container, chunk by chunk.
+EncryptResult MoveData(const KeyContext& context, CompressionStream* stream,
+                       plat::FileHandle container, uint8_t* buffer, uint32_t bufferSize) {
+    const uint32_t chunkSize = 64 * context.blockLength;
+    uint64_t plainSize = 0;
+    plat::GetFileSize(stream->file, &plainSize);
+    for (;;) {
+        if (plat::InterruptRequested())
+            return EncryptResult::Cancelled;
+        uint32_t count = 0;
+        if (PumpCompressionStream(stream, buffer, chunkSize, &count) != PumpResult::Ok)
+            return EncryptResult::Failed;
+        const bool final = count != chunkSize;
+        if (!CryptEncrypt(context.key, nullptr, final, 0, buffer, &count, bufferSize)) {
+            RecordError(9);
+            return EncryptResult::Failed;
+        }
+        uint32_t written = 0;
+        if (!plat::WriteFile(container, buffer, count, &written) || written != count) {
+            RecordError(10);
+            return EncryptResult::Failed;
+        }
+        plat::ReportProgress(stream->stream.total_in, plainSize);
+        if (final)
+            return EncryptResult::Ok;
+    }
+}
+
+// Puts the finished container in place: only a container made from one
+// version of the plain file, on the disk under its name, lets the plain file go.
+bool CommitContainer(CompressionStream* stream, const QString& plainPath,
+                     plat::Replacement* container) {
+    if (!PlainFileUnchanged(stream, plainPath))
+        return false;
+    if (!plat::CommitReplacement(container, plat::CarriedMode(stream->opened.mode),
+                                 &stream->opened)) {
+        RecordError(10);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& plainPath,
                                      const QString& containerPath, const QString& password) {
+    if (plat::InterruptRequested())
+        return EncryptResult::Cancelled;
     EncryptResult result = EncryptResult::Failed;
     KeyContext context;
     uint8_t* buffer = nullptr;
     uint32_t bufferSize = 0;
     CompressionStream* stream = nullptr;
-    plat::FileHandle container = plat::kInvalidHandle;
+    plat::Replacement container;
     bool haveContainer = false;
 
     if (const int step = OpenKeyContext(&context, password, IsOptionChecked(HighEncryption))) {
         RecordError(step);
     } else {
-        const uint32_t chunkSize = 64 * context.blockLength;
         bufferSize = 65 * context.blockLength; // room for the final call's padding
         buffer = static_cast<uint8_t*>(EngineAllocate(bufferSize));
         if (!buffer) {
@@ -33,39 +96,14 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
                                             : plat::kAttrArchive;
             haveContainer = CreateTargetFile(
                 window, QStringLiteral("Keshlor file already exists. Do you want to overwrite it?"),
-                attributes, containerPath, &container);
+                attributes, containerPath, plat::TemporaryKind::Container, &container);
             if (!haveContainer) {
                 result = EncryptResult::Declined;
-            } else if (container == plat::kInvalidHandle) {
+            } else if (container.file == plat::kInvalidHandle) {
                 RecordError(8);
             } else {
                 const intptr_t savedCursor = plat::ShowWaitCursor();
-                uint64_t plainSize = 0;
-                plat::GetFileSize(stream->file, &plainSize);
-                for (;;) {
-                    uint32_t count = 0;
-                    if (PumpCompressionStream(stream, buffer, chunkSize, &count) != PumpResult::Ok)
-                        break;
-                    const bool final = count != chunkSize;
-                    if (!CryptEncrypt(context.key, nullptr, final, 0, buffer, &count, bufferSize)) {
-                        RecordError(9);
-                        break;
-                    }
-                    uint32_t written = 0;
-                    if (!plat::WriteFile(container, buffer, count, &written) || written != count) {
-                        RecordError(10);
-                        break;
-                    }
-                    plat::ReportProgress(stream->stream.total_in, plainSize);
-                    if (final) {
-                        // The plain file goes next: the container must be on the disk first.
-                        if (plat::FlushFile(container))
-                            result = EncryptResult::Ok;
-                        else
-                            RecordError(10);
-                        break;
-                    }
-                }
+                result = MoveData(context, stream, container.file, buffer, bufferSize);
                 plat::RestoreCursor(savedCursor);
             }
         }
@@ -74,21 +112,18 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
     EngineFree(buffer, bufferSize);
     CloseKeyContext(&context);
 
-    if (haveContainer && container != plat::kInvalidHandle) {
+    if (haveContainer && container.file != plat::kInvalidHandle) {
         plat::FileTimes times;
         if (plat::GetFileTime(stream->file, &times))
-            plat::SetFileTime(container, times);
-        plat::CloseHandle(container);
-        if (result == EncryptResult::Failed) {
-            // Keep the pending code's last error: the clean-up is not what failed.
-            const uint32_t lastError = plat::GetLastError();
-            plat::DeleteFile(containerPath);
-            plat::SetLastError(lastError);
-        } else if (!plat::FlushFolderOf(containerPath)) {
-            RecordError(10);
+            plat::SetFileTime(container.file, times);
+        if (result == EncryptResult::Ok && !CommitContainer(stream, plainPath, &container))
             result = EncryptResult::Failed;
-            plat::DeleteFile(containerPath);
-        }
+        // Keep the pending code's last error: the clean-up is not what failed.
+        const uint32_t lastError = plat::GetLastError();
+        plat::DiscardReplacement(&container); // nothing left to discard after a commit
+        plat::SetLastError(lastError);
+        if (result == EncryptResult::Ok && !container.attributesStored)
+            WarnHidingUnavailable(window, containerPath);
     }
     if (stream) {
         CloseCompressionStream(stream);

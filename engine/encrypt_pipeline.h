@@ -4,12 +4,17 @@
 #include <QString>
 
 enum class EncryptResult : int {
-    Ok = 0,       // container complete, plain file disposed of
-    Declined = 1, // the container's name was taken and not overwritten; nothing changed
-    Failed = 2,   // an error code is pending
+    Ok = 0,        // container complete, plain file disposed of
+    Declined = 1,  // the container's name was taken and not overwritten; nothing changed
+    Failed = 2,    // an error code is pending
+    Cancelled = 3, // stopped on request (an interrupt) before the container was complete;
+                   // nothing changed and nothing is pending
 };
 
 // Compresses and encrypts the plain file into the container, then disposes of
-// the plain file. Message boxes it shows are owned by `window`.
+// the plain file (LastDisposeOutcome tells how that went). The container is
+// written under a temporary name and takes its own only when complete, so an
+// earlier container of that name stays whole until then. Message boxes it
+// shows are owned by `window`.
 EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& plainPath,
                                      const QString& containerPath, const QString& password);

@@ -84,23 +84,33 @@ QString SuffixText(Suffix suffix) {
 
 } // namespace
 
-QString ErrorMessage(int32_t code, uint32_t lastError) {
+QString ErrorMessage(int32_t code, uint32_t lastError, const QString& detail) {
     const MessageFormat& format = (code >= 1 && code <= kHighestCode) ? *kFormats[code] : kUnknown;
     QString text = QString::fromLatin1(format.text);
     // %1 code, %2 last error (unsigned decimal), %3 suffix; each format uses a subset.
     text.replace(QLatin1String("%1"), QString::number(code));
     text.replace(QLatin1String("%2"), QString::number(lastError));
     text.replace(QLatin1String("%3"), SuffixText(format.suffix));
+    if (!detail.isEmpty())
+        text += QLatin1Char('\n') + detail;
     return text;
 }
 
 void RecordError(int32_t code) {
     g_pendingError.code = code;
     g_pendingError.lastError = plat::GetLastError();
+    g_pendingError.detail = plat::LastErrorDetail();
+}
+
+void AddErrorDetail(const QString& sentence) {
+    if (!g_pendingError.detail.isEmpty())
+        g_pendingError.detail += QLatin1Char(' ');
+    g_pendingError.detail += sentence;
 }
 
 int ReportError(plat::WindowHandle window, const QString& caption) {
-    const QString message = ErrorMessage(g_pendingError.code, g_pendingError.lastError);
+    const QString message =
+        ErrorMessage(g_pendingError.code, g_pendingError.lastError, g_pendingError.detail);
     g_pendingError = PendingError{};
     return plat::MessageBox(window, message, caption, plat::kMbOk | plat::kMbIconExclamation);
 }

@@ -2,27 +2,50 @@
 
 #include "crypto_api.h"
 #include "error_report.h"
-#include "files.h"
 #include "last_error.h"
 
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHash>
+
 #include <algorithm>
+#include <functional>
+#include <mutex>
 
 namespace {
+
 constexpr uint32_t kWipePiece = 4096;
+// A folder is searched for leftovers at most this often.
+constexpr qint64 kLeftoverSearchIntervalMs = 10'000;
+
+thread_local DisposeOutcome t_lastDisposeOutcome = DisposeOutcome::Removed;
+
+const QString kCantWipeText =
+    QStringLiteral("Wipe failed!\nClose any other applications which may be accessing this file.");
+const QString kCantWipeCaption = QStringLiteral("Can't wipe!");
+
+bool RefuseOtherNames(plat::FileHandle file, const QString& path) {
+    plat::FileState state;
+    if (!plat::GetFileState(file, &state))
+        return false;
+    if (state.links <= 1)
+        return true;
+    plat::SetLastErrorWithDetail(
+        plat::kErrorTooManyLinks,
+        QStringLiteral("\u201c%1\u201d has other names (hard links): overwriting it would "
+                       "destroy their data too.")
+            .arg(path));
+    return false;
 }
 
-bool WipeFileData(const QString& path) {
-    const plat::FileHandle file =
-        plat::CreateFile(path, plat::Access::Write, plat::Disposition::OpenExisting);
-    if (file == plat::kInvalidHandle)
-        return false;
+// Overwrites the open file's whole length once with random bytes and flushes
+// it; `overwritten` grows by every byte written, also on failure.
+bool WipeOpenFile(plat::FileHandle file, uint64_t* overwritten) {
     uint64_t remaining = 0;
     HCRYPTPROV provider = nullptr;
     if (!plat::SeekToStart(file) || !plat::GetFileSize(file, &remaining) ||
-        !CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-        plat::CloseHandle(file);
+        !CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
         return false;
-    }
     uint8_t buffer[kWipePiece];
     bool ok = true;
     while (remaining != 0) {
@@ -33,6 +56,7 @@ bool WipeFileData(const QString& path) {
             ok = false;
             break;
         }
+        *overwritten += written;
         // A device that stops taking bytes would otherwise keep this loop going forever.
         if (written == 0) {
             ok = false;
@@ -44,37 +68,134 @@ bool WipeFileData(const QString& path) {
     if (ok && !plat::FlushFile(file))
         ok = false;
     CryptReleaseContext(provider, 0);
+    return ok;
+}
+
+// One wipe pass over the file at `*current`. The first pass that can write
+// moves the file out of its name first and leaves `*current` at the new one.
+bool WipeAside(QString* current, bool* aside, uint64_t* overwritten) {
+    const plat::FileHandle file =
+        plat::CreateFile(*current, plat::Access::Write, plat::Disposition::OpenExisting);
+    if (file == plat::kInvalidHandle)
+        return false;
+    bool ok = RefuseOtherNames(file, *current);
+    if (ok && !*aside) {
+        QString temporary;
+        ok = plat::MoveAside(*current, plat::TemporaryKind::Plain, &temporary);
+        if (!temporary.isEmpty()) {
+            *current = temporary;
+            *aside = true;
+        }
+    }
+    ok = ok && WipeOpenFile(file, overwritten);
+    const uint32_t lastError = plat::GetLastError();
+    const QString detail = plat::LastErrorDetail();
+    plat::CloseHandle(file);
+    plat::SetLastErrorWithDetail(lastError, detail);
+    return ok;
+}
+
+// True when the wipe completed; false when the user gave up on it.
+bool WipeWithRetry(plat::WindowHandle window, const std::function<bool()>& pass) {
+    while (!pass()) {
+        // A refusal that is no other program's doing says what it is.
+        const QString detail = plat::LastErrorDetail();
+        const QString text = detail.isEmpty() ? kCantWipeText : kCantWipeText + '\n' + detail;
+        if (plat::MessageBox(window, text, kCantWipeCaption,
+                             plat::kMbRetryCancel | plat::kMbIconQuestion) != plat::kIdRetry)
+            return false;
+    }
+    return true;
+}
+
+DisposeOutcome Dispose(plat::WindowHandle window, const QString& path) {
+    if (!IsOptionChecked(WipePlainFiles)) {
+        if (plat::DeleteFile(path))
+            return DisposeOutcome::Removed;
+        RecordError(38);
+        ReportError(window, QStringLiteral("Delete Error"));
+        return DisposeOutcome::Kept;
+    }
+    QString current = path;
+    bool aside = plat::IsTemporaryName(QFileInfo(path).fileName());
+    uint64_t overwritten = 0;
+    const bool wiped =
+        WipeWithRetry(window, [&] { return WipeAside(&current, &aside, &overwritten); });
+    if (plat::DeleteFile(current))
+        return wiped ? DisposeOutcome::Removed : DisposeOutcome::RemovedUnwiped;
+
+    const uint32_t lastError = plat::GetLastError();
+    // Untouched data may have its name back; overwritten data must not.
+    if (overwritten == 0 && current != path && plat::MoveBack(current, path))
+        current = path;
+    plat::SetLastError(lastError);
+    // Only a wiped file gets the "data wiped" message; an abandoned wipe left the data as it was.
+    RecordError(wiped ? 37 : 38);
+    if (current != path) {
+        AddErrorDetail(QStringLiteral("It now has the name \u201c%1\u201d in the same folder, and "
+                                      "Keshlor removes it the next time it writes there.")
+                           .arg(QFileInfo(current).fileName()));
+        if (!wiped)
+            AddErrorDetail(QStringLiteral("Part of its data was overwritten."));
+    }
+    ReportError(window,
+                wiped ? QStringLiteral("Wipe Delete Error") : QStringLiteral("Delete Error"));
+    return current == path ? DisposeOutcome::Kept : DisposeOutcome::KeptAside;
+}
+
+} // namespace
+
+bool WipeFileData(const QString& path) {
+    const plat::FileHandle file =
+        plat::CreateFile(path, plat::Access::Write, plat::Disposition::OpenExisting);
+    if (file == plat::kInvalidHandle)
+        return false;
+    uint64_t overwritten = 0;
+    const bool ok = RefuseOtherNames(file, path) && WipeOpenFile(file, &overwritten);
     plat::CloseHandle(file);
     return ok;
 }
 
-void DisposePlainFile(plat::WindowHandle window, const QString& path) {
-    if (!IsOptionChecked(WipePlainFiles)) {
-        if (!plat::DeleteFile(path)) {
-            RecordError(38);
-            ReportError(window, QStringLiteral("Delete Error"));
-        }
+DisposeOutcome DisposePlainFile(plat::WindowHandle window, const QString& path) {
+    t_lastDisposeOutcome = Dispose(window, path);
+    return t_lastDisposeOutcome;
+}
+
+DisposeOutcome LastDisposeOutcome() {
+    return t_lastDisposeOutcome;
+}
+
+void DisposePartialOutput(plat::WindowHandle window, plat::Replacement* output) {
+    if (output->file == plat::kInvalidHandle)
         return;
+    if (IsOptionChecked(WipePlainFiles)) {
+        uint64_t overwritten = 0;
+        // Still held under its temporary name, so no other run can take it meanwhile.
+        WipeWithRetry(window, [&] { return WipeOpenFile(output->file, &overwritten); });
     }
-    bool wiped = WipeFileData(path);
-    while (!wiped) {
-        const int answer = plat::MessageBox(
-            window,
-            QStringLiteral(
-                "Wipe failed!\nClose any other applications which may be accessing this file."),
-            QStringLiteral("Can't wipe!"), plat::kMbRetryCancel | plat::kMbIconQuestion);
-        if (answer != plat::kIdRetry)
-            break;
-        wiped = WipeFileData(path);
+    plat::DiscardReplacement(output);
+}
+
+void RemoveLeftovers(const QString& folder) {
+    static std::mutex lock;
+    static QHash<QString, QElapsedTimer> searched;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        QElapsedTimer& last = searched[folder];
+        if (last.isValid() && last.elapsed() < kLeftoverSearchIntervalMs)
+            return;
+        last.start();
     }
-    if (plat::DeleteFile(path))
-        return;
-    // Only a wiped file gets the "data wiped" message; an abandoned wipe left the data as it was.
-    if (wiped) {
-        RecordError(37);
-        ReportError(window, QStringLiteral("Wipe Delete Error"));
-    } else {
-        RecordError(38);
-        ReportError(window, QStringLiteral("Delete Error"));
+    const uint32_t lastError = plat::GetLastError();
+    const QString detail = plat::LastErrorDetail();
+    const bool wipe = IsOptionChecked(WipePlainFiles) != 0;
+    for (plat::Leftover& leftover : plat::ClaimLeftovers(folder)) {
+        plat::FileState state;
+        uint64_t overwritten = 0;
+        if (wipe && leftover.kind == plat::TemporaryKind::Plain &&
+            plat::GetFileState(leftover.file, &state) && state.links == 1)
+            WipeOpenFile(leftover.file, &overwritten);
+        plat::RemoveLeftover(&leftover);
     }
+    plat::SetLastErrorWithDetail(lastError, detail);
 }

@@ -1,11 +1,36 @@
 #pragma once
 // The one way a plain file is removed: overwritten with random bytes first when
 // "Wipe after encryption" is on, then deleted.
+#include "files.h"
 #include "ports.h"
 
 #include <QString>
 
-// Shows its own questions and messages, owned by `window`.
-void DisposePlainFile(plat::WindowHandle window, const QString& path);
-// True when every byte of the file was overwritten and reached the disk.
+// What became of a plain file that was to be removed.
+enum class DisposeOutcome {
+    Removed,        // gone; its data overwritten first when wiping is on
+    RemovedUnwiped, // gone, but the wipe was abandoned: its data was not overwritten
+    Kept,           // still under its name and unchanged (reported)
+    KeptAside,      // overwritten at least in part, then not deleted: it stays under a
+                    // temporary name in its folder (reported)
+};
+
+// Shows its own questions and messages, owned by `window`. With wiping on,
+// the file leaves its name before the first byte is overwritten, so no crash
+// can leave random bytes under a user's file name; it gets the name back
+// only when none of its bytes was overwritten.
+DisposeOutcome DisposePlainFile(plat::WindowHandle window, const QString& path);
+// What the last DisposePlainFile of this thread came to.
+DisposeOutcome LastDisposeOutcome();
+// True when every byte of the file was overwritten and reached the disk. A
+// file that other hard links also name is refused: their data would go too.
 bool WipeFileData(const QString& path);
+
+// The partial plain output of a failed run, still held under its temporary
+// name: wiped when wiping is on (with the Retry question), then deleted.
+void DisposePartialOutput(plat::WindowHandle window, plat::Replacement* output);
+
+// Removes the temporary files that runs which crashed left in `folder`, the
+// way each kind is removed (plain data wiped when wiping is on). Looks at a
+// folder at most every few seconds; asks and shows nothing.
+void RemoveLeftovers(const QString& folder);

@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include "last_error.h"
+#include "unique_fd.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -28,6 +31,8 @@ int64_t g_writeBudget = -1; // bytes still taken before writes stop; -1 = no fau
 int g_writeFaultErrno = ENOSPC;
 bool g_flushFault = false;
 int g_flushFaultErrno = EIO;
+bool g_folderFlushFault = false;
+int g_folderFlushFaultErrno = EIO;
 bool g_deleteFault = false;
 int g_deleteFaultErrno = EWOULDBLOCK;
 
@@ -60,6 +65,75 @@ bool StoreAttributes(int fd, const QByteArray& native, uint32_t attributes) {
 
 bool IsReadOnly(const struct stat& st, const QByteArray& native) {
     return (st.st_mode & S_IWUSR) == 0 || (StoredAttributes(native) & kAttrReadOnly) != 0;
+}
+
+bool IsReadOnlyFile(int fd, const struct stat& st) {
+    if ((st.st_mode & S_IWUSR) == 0)
+        return true;
+    char text[32] = {};
+    const ssize_t n = fgetxattr(fd, kDosAttribName, text, sizeof text - 1);
+    return n > 0 && (std::strtoul(text, nullptr, 16) & kAttrReadOnly) != 0;
+}
+
+FileKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode))
+        return FileKind::Regular;
+    if (S_ISDIR(mode))
+        return FileKind::Folder;
+    if (S_ISLNK(mode))
+        return FileKind::SymbolicLink;
+    if (S_ISFIFO(mode))
+        return FileKind::Fifo;
+    if (S_ISSOCK(mode))
+        return FileKind::Socket;
+    return FileKind::Device;
+}
+
+FileKind KindOfNative(const QByteArray& native) {
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0)
+        return FileKind::Missing;
+    return KindOfMode(st.st_mode);
+}
+
+// Opens a regular file and nothing else: no symbolic link in the last
+// component is followed, a FIFO or device cannot block the open, and what is
+// refused is told by the open descriptor, so nothing can be swapped in
+// between a look and the open.
+int OpenRegular(const QString& path, const QByteArray& native, int flags, mode_t mode = 0600) {
+    flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(native.constData(), flags, mode);
+    if (fd < 0 && errno == EPERM && (flags & O_NOATIME))
+        fd = ::open(native.constData(), flags & ~O_NOATIME, mode);
+    if (fd < 0) {
+        const int err = errno;
+        // These say that the name is something other than a regular file.
+        if (err == ELOOP || err == ENXIO || err == EISDIR || err == ENODEV || err == EOPNOTSUPP) {
+            const FileKind kind = KindOfNative(native);
+            if (kind != FileKind::Regular && kind != FileKind::Missing) {
+                RefuseFileKind(kind, path);
+                return -1;
+            }
+        }
+        Fail(err);
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        Fail(err);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        RefuseFileKind(KindOfMode(st.st_mode), path);
+        return -1;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0)
+        ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    return fd;
 }
 
 int64_t ToNanos(const struct timespec& ts) {
@@ -121,12 +195,8 @@ uint32_t AttributesOf(const struct stat& st, const QByteArray& native) {
 // Another descriptor holding the file exclusively makes it busy, as a file
 // another program opened with share mode 0 is on the original platform.
 bool IsHeldElsewhere(const QByteArray& native) {
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return held;
+    const UniqueFd fd(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    return fd.valid() && flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 } // namespace
@@ -138,57 +208,44 @@ FileHandle CreateFile(const QString& path, Access access, Disposition dispositio
         Fail(ENOENT);
         return kInvalidHandle;
     }
-    struct stat st;
-    const bool exists = ::stat(native.constData(), &st) == 0;
-    if (access == Access::Write && exists) {
-        if (S_ISDIR(st.st_mode) || IsReadOnly(st, native)) {
-            Fail(EACCES);
-            return kInvalidHandle;
-        }
-    }
-
-    int flags = O_CLOEXEC;
+    int flags = 0;
     switch (disposition) {
     case Disposition::OpenExisting:
-        flags |= access == Access::Read ? O_RDONLY : O_WRONLY;
+        // Reading must not disturb the last-access time that is carried over.
+        flags = access == Access::Read ? O_RDONLY | O_NOATIME : O_WRONLY;
         break;
     case Disposition::CreateNew:
-        flags |= O_WRONLY | O_CREAT | O_EXCL;
+        flags = O_WRONLY | O_CREAT | O_EXCL;
         break;
     case Disposition::TruncateExisting:
-        flags |= O_WRONLY; // truncated only once the lock is ours
+        flags = O_WRONLY; // truncated only once the lock is ours
         break;
     }
-
-    int fd = -1;
-    if (access == Access::Read) {
-        // Reading must not disturb the last-access time that is carried over.
-        fd = ::open(native.constData(), flags | O_NOATIME);
-        if (fd < 0 && errno == EPERM)
-            fd = ::open(native.constData(), flags);
-    } else {
-        fd = ::open(native.constData(), flags, 0666);
-    }
-    if (fd < 0) {
+    UniqueFd fd(OpenRegular(path, native, flags));
+    if (!fd.valid())
+        return kInvalidHandle;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) {
         Fail(errno);
         return kInvalidHandle;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int err = errno == EWOULDBLOCK ? EWOULDBLOCK : errno;
-        ::close(fd);
-        Fail(err);
+    if (access == Access::Write && disposition != Disposition::CreateNew &&
+        IsReadOnlyFile(fd.get(), st)) {
+        Fail(EACCES);
         return kInvalidHandle;
     }
-    if (disposition == Disposition::TruncateExisting && ftruncate(fd, 0) != 0) {
-        const int err = errno;
-        ::close(fd);
-        Fail(err);
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        Fail(errno);
+        return kInvalidHandle;
+    }
+    if (disposition == Disposition::TruncateExisting && ftruncate(fd.get(), 0) != 0) {
+        Fail(errno);
         return kInvalidHandle;
     }
     if (disposition != Disposition::OpenExisting)
-        StoreAttributes(fd, native, attributes); // no xattrs: the file just has none
+        StoreAttributes(fd.get(), native, attributes); // no xattrs: the file just has none
     SetLastError(kErrorSuccess);
-    return fd;
+    return fd.release();
 }
 
 bool CloseHandle(FileHandle file) {
@@ -257,15 +314,16 @@ bool FlushFile(FileHandle file) {
 }
 
 bool FlushFolderOf(const QString& path) {
-    QString folder = QFileInfo(path).absolutePath();
-    const int fd = ::open(NativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    if (g_folderFlushFault)
+        return Fail(g_folderFlushFaultErrno);
+    const QString folder = QFileInfo(path).absolutePath();
+    const UniqueFd fd(::open(NativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
         return Fail(errno);
     // Some file systems cannot sync a folder; the data itself is synced already.
-    const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-    const int err = errno;
-    ::close(fd);
-    return ok || Fail(err);
+    if (::fsync(fd.get()) == 0 || errno == EINVAL || errno == EROFS)
+        return true;
+    return Fail(errno);
 }
 
 bool SeekToStart(FileHandle file) {
@@ -315,97 +373,364 @@ bool CopyData(FileHandle in, FileHandle out) {
     }
 }
 
-// Gives the finished copy its name; with `failIfExists` an existing name is
-// never replaced, not even by one that appeared while the data was copied.
-bool NameCopy(const QByteArray& temporary, const QByteArray& target, bool failIfExists) {
-    if (!failIfExists)
-        return ::rename(temporary.constData(), target.constData()) == 0;
-    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(),
-                    RENAME_NOREPLACE) == 0)
+} // namespace
+
+bool CopyFile(const QString& source, const QString& target, bool failIfExists) {
+    const QByteArray nativeTarget = NativePath(target);
+    if (nativeTarget.isEmpty())
+        return Fail(ENOENT);
+    const UniqueFd in(CreateFile(source, Access::Read, Disposition::OpenExisting));
+    if (!in.valid())
+        return false;
+    struct stat from;
+    if (::fstat(in.get(), &from) != 0)
+        return Fail(errno);
+    // Replacing a file by itself, under any of its names, would lose it.
+    struct stat existing;
+    if (::stat(nativeTarget.constData(), &existing) == 0 && existing.st_dev == from.st_dev &&
+        existing.st_ino == from.st_ino)
+        return Fail(EWOULDBLOCK);
+
+    Replacement copy;
+    if (!CreateReplacement(target, TemporaryKind::Plain, StoredAttributes(NativePath(source)),
+                           !failIfExists, &copy))
+        return false;
+    const struct timespec times[2] = {{0, UTIME_NOW}, from.st_mtim};
+    if (!CopyData(in.get(), copy.file) || (::futimens(copy.file, times) != 0 && Fail(errno)) ||
+        !CommitReplacement(&copy, from.st_mode & 0777, nullptr)) {
+        const uint32_t lastError = GetLastError();
+        DiscardReplacement(&copy);
+        SetLastError(lastError);
+        return false;
+    }
+    SetLastError(kErrorSuccess);
+    return true;
+}
+
+FileKind GetFileKind(const QString& path) {
+    const QByteArray native = NativePath(path);
+    return native.isEmpty() ? FileKind::Missing : KindOfNative(native);
+}
+
+void RefuseFileKind(FileKind kind, const QString& path) {
+    const QString name = QStringLiteral("\u201c%1\u201d").arg(path);
+    switch (kind) {
+    case FileKind::SymbolicLink:
+        SetLastErrorWithDetail(kErrorStoppedOnSymlink,
+                               QStringLiteral("%1 is a symbolic link: Keshlor works only on "
+                                              "regular files and does not follow links.")
+                                   .arg(name));
+        return;
+    case FileKind::Folder:
+        SetLastErrorWithDetail(kErrorAccessDenied, QStringLiteral("%1 is a folder.").arg(name));
+        return;
+    case FileKind::Device:
+        SetLastErrorWithDetail(kErrorBadFileType,
+                               QStringLiteral("%1 is a device, not a regular file.").arg(name));
+        return;
+    case FileKind::Fifo:
+        SetLastErrorWithDetail(
+            kErrorBadFileType,
+            QStringLiteral("%1 is a FIFO (a named pipe), not a regular file.").arg(name));
+        return;
+    case FileKind::Socket:
+        SetLastErrorWithDetail(kErrorBadFileType,
+                               QStringLiteral("%1 is a socket, not a regular file.").arg(name));
+        return;
+    case FileKind::Missing:
+        Fail(ENOENT);
+        return;
+    case FileKind::Regular:
+        SetLastError(kErrorSuccess);
+        return;
+    }
+}
+
+bool GetFileState(FileHandle file, FileState* state) {
+    struct stat st;
+    if (::fstat(file, &st) != 0)
+        return Fail(errno);
+    state->device = st.st_dev;
+    state->inode = st.st_ino;
+    state->links = st.st_nlink;
+    state->size = static_cast<uint64_t>(st.st_size);
+    state->lastWrite = ToNanos(st.st_mtim);
+    state->lastChange = ToNanos(st.st_ctim);
+    state->mode = st.st_mode & 07777;
+    state->owner = st.st_uid;
+    state->group = st.st_gid;
+    return true;
+}
+
+bool FileChanged(const FileState& before, const FileState& after) {
+    return before.device != after.device || before.inode != after.inode ||
+           before.size != after.size || before.lastWrite != after.lastWrite ||
+           before.lastChange != after.lastChange;
+}
+
+uint32_t CarriedMode(uint32_t mode) {
+    return (mode & 0777) | S_IRUSR | S_IWUSR;
+}
+
+namespace {
+
+constexpr char kTemporaryPrefix[] = ".keshlor-";
+constexpr char kPlainPrefix[] = ".keshlor-plain-";
+constexpr char kContainerPrefix[] = ".keshlor-container-";
+// Names an earlier version wrote for copies in progress.
+constexpr char kCopyPrefix[] = ".keshlor-copy-";
+constexpr int kTemporarySuffixLength = 10;
+
+QString FolderOf(const QString& path) {
+    return QFileInfo(path).absolutePath();
+}
+
+QString TemporaryPathIn(const QString& folder, TemporaryKind kind) {
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char random[kTemporarySuffixLength];
+    if (!GenerateRandom(random, sizeof random))
+        std::memset(random, 0, sizeof random); // still unique: creation is exclusive
+    QString name =
+        QString::fromLatin1(kind == TemporaryKind::Plain ? kPlainPrefix : kContainerPrefix);
+    for (const unsigned char byte : random)
+        name += QLatin1Char(kAlphabet[byte % (sizeof kAlphabet - 1)]);
+    return folder == QLatin1String("/") ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+// A new temporary file in `folder`, 0600 and held.
+int CreateTemporary(const QString& folder, TemporaryKind kind, QString* path) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString candidate = TemporaryPathIn(folder, kind);
+        UniqueFd fd(::open(NativePath(candidate).constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.valid()) {
+            if (errno == EEXIST)
+                continue;
+            Fail(errno);
+            return -1;
+        }
+        // The umask may have taken the owner's bits: the file is ours to write and remove.
+        if (::fchmod(fd.get(), 0600) != 0 || flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            Fail(errno);
+            ::unlink(NativePath(candidate).constData());
+            return -1;
+        }
+        *path = candidate;
+        return fd.release();
+    }
+    Fail(EEXIST);
+    return -1;
+}
+
+// Renames without replacing anything at `to`.
+bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
     // A file system without that kind of rename.
-    if (::link(temporary.constData(), target.constData()) != 0)
+    if (::link(from.constData(), to.constData()) != 0)
         return false;
-    ::unlink(temporary.constData());
+    ::unlink(from.constData());
     return true;
+}
+
+bool SameFile(int fd, const QByteArray& native) {
+    struct stat held;
+    struct stat named;
+    return ::fstat(fd, &held) == 0 && ::lstat(native.constData(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+void CloseQuietly(FileHandle* file) {
+    if (*file >= 0)
+        ::close(*file);
+    *file = kInvalidHandle;
 }
 
 } // namespace
 
-bool CopyFile(const QString& source, const QString& target, bool failIfExists) {
-    const QByteArray nativeSource = NativePath(source);
-    const QByteArray nativeTarget = NativePath(target);
-    if (nativeTarget.isEmpty())
+bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attributes,
+                       bool replaceExisting, Replacement* replacement) {
+    *replacement = Replacement{};
+    replacement->path = path;
+    replacement->replaceExisting = replaceExisting;
+    const QByteArray native = NativePath(path);
+    if (native.isEmpty())
         return Fail(ENOENT);
-    const FileHandle in = CreateFile(source, Access::Read, Disposition::OpenExisting);
-    if (in == kInvalidHandle)
-        return false;
-    FileHandle replaced = kInvalidHandle;
-    int out = -1;
-    QByteArray temporary;
-    // Leaves the last error as the failure set it.
-    const auto abandon = [&] {
-        if (out >= 0) {
-            ::close(out);
-            ::unlink(temporary.constData());
+    const FileKind existing = KindOfNative(native);
+    if (existing != FileKind::Missing) {
+        if (!replaceExisting)
+            return Fail(EEXIST);
+        if (existing != FileKind::Regular) {
+            RefuseFileKind(existing, path);
+            return false;
         }
-        if (replaced != kInvalidHandle)
-            ::close(replaced);
-        ::close(in);
-        return false;
-    };
-    const auto fail = [&](int err) {
-        SetLastErrorFromErrno(err);
-        return abandon();
-    };
-
-    struct stat from;
-    if (::fstat(in, &from) != 0)
-        return fail(errno);
-    if (S_ISDIR(from.st_mode))
-        return fail(EACCES);
-    struct stat existing;
-    if (::stat(nativeTarget.constData(), &existing) == 0) {
-        // Replacing a file by itself would empty it before it is read.
-        if (existing.st_dev == from.st_dev && existing.st_ino == from.st_ino)
-            return fail(EWOULDBLOCK);
-        if (failIfExists)
-            return fail(EEXIST);
-        // Held for writing until it is replaced: a read-only, busy or folder
-        // target is refused as the platform refuses it.
-        replaced = CreateFile(target, Access::Write, Disposition::OpenExisting);
-        if (replaced == kInvalidHandle)
-            return abandon();
+        // Held until it is replaced, so no other run takes it meanwhile.
+        replacement->existing = CreateFile(path, Access::Write, Disposition::OpenExisting);
+        if (replacement->existing == kInvalidHandle)
+            return false;
     }
-
-    temporary =
-        NativePath(QFileInfo(target).absolutePath() + QStringLiteral("/.keshlor-copy-XXXXXX"));
-    out = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (out < 0)
-        return fail(errno == ENOENT ? ENOTDIR : errno);
-    if (!CopyData(in, out))
-        return abandon();
-    if (::fchmod(out, from.st_mode & 0777) != 0)
-        return fail(errno);
-    if (const uint32_t attributes = StoredAttributes(nativeSource))
-        StoreAttributes(out, QByteArray(), attributes); // no xattrs there: the copy has none
-    const struct timespec times[2] = {{0, UTIME_NOW}, from.st_mtim};
-    if (::futimens(out, times) != 0)
-        return fail(errno);
-    if (!FlushFile(out))
-        return abandon();
-    if (!NameCopy(temporary, nativeTarget, failIfExists))
-        return fail(errno);
-    ::close(out);
-    out = -1;
-    FlushFolderOf(target);
-    if (replaced != kInvalidHandle)
-        ::close(replaced);
-    ::close(in);
+    replacement->file = CreateTemporary(FolderOf(path), kind, &replacement->temporary);
+    if (replacement->file == kInvalidHandle) {
+        const uint32_t lastError = GetLastError();
+        CloseQuietly(&replacement->existing);
+        SetLastError(lastError);
+        return false;
+    }
+    if (attributes != 0 && !StoreAttributes(replacement->file, QByteArray(), attributes))
+        replacement->attributesStored = (attributes & ~(kAttrArchive | kAttrNormal)) == 0;
     SetLastError(kErrorSuccess);
     return true;
+}
+
+bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner) {
+    const int file = replacement->file;
+    // Where the process may not give the file away, it keeps its own owner.
+    if (owner && ::fchown(file, owner->owner, owner->group) != 0 &&
+        ::fchown(file, static_cast<uid_t>(-1), owner->group) != 0) {
+        // Neither owner nor group could be given: the file stays the process's own.
+    }
+    if (::fchmod(file, mode) != 0)
+        return Fail(errno);
+    if (!FlushFile(file))
+        return false;
+
+    const QByteArray temporary = NativePath(replacement->temporary);
+    const QByteArray target = NativePath(replacement->path);
+    bool exchanged = false;
+    if (replacement->existing != kInvalidHandle && SameFile(replacement->existing, target)) {
+        // The earlier file stays whole under the temporary name until the new
+        // name is on the disk.
+        exchanged = ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(),
+                                RENAME_EXCHANGE) == 0;
+        if (!exchanged && errno != EINVAL && errno != ENOSYS)
+            return Fail(errno);
+        if (!exchanged && ::rename(temporary.constData(), target.constData()) != 0)
+            return Fail(errno);
+    } else if (!RenameNoReplace(temporary, target)) {
+        // Nothing was there to replace when the run began; what came since stays.
+        return Fail(errno);
+    }
+
+    if (!FlushFolderOf(replacement->path)) {
+        const uint32_t lastError = GetLastError();
+        const QString detail = LastErrorDetail();
+        // Back to where it was, so that the failure leaves the name as it found it.
+        if (exchanged)
+            ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(),
+                        RENAME_EXCHANGE);
+        else
+            ::rename(target.constData(), temporary.constData());
+        SetLastErrorWithDetail(lastError, detail);
+        return false;
+    }
+    if (exchanged)
+        ::unlink(temporary.constData());
+    CloseQuietly(&replacement->existing);
+    CloseQuietly(&replacement->file);
+    SetLastError(kErrorSuccess);
+    return true;
+}
+
+void ReleaseReplacement(Replacement* replacement) {
+    CloseQuietly(&replacement->file);
+    CloseQuietly(&replacement->existing);
+}
+
+void DiscardReplacement(Replacement* replacement) {
+    const bool open = replacement->file != kInvalidHandle;
+    ReleaseReplacement(replacement);
+    if (open)
+        ::unlink(NativePath(replacement->temporary).constData());
+}
+
+bool IsTemporaryName(const QString& name, TemporaryKind* kind) {
+    if (!name.startsWith(QLatin1String(kTemporaryPrefix)))
+        return false;
+    TemporaryKind found = TemporaryKind::Plain;
+    qsizetype prefix = 0;
+    if (name.startsWith(QLatin1String(kPlainPrefix))) {
+        prefix = sizeof kPlainPrefix - 1;
+    } else if (name.startsWith(QLatin1String(kContainerPrefix))) {
+        prefix = sizeof kContainerPrefix - 1;
+        found = TemporaryKind::Container;
+    } else if (name.startsWith(QLatin1String(kCopyPrefix))) {
+        prefix = sizeof kCopyPrefix - 1;
+    } else {
+        return false;
+    }
+    if (name.size() == prefix)
+        return false;
+    for (qsizetype at = prefix; at < name.size(); ++at) {
+        const QChar c = name.at(at);
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80))
+            return false;
+    }
+    if (kind)
+        *kind = found;
+    return true;
+}
+
+bool MoveAside(const QString& path, TemporaryKind kind, QString* temporary) {
+    const QByteArray native = NativePath(path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString candidate = TemporaryPathIn(FolderOf(path), kind);
+        if (RenameNoReplace(native, NativePath(candidate))) {
+            *temporary = candidate;
+            return FlushFolderOf(path);
+        }
+        if (errno != EEXIST)
+            return Fail(errno);
+    }
+    return Fail(EEXIST);
+}
+
+bool MoveBack(const QString& temporary, const QString& path) {
+    if (!RenameNoReplace(NativePath(temporary), NativePath(path)))
+        return Fail(errno);
+    return FlushFolderOf(path);
+}
+
+std::vector<Leftover> ClaimLeftovers(const QString& folder) {
+    std::vector<Leftover> leftovers;
+    const QByteArray native = NativePath(folder);
+    DIR* dir = native.isEmpty() ? nullptr : ::opendir(native.constData());
+    if (!dir)
+        return leftovers;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strncmp(entry->d_name, kTemporaryPrefix, sizeof kTemporaryPrefix - 1) != 0)
+            continue;
+        Leftover leftover;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (!IsTemporaryName(name, &leftover.kind))
+            continue;
+        const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        UniqueFd fd(::openat(dirFd, entry->d_name, O_WRONLY | flags));
+        if (!fd.valid() && errno == EACCES)
+            fd.reset(::openat(dirFd, entry->d_name, O_RDONLY | flags)); // removable, not writable
+        struct stat st;
+        // A run holds its own temporary file locked for as long as it lives.
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        leftover.path =
+            folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+        // Removed or replaced since it was listed: not the file that was claimed.
+        if (!SameFile(fd.get(), NativePath(leftover.path)))
+            continue;
+        leftover.file = fd.release();
+        leftovers.push_back(std::move(leftover));
+    }
+    ::closedir(dir);
+    return leftovers;
+}
+
+bool RemoveLeftover(Leftover* leftover) {
+    const bool removed = ::unlink(NativePath(leftover->path).constData()) == 0 || Fail(errno);
+    CloseQuietly(&leftover->file);
+    return removed;
 }
 
 uint32_t GetFileAttributes(const QString& path) {
@@ -504,6 +829,11 @@ void FailFlushes(bool on, int error) {
     g_flushFaultErrno = error;
 }
 
+void FailFolderFlushes(bool on, int error) {
+    g_folderFlushFault = on;
+    g_folderFlushFaultErrno = error;
+}
+
 void FailDeletes(bool on, int error) {
     g_deleteFault = on;
     g_deleteFaultErrno = error;
@@ -512,6 +842,7 @@ void FailDeletes(bool on, int error) {
 void Clear() {
     g_writeBudget = -1;
     g_flushFault = false;
+    g_folderFlushFault = false;
     g_deleteFault = false;
 }
 

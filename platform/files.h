@@ -4,6 +4,7 @@
 // codes in the per-thread last error.
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 namespace plat {
 
@@ -29,9 +30,12 @@ enum class Access { Read, Write };
 enum class Disposition { OpenExisting, CreateNew, TruncateExisting };
 
 // Opens with an exclusive lock: a file another descriptor holds gives 32.
-// Opening for writing refuses a read-only file with 5, as root too.
-// CreateNew applies `attributes` to the new file; TruncateExisting replaces the
-// stored bits with them.
+// Opening for writing refuses a read-only file with 5, as root too. Only a
+// regular file is opened: a symbolic link in the last component (681), a
+// folder (5), a device, FIFO or socket (222) are refused by what the open
+// descriptor is, with a detail naming the file (LastErrorDetail), and a FIFO
+// or device never blocks the open. CreateNew applies `attributes` to the new
+// file; TruncateExisting replaces the stored bits with them.
 FileHandle CreateFile(const QString& path, Access access, Disposition disposition,
                       uint32_t attributes = kAttrArchive);
 bool CloseHandle(FileHandle file);
@@ -52,15 +56,97 @@ bool GetFileSize(FileHandle file, uint64_t* size);
 // Refuses a read-only file with 5, as root too.
 bool DeleteFile(const QString& path);
 
-// Copies the data, the DOS attributes and the last-write time of `source` to
-// `target`; the copy's creation and last-access times are those of its making.
-// The source is held exclusively while it is read. An existing target is
-// refused with 80 when `failIfExists`, and otherwise replaced unless it is
-// read-only or a folder (5) or held elsewhere (32). The data reaches the disk
-// before it takes the target's name, so a failed copy leaves an earlier
-// target as it was and no partial file. A file copied onto itself, under any
-// of its names, fails with 32 and is left alone.
+// Copies the data, the permission bits, the DOS attributes and the last-write
+// time of `source` to `target`; the copy's creation and last-access times are
+// those of its making. The source is held exclusively while it is read. An
+// existing target is refused with 80 when `failIfExists`, and otherwise
+// replaced unless it is read-only or a folder (5), held elsewhere (32), or
+// not a regular file. The copy is a Replacement (below), so a failed copy
+// leaves an earlier target as it was and no partial file, and a copy that
+// succeeded is on the disk under its name. A file copied onto itself, under
+// any of its names, fails with 32 and is left alone.
 bool CopyFile(const QString& source, const QString& target, bool failIfExists);
+
+// What a path names, without following a symbolic link in its last component.
+enum class FileKind { Missing, Regular, Folder, SymbolicLink, Device, Fifo, Socket };
+FileKind GetFileKind(const QString& path);
+// Sets the last error and a detail naming `path` for a `kind` that Keshlor
+// does not read or write: 681 for a link, 5 for a folder, 222 for a device,
+// FIFO or socket.
+void RefuseFileKind(FileKind kind, const QString& path);
+
+// What is needed to carry a file's permissions over and to tell whether it
+// changed while it was open.
+struct FileState {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t links = 0;
+    uint64_t size = 0;
+    int64_t lastWrite = 0;
+    int64_t lastChange = 0; // status change: any write or metadata change
+    uint32_t mode = 0;      // the permission bits
+    uint32_t owner = 0;
+    uint32_t group = 0;
+};
+bool GetFileState(FileHandle file, FileState* state);
+// Whether anything wrote to or changed the file between the two states.
+bool FileChanged(const FileState& before, const FileState& after);
+// The permission bits of a file made from one with `mode`: the same bits, but
+// the owner always keeps read and write (without the write bit the file
+// would be read-only here, and nothing could remove it).
+uint32_t CarriedMode(uint32_t mode);
+
+// A target written under a temporary name in its own folder (".keshlor-…",
+// created exclusively with mode 0600 and held with a lock for the whole run)
+// and given the target's name only once it is complete, so an earlier file of
+// that name stays as it was until then, and a crash leaves it whole.
+enum class TemporaryKind {
+    Plain,     // plain data: removed as plain files are (wiped when wiping is on)
+    Container, // ciphertext: simply deleted
+};
+struct Replacement {
+    FileHandle file = kInvalidHandle;     // the temporary file, for the caller to write
+    QString path;                         // the name it takes
+    QString temporary;                    // where it lies until then
+    FileHandle existing = kInvalidHandle; // the earlier file of that name, held until replaced
+    bool replaceExisting = false;
+    bool attributesStored = true; // false when the file system keeps no extended attributes
+};
+// Creates the temporary file with `attributes`. With `replaceExisting` an
+// earlier file of the name is held for writing (refused as CreateFile refuses
+// it: read-only, held elsewhere, not a regular file); without it an existing
+// name fails with 80, now or when the name is taken.
+bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attributes,
+                       bool replaceExisting, Replacement* replacement);
+// Gives the file `mode` and, where the process may, `owner`'s owner and
+// group; flushes it, puts it in place of the target name and flushes the
+// folder. True when the file is on the disk under its name (and closed);
+// false, with the earlier file of the name back in place, otherwise.
+bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner);
+// Closes the temporary file, leaving it where it is for the caller to remove.
+void ReleaseReplacement(Replacement* replacement);
+// Closes and deletes the temporary file.
+void DiscardReplacement(Replacement* replacement);
+
+// Whether `name` is one of the temporary names above, and of which kind.
+bool IsTemporaryName(const QString& name, TemporaryKind* kind = nullptr);
+// Moves a file out of its name to a new temporary name of `kind` in the same
+// folder, without replacing anything, and flushes the folder. Fills
+// `temporary` with the new path.
+bool MoveAside(const QString& path, TemporaryKind kind, QString* temporary);
+// Gives a file moved aside its name back, unless that name was taken since.
+bool MoveBack(const QString& temporary, const QString& path);
+
+// A temporary file that no run holds: the debris of a run that crashed.
+struct Leftover {
+    FileHandle file = kInvalidHandle; // opened for writing where possible, and held
+    QString path;
+    TemporaryKind kind = TemporaryKind::Plain;
+};
+// Every such file in `folder`, each held so that no other run takes it.
+std::vector<Leftover> ClaimLeftovers(const QString& folder);
+// Deletes a claimed leftover and closes it.
+bool RemoveLeftover(Leftover* leftover);
 
 // kInvalidAttributes (and last error 2 or 3) when the path does not exist.
 uint32_t GetFileAttributes(const QString& path);
@@ -90,11 +176,12 @@ bool GenerateRandom(void* buffer, size_t length);
 
 // Fault injection for tests. Writes through WriteFile stop being taken once
 // `bytesAllowed` more bytes have gone out, with `error` (an errno value);
-// a negative value turns the fault off. FlushFile and DeleteFile fail with
-// `error` while their faults are on.
+// a negative value turns the fault off. FlushFile, FlushFolderOf and
+// DeleteFile fail with `error` while their faults are on.
 namespace faults {
 void FailWritesAfter(int64_t bytesAllowed, int error);
 void FailFlushes(bool on, int error);
+void FailFolderFlushes(bool on, int error);
 void FailDeletes(bool on, int error);
 void Clear();
 } // namespace faults

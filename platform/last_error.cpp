@@ -6,7 +6,8 @@ namespace plat {
 
 namespace {
 thread_local uint32_t t_lastError = kErrorSuccess;
-}
+thread_local QString t_detail;
+} // namespace
 
 uint32_t GetLastError() {
     return t_lastError;
@@ -14,6 +15,16 @@ uint32_t GetLastError() {
 
 void SetLastError(uint32_t code) {
     t_lastError = code;
+    t_detail.clear();
+}
+
+QString LastErrorDetail() {
+    return t_detail;
+}
+
+void SetLastErrorWithDetail(uint32_t code, const QString& detail) {
+    t_lastError = code;
+    t_detail = detail;
 }
 
 uint32_t Win32FromErrno(int err) {
@@ -46,6 +57,10 @@ uint32_t Win32FromErrno(int err) {
         return kErrorSharingViolation;
     case EIO:
         return kErrorIoDevice;
+    case ELOOP:
+        return kErrorStoppedOnSymlink;
+    case EMLINK:
+        return kErrorTooManyLinks;
     case ENOTSUP:
         return kErrorNotSupported;
     default:

@@ -1,6 +1,8 @@
 #pragma once
 // The per-thread last-error value of the platform, with Win32 codes, so that
 // messages show the numbers users of the original program know.
+#include <QString>
+
 #include <cstdint>
 
 namespace plat {
@@ -18,11 +20,24 @@ inline constexpr uint32_t kErrorFileExists = 80;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorDiskFull = 112;
 inline constexpr uint32_t kErrorFilenameExcedRange = 206;
+inline constexpr uint32_t kErrorBadFileType = 222; // a device, FIFO or socket
 inline constexpr uint32_t kErrorMoreData = 234;
+inline constexpr uint32_t kErrorStoppedOnSymlink = 681;
+inline constexpr uint32_t kErrorFileInvalid = 1006; // changed while it was read
+inline constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
 inline constexpr uint32_t kErrorIoDevice = 1117;
+inline constexpr uint32_t kErrorTooManyLinks = 1142; // other hard links
 
 uint32_t GetLastError();
+// Also forgets the detail.
 void SetLastError(uint32_t code);
+
+// A sentence that names the file and says why, for the refusals that have no
+// message of their own on the original platform (a link, a FIFO, a file that
+// changed while it was read). Empty unless the last failure set one.
+QString LastErrorDetail();
+// Sets the last error and its detail together.
+void SetLastErrorWithDetail(uint32_t code, const QString& detail);
 
 // errno to the Win32 code of the same failure; anything unmapped is 31.
 uint32_t Win32FromErrno(int err);

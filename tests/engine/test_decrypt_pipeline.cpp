@@ -127,11 +127,21 @@ TEST_F(DecryptPipeline, ExistingPlainFileAnsweredNoChangesNothing) {
     EXPECT_EQ(ReadAll(container), encrypted);
 }
 
-TEST_F(DecryptPipeline, OverwrittenPlainFileIsGoneWhenTheDataIsRejected) {
+TEST_F(DecryptPipeline, AnExistingPlainFileStaysWholeWhenTheRunFails) {
     folder.Write("data.bin", "older copy");
     boxes.Answer(plat::kIdYes);
     EXPECT_EQ(Decrypt("wrong"), DecryptResult::BadData);
-    ExpectContainerKeptAndNoPlainFile();
+    EXPECT_EQ(ReadAll(plain), QByteArray("older copy"));
+    EXPECT_EQ(ReadAll(container), encrypted);
+
+    boxes.Answer(plat::kIdYes);
+    plat::faults::FailWritesAfter(10000, ENOSPC);
+    EXPECT_EQ(Decrypt(), DecryptResult::Failed);
+    EXPECT_EQ(CurrentPendingError().code, 28);
+    EXPECT_EQ(ReadAll(plain), QByteArray("older copy"));
+    EXPECT_EQ(ReadAll(container), encrypted);
+    EXPECT_EQ(QDir(folder.root()).entryList(QDir::Files | QDir::Hidden).size(), 2)
+        << "no partial output is left beside them";
 }
 
 TEST_F(DecryptPipeline, ReadOnlyOrFolderPlainTargetCannotBeOverwritten) {
@@ -191,27 +201,18 @@ TEST_F(DecryptPipeline, AllocationFailuresGiveTheirOwnCodes) {
     ExpectContainerKeptAndNoPlainFile();
 }
 
-TEST_F(DecryptPipeline, RunCodeSurvivesAFailedDisposalOfThePartialOutput) {
-    // The write stops part way; the wipe of the partial output then makes no progress, and
-    // while the user is asked about it another program takes the file, so its deletion fails.
+TEST_F(DecryptPipeline, PartialOutputIsWipedUnderItsTemporaryNameAndTheRunCodeSurvives) {
+    // The write stops part way; the wipe of the partial output then makes no progress either.
     plat::faults::FailWritesAfter(10000, ENOSPC);
     options.Set(WipePlainFiles, true);
-    std::vector<QString> captions;
-    int holder = -1;
-    plat::SetMessageBoxPort(
-        [&](plat::WindowHandle, const QString&, const QString& caption, uint32_t) {
-            captions.push_back(caption);
-            if (caption == "Can't wipe!" && holder < 0) {
-                holder = ::open(QFile::encodeName(plain).constData(), O_RDONLY);
-                ::flock(holder, LOCK_EX);
-            }
-            return plat::kIdCancel;
-        });
+    boxes.Answer(plat::kIdRetry);
+    boxes.Answer(plat::kIdCancel);
     EXPECT_EQ(Decrypt(), DecryptResult::Failed);
-    ::close(holder);
-    EXPECT_EQ(captions, (std::vector<QString>{"Can't wipe!", "Delete Error"}));
+    EXPECT_EQ(boxes.captions(), (std::vector<QString>{"Can't wipe!", "Can't wipe!"}));
     EXPECT_EQ(CurrentPendingError().code, 28) << "the caller still reports what stopped the run";
     EXPECT_EQ(ReadAll(container), encrypted);
+    EXPECT_EQ(QDir(folder.root()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"data.bin.ksr"});
 }
 
 TEST_F(DecryptPipeline, HiddenContainerGivesAPlainFileWithTheArchiveBitOnly) {

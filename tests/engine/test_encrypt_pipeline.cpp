@@ -94,7 +94,7 @@ TEST_F(EncryptPipeline, ExistingHiddenContainerIsAskedAboutAndOverwritten) {
     EXPECT_FALSE(Exists(plain));
 }
 
-TEST_F(EncryptPipeline, ReadOnlyFileOrFolderAtTheTargetCannotBeOverwritten) {
+TEST_F(EncryptPipeline, ReadOnlyFileAtTheTargetCannotBeOverwrittenAndAFolderIsRefused) {
     folder.Write("notes.txt.ksr", "protected");
     ASSERT_TRUE(plat::SetFileAttributes(container, plat::kAttrReadOnly));
     EXPECT_EQ(Encrypt(), EncryptResult::Declined);
@@ -109,8 +109,10 @@ TEST_F(EncryptPipeline, ReadOnlyFileOrFolderAtTheTargetCannotBeOverwritten) {
     ASSERT_TRUE(plat::SetFileAttributes(container, plat::kAttrArchive));
     QFile::remove(container);
     ASSERT_TRUE(QDir(folder.root()).mkdir("notes.txt.ksr"));
-    EXPECT_EQ(Encrypt(), EncryptResult::Declined);
-    EXPECT_EQ(boxes.captions(), std::vector<QString>{"Can't overwrite!"});
+    EXPECT_EQ(Encrypt(), EncryptResult::Failed);
+    EXPECT_TRUE(boxes.shown().empty()) << "nothing is asked about a folder";
+    EXPECT_EQ(CurrentPendingError().code, 8);
+    EXPECT_TRUE(CurrentPendingError().detail.contains(container + "\u201d is a folder"));
     EXPECT_TRUE(Exists(plain));
 }
 

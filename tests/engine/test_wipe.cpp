@@ -4,6 +4,7 @@
 #include "last_error.h"
 #include "wipe.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <fcntl.h>
@@ -43,11 +44,10 @@ class Holder {
     int fd_;
 };
 
-TEST_F(Wipe, EveryByteIsOverwrittenAndTheLengthKept)
-{
+TEST_F(Wipe, EveryByteIsOverwrittenAndTheLengthKept) {
     const char kPattern = '\x5A';
-    for (const qsizetype size : {qsizetype(0), qsizetype(1), qsizetype(4096), qsizetype(4097),
-                                 qsizetype(3 * 4096 + 5)}) {
+    for (const qsizetype size :
+         {qsizetype(0), qsizetype(1), qsizetype(4096), qsizetype(4097), qsizetype(3 * 4096 + 5)}) {
         SCOPED_TRACE(size);
         const QByteArray original(size, kPattern);
         const QString path = folder.Write("victim", original);
@@ -129,17 +129,35 @@ TEST_F(Wipe, ReadOnlyFileWithWipingOnAndOff) {
     EXPECT_TRUE(Exists(path));
 }
 
-TEST_F(Wipe, DeletionFailingAfterAWipeShowsTheLastError) {
+// Random bytes never stand under a user's file name: the file leaves its name
+// before it is overwritten and gets it back only while untouched.
+TEST_F(Wipe, AWipedFileThatCannotBeDeletedStaysUnderATemporaryNameTheMessageGives) {
     const QString path = folder.Write("late", QByteArray(100, 'x'));
     plat::faults::FailDeletes(true, EWOULDBLOCK);
-    DisposePlainFile(nullptr, path);
+    EXPECT_EQ(DisposePlainFile(nullptr, path), DisposeOutcome::KeptAside);
+    EXPECT_FALSE(Exists(path));
+    const QStringList aside = QDir(folder.root()).entryList(QDir::Files | QDir::Hidden);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_TRUE(aside[0].startsWith(".keshlor-plain-"));
+    const QByteArray after = ReadAll(folder.path(aside[0]));
+    EXPECT_EQ(after.size(), 100);
+    EXPECT_NE(after, QByteArray(100, 'x'));
     EXPECT_EQ(boxes.captions(), std::vector<QString>{"Wipe Delete Error"});
     EXPECT_EQ(boxes.shown()[0].text,
               QString("File data wiped but file not deleted (code 32): close any applications "
-                      "which may be accessing it and delete it manually."));
-    const QByteArray after = ReadAll(path);
-    EXPECT_EQ(after.size(), 100);
-    EXPECT_NE(after, QByteArray(100, 'x'));
+                      "which may be accessing it and delete it manually.\nIt now has the name "
+                      "\u201c%1\u201d in the same folder, and Keshlor removes it the next time it "
+                      "writes there.")
+                  .arg(aside[0]));
+
+    // A wipe that wrote nothing, abandoned, then a failed deletion: the name comes back.
+    boxes.Forget();
+    const QString untouched = folder.Write("untouched", QByteArray(100, 'u'));
+    plat::faults::FailWritesAfter(0, ENOSPC);
+    EXPECT_EQ(DisposePlainFile(nullptr, untouched), DisposeOutcome::Kept);
+    EXPECT_EQ(ReadAll(untouched), QByteArray(100, 'u'));
+    EXPECT_EQ(boxes.captions(), (std::vector<QString>{"Can't wipe!", "Delete Error"}));
+    EXPECT_TRUE(boxes.shown()[1].text.startsWith("File couldn't be deleted (code 38-32)"));
 }
 
 TEST_F(Wipe, WipeThatNeverReachesTheDiskFails) {
