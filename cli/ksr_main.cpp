@@ -5,12 +5,19 @@
 #include "encrypt_pipeline.h"
 #include "error_report.h"
 #include "files.h"
+#include "interrupts.h"
 #include "ksr_arguments.h"
+#include "last_error.h"
 #include "password_input.h"
 #include "stored_options.h"
 #include "terminal_messages.h"
+#include "wipe.h"
 
+#include <QFile>
+#include <QHash>
 #include <QList>
+
+#include <optional>
 
 namespace {
 
@@ -22,7 +29,30 @@ struct FileJob {
     QString named; // as given on the command line
     QString plainPath;
     QString containerPath;
+    // The name's bytes when they do not survive the conversion to text: the
+    // text would name another file, or none.
+    std::optional<QByteArray> unfaithful;
 };
+
+// The name's bytes for the terminal, with each byte that is not part of text shown as \xHH.
+QString ShownBytes(const QByteArray& bytes) {
+    QString shown;
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const uchar lead = static_cast<uchar>(bytes[at]);
+        const qsizetype length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        const QByteArray piece = bytes.mid(at, length);
+        if (lead < 0x80 || (lead >= 0xC0 && lead < 0xF8 && piece.size() == length &&
+                            QFile::encodeName(QFile::decodeName(piece)) == piece)) {
+            shown += QFile::decodeName(piece);
+            at += length;
+        } else {
+            shown += QStringLiteral("\\x%1").arg(lead, 2, 16, QLatin1Char('0'));
+            ++at;
+        }
+    }
+    return shown;
+}
 
 // Ports are process-wide; a run must not leave its terminal and flags behind.
 struct PortsOfRun {
@@ -155,25 +185,69 @@ int ReadTerminalPassword(bool confirm, const KsrConsole& console, QString* passw
     return decoded ? kKsrDone : UsageError(console, problem);
 }
 
-int EncryptOne(const FileJob& job, const QString& password) {
+// A name that would lead to another file is refused as a file that cannot be opened.
+int RefuseUnfaithfulName(const FileJob& job) {
+    plat::SetLastErrorWithDetail(
+        plat::kErrorNoUnicodeTranslation,
+        QStringLiteral("\u201c%1\u201d: this name is not valid text in the system's character "
+                       "encoding, so Keshlor cannot tell it from other names. Rename it first.")
+            .arg(ShownBytes(*job.unfaithful)));
+    RecordError(job.encrypt ? 21 : 18);
+    ReportError(nullptr, job.encrypt ? QStringLiteral("Encryption Error")
+                                     : QStringLiteral("Decryption Error"));
+    return kKsrFailed;
+}
+
+// Nothing was changed; the process ends as one stopped by the signal does.
+int Stopped(const TerminalMessages& messages) {
+    PrintMessage(messages, QString(),
+                 QStringLiteral("stopped by a signal; the file was left as it was"));
+    return plat::InterruptExitStatus(plat::InterruptSignal());
+}
+
+int EncryptOne(const FileJob& job, const QString& password, const TerminalMessages& messages) {
     switch (EncryptFileToContainer(nullptr, job.plainPath, job.containerPath, password)) {
     case EncryptResult::Ok:
-        // The engine keeps Ok when the plain file could not be removed; a script must not.
-        return plat::GetFileAttributes(job.plainPath) == plat::kInvalidAttributes ? kKsrDone
-                                                                                  : kKsrFailed;
+        break;
     case EncryptResult::Declined:
         return kKsrDeclined;
+    case EncryptResult::Cancelled:
+        return Stopped(messages);
     case EncryptResult::Failed:
+        ReportError(nullptr, QStringLiteral("Encryption Error"));
+        return kKsrFailed;
+    }
+    // The container is complete; a script must still hear when the plain file was not removed
+    // as asked (its own message was printed) or lost its wipe.
+    switch (LastDisposeOutcome()) {
+    case DisposeOutcome::Removed:
+        return kKsrDone;
+    case DisposeOutcome::RemovedUnwiped:
+        PrintMessage(messages, QStringLiteral("Can't wipe!"),
+                     QStringLiteral("the wipe was abandoned, so the file was deleted without "
+                                    "its data being overwritten."));
+        return kKsrFailed;
+    case DisposeOutcome::Kept:
+    case DisposeOutcome::KeptAside:
         break;
     }
-    ReportError(nullptr, QStringLiteral("Encryption Error"));
     return kKsrFailed;
 }
 
 int DecryptOne(const FileJob& job, const QString& password, const TerminalMessages& messages) {
     switch (DecryptContainerToFile(nullptr, job.containerPath, job.plainPath, password)) {
-    case DecryptResult::Ok:
-        return kKsrDone;
+    case DecryptResult::Ok: {
+        const ContainerRemoval removal = LastContainerRemoval();
+        if (removal.removed)
+            return kKsrDone;
+        PrintMessage(messages, QStringLiteral("Delete Error"),
+                     QStringLiteral("the file was decrypted, but the container could not be "
+                                    "deleted: ") +
+                         ErrorMessage(38, removal.lastError));
+        return kKsrFailed;
+    }
+    case DecryptResult::Cancelled:
+        return Stopped(messages);
     case DecryptResult::BadData:
         // The container cannot say which strength it was made with; name the other one.
         PrintMessage(messages, QStringLiteral("Bad Password?"),
@@ -197,6 +271,20 @@ int DecryptOne(const FileJob& job, const QString& password, const TerminalMessag
 } // namespace
 
 int RunKsr(const QStringList& args, const KsrConsole& console) {
+    QList<QByteArray> bytes;
+    for (const QString& arg : args)
+        bytes.append(QFile::encodeName(arg));
+    return RunKsr(bytes, console);
+}
+
+int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& console) {
+    QStringList args;
+    QHash<QString, QByteArray> unfaithful;
+    for (const QByteArray& raw : rawArgs) {
+        args.append(QFile::decodeName(raw));
+        if (QFile::encodeName(args.last()) != raw)
+            unfaithful.insert(args.last(), raw);
+    }
     KsrArguments arguments;
     QString problem;
     if (!ParseKsrArguments(args, &arguments, &problem))
@@ -212,6 +300,8 @@ int RunKsr(const QStringList& args, const KsrConsole& console) {
         FileJob job;
         if (!PlanJob(arguments.command, named, &job, &problem))
             return UsageError(console, problem);
+        if (unfaithful.contains(named))
+            job.unfaithful = unfaithful.value(named);
         anyEncrypt = anyEncrypt || job.encrypt;
         jobs.append(job);
     }
@@ -236,12 +326,18 @@ int RunKsr(const QStringList& args, const KsrConsole& console) {
     const PortsOfRun ports(&messages, options);
     int status = kKsrDone;
     for (const FileJob& job : jobs) {
-        BeginSubject(&messages, job.named);
-        const int outcome =
-            job.encrypt ? EncryptOne(job, password) : DecryptOne(job, password, messages);
+        if (plat::InterruptRequested())
+            break;
+        BeginSubject(&messages, job.unfaithful ? ShownBytes(*job.unfaithful) : job.named);
+        const int outcome = job.unfaithful ? RefuseUnfaithfulName(job)
+                            : job.encrypt  ? EncryptOne(job, password, messages)
+                                           : DecryptOne(job, password, messages);
         if (status == kKsrDone)
             status = outcome;
     }
+    // A stop request ends the run with the signal's status, whatever came before.
+    if (plat::InterruptRequested())
+        status = plat::InterruptExitStatus(plat::InterruptSignal());
     password.fill(QChar::Null);
     return status;
 }

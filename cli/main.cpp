@@ -1,11 +1,12 @@
+#include "interrupts.h"
 #include "ksr_main.h"
 
-#include <QFile>
-
 int main(int argc, char* argv[]) {
-    // Arguments are file names first of all: decode them as the file system does.
-    QStringList args;
+    // A stop request lets the run remove what it created before the process ends.
+    plat::InstallInterruptHandlers();
+    // File names are bytes: they go to the run as they came.
+    QList<QByteArray> args;
     for (int i = 1; i < argc; ++i)
-        args.append(QFile::decodeName(argv[i]));
+        args.append(QByteArray(argv[i]));
     return RunKsr(args, ProcessConsole());
 }

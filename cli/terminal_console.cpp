@@ -1,5 +1,7 @@
 #include "ksr_console.h"
 
+#include "interrupts.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -17,9 +19,13 @@ volatile sig_atomic_t g_echoIsOff = 0;
 
 constexpr int kEchoSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+// Nothing is created while a password is typed, so a stop request can end
+// the process here, with the status a shell expects of it.
 void RestoreEchoAndRaise(int signal) {
     if (g_echoIsOff)
         tcsetattr(g_echoTerminal, TCSAFLUSH, &g_echoSettings);
+    if (signal != SIGQUIT)
+        _exit(plat::InterruptExitStatus(signal));
     ::signal(signal, SIG_DFL);
     raise(signal);
 }
@@ -43,7 +49,8 @@ bool ReadLine(int fd, QByteArray* line) {
     for (;;) {
         char c = 0;
         const ssize_t count = read(fd, &c, 1);
-        if (count < 0 && errno == EINTR)
+        // A stop request ends the question unanswered: the safe answer is taken.
+        if (count < 0 && errno == EINTR && !plat::InterruptRequested())
             continue;
         if (count <= 0)
             return false;

@@ -58,6 +58,25 @@ void PrintAnswer(const TerminalMessages& messages, int answer, const QString& wh
 
 } // namespace
 
+QString EscapeForTerminal(const QString& text) {
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        // Controls, and the marks that reorder text, could rewrite what the terminal shows.
+        const bool control = u < 0x20 || (u >= 0x7F && u < 0xA0);
+        const bool reordering = u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) ||
+                                (u >= 0x2066 && u <= 0x2069) || u == 0x2028 || u == 0x2029;
+        if (control)
+            escaped += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else if (reordering)
+            escaped += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 void BeginSubject(TerminalMessages* messages, const QString& subject) {
     messages->subject = subject;
     messages->presetRetries = 0;
@@ -71,7 +90,7 @@ void PrintMessage(const TerminalMessages& messages, const QString& caption, cons
         line += caption + QStringLiteral(": ");
     // Message boxes break their lines; a log wants one line per message.
     line += QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    messages.console->writeError(line + QLatin1Char('\n'));
+    messages.console->writeError(EscapeForTerminal(line) + QLatin1Char('\n'));
 }
 
 int ShowTerminalMessage(TerminalMessages* messages, const QString& text, const QString& caption,

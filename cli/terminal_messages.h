@@ -21,8 +21,12 @@ struct TerminalMessages {
 
 // Starts a new file: its name leads every line, and --yes may retry again.
 void BeginSubject(TerminalMessages* messages, const QString& subject);
-// Writes "ksr: SUBJECT: CAPTION: TEXT" to standard error, on one line.
+// Writes "ksr: SUBJECT: CAPTION: TEXT" to standard error, on one line, with
+// control characters escaped (EscapeForTerminal).
 void PrintMessage(const TerminalMessages& messages, const QString& caption, const QString& text);
+// The text with control characters shown as \xHH and marks that reorder
+// text as \uHHHH, so that a file name cannot rewrite the terminal.
+QString EscapeForTerminal(const QString& text);
 // The message-box port: prints the message and returns the answer.
 int ShowTerminalMessage(TerminalMessages* messages, const QString& text, const QString& caption,
                         uint32_t style);
