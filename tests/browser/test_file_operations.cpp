@@ -382,7 +382,6 @@ class FileOperationsTest : public QObject {
                                 "the hidden mark, so \"card notes.txt\" stays visible."));
         QCOMPARE(messages_->shown()[0].style, plat::kMbOk | plat::kMbIconExclamation);
         QCOMPARE(MarkOf(row), ItemMark::NoMark);
-        QVERIFY(!(plat::GetFileAttributes(InDocuments("card notes.txt")) & plat::kAttrHidden));
     }
 
   private:

@@ -13,59 +13,40 @@
 
 namespace {
 
-const QString kReadsAlike = QStringLiteral(u"a\uFFFD");
-
-class FileNames : public ::testing::Test {
-  protected:
-    // Names made here by their bytes, removed the same way: the temporary
-    // folder's own clean-up cannot name them.
-    void TearDown() override {
-        for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
-            if (::unlink(it->constData()) != 0)
-                ::rmdir(it->constData());
-        }
-    }
-    QByteArray Make(const QByteArray& relative, bool isFolder = false) {
-        const QByteArray path = QFile::encodeName(folder.root()) + '/' + relative;
-        const int made = isFolder ? ::mkdir(path.constData(), 0700)
-                                  : ::close(::open(path.constData(), O_CREAT | O_WRONLY, 0600));
-        EXPECT_EQ(made, 0) << path.constData();
-        made_.push_back(path);
-        return path;
-    }
-    QString Path(const QString& relative) const { return folder.root() + '/' + relative; }
-
+TEST(FileNames, NamesThatReadLikeOthersAreUnfaithful) {
     testing_files::TempFolder folder;
+    const QByteArray root = QFile::encodeName(folder.root()) + '/';
+    const auto make = [&root](const char* name) {
+        ::close(::open((root + name).constData(), O_CREAT | O_WRONLY, 0600));
+    };
+    const QString readsAlike = folder.path(QStringLiteral(u"a\uFFFD"));
 
-  private:
-    std::vector<QByteArray> made_;
-};
+    // Alone, the replacement character's own bytes are what the text says.
+    make("a\xEF\xBF\xBD");
+    EXPECT_TRUE(plat::IsFaithfulPath(readsAlike));
+    make("a\xff");
+    EXPECT_FALSE(plat::IsFaithfulPath(readsAlike));
+    ::unlink((root + "a\xEF\xBF\xBD").constData());
+    // Only the odd one left: the text would name a file that is not there.
+    EXPECT_FALSE(plat::IsFaithfulPath(readsAlike));
+    EXPECT_TRUE(plat::IsFaithfulPath(folder.path(QStringLiteral("a"))));
 
-TEST_F(FileNames, NameThatReadsLikeAnotherIsUnfaithful) {
-    const QByteArray valid = Make("a\xEF\xBF\xBD");
-    // Alone, the file of the replacement character's own bytes is what its
-    // text says.
-    EXPECT_TRUE(plat::IsFaithfulPath(Path(kReadsAlike)));
-    Make("a\xff");
-    EXPECT_FALSE(plat::IsFaithfulPath(Path(kReadsAlike)));
-    ::unlink(valid.constData());
-    // Only the odd one is left: its text would name a file that is not there.
-    EXPECT_FALSE(plat::IsFaithfulPath(Path(kReadsAlike)));
-    EXPECT_TRUE(plat::IsFaithfulPath(Path(QStringLiteral("a"))));
+    // Folders on the way count too; a folder that is not there hides nothing.
+    ASSERT_EQ(::mkdir((root + "d\xff").constData(), 0700), 0);
+    make("d\xff/x");
+    EXPECT_FALSE(plat::IsFaithfulPath(folder.path(QStringLiteral(u"d\uFFFD/x"))));
+    EXPECT_TRUE(plat::IsFaithfulPath(folder.path(QStringLiteral(u"missing/a\uFFFD"))));
+    // Text that has no bytes of its own.
+    EXPECT_FALSE(plat::IsFaithfulPath(folder.path(QString(QChar(0xD800)))));
 
     EXPECT_FALSE(plat::IsFaithfulArgument("a\xff"));
     EXPECT_TRUE(plat::IsFaithfulArgument("a\xEF\xBF\xBD"));
     EXPECT_TRUE(plat::IsFaithfulArgument("plain name"));
-}
 
-TEST_F(FileNames, FoldersOnTheWayAreCheckedToo) {
-    Make("d\xff", true);
-    Make("d\xff/x");
-    EXPECT_FALSE(plat::IsFaithfulPath(Path(QStringLiteral(u"d\uFFFD/x"))));
-    // Nothing of that text exists, so nothing can be mistaken for it.
-    EXPECT_TRUE(plat::IsFaithfulPath(Path(QStringLiteral(u"missing/a\uFFFD"))));
-    // Text that has no bytes of its own.
-    EXPECT_FALSE(plat::IsFaithfulPath(Path(QString(QChar(0xD800)))));
+    // The folder's own clean-up cannot name these.
+    ::unlink((root + "a\xff").constData());
+    ::unlink((root + "d\xff/x").constData());
+    ::rmdir((root + "d\xff").constData());
 }
 
 } // namespace
