@@ -6,11 +6,13 @@
 #include "file_list.h"
 #include "files.h"
 #include "gui_ports.h"
+#include "last_error.h"
 #include "ports.h"
 #include "row_paths.h"
 #include "wipe.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeDatabase>
 
 #include <filesystem>
@@ -215,6 +217,19 @@ bool DeleteItemFile(int row, QWidget* owner) {
     return true;
 }
 
+namespace {
+
+// Said rather than failing silently, so nobody takes the file for hidden.
+void SayHidingIsNotKept(QWidget* owner, const QString& path) {
+    const QString text = QStringLiteral("This storage keeps no extended attributes, where Keshlor "
+                                        "records the hidden mark, so \u201c%1\u201d stays visible.")
+                             .arg(QFileInfo(path).fileName());
+    plat::MessageBox(HandleOf(owner), text, QStringLiteral("Can't hide!"),
+                     plat::kMbOk | plat::kMbIconExclamation);
+}
+
+} // namespace
+
 bool ToggleHidden(int row, QWidget* owner) {
     QString path;
     if (!BuildItemPath(owner, row, &path))
@@ -228,5 +243,9 @@ bool ToggleHidden(int row, QWidget* owner) {
     // "Normal" stands for no bits at all and goes with no other.
     if (flipped != plat::kAttrNormal)
         flipped &= ~plat::kAttrNormal;
-    return plat::SetFileAttributes(path, flipped);
+    if (plat::SetFileAttributes(path, flipped))
+        return true;
+    if ((flipped & plat::kAttrHidden) && plat::GetLastError() == plat::kErrorNotSupported)
+        SayHidingIsNotKept(owner, path);
+    return false;
 }

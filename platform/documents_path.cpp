@@ -1,7 +1,11 @@
 #include "documents_path.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+
+#include <sys/stat.h>
 
 namespace plat {
 
@@ -18,6 +22,13 @@ QString CleanAbsolute(const QString& path) {
     return clean;
 }
 
+bool IsSameFolder(const QString& a, const QString& b) {
+    if (a == b)
+        return true;
+    const QString realA = QFileInfo(a).canonicalFilePath();
+    return !realA.isEmpty() && realA == QFileInfo(b).canonicalFilePath();
+}
+
 } // namespace
 
 QString QueryDocumentsPath() {
@@ -26,7 +37,17 @@ QString QueryDocumentsPath() {
         return {};
     const QString clean = CleanAbsolute(path);
     // The root itself is what an empty documents path stands for.
-    return clean == QLatin1String("/") ? QString() : clean;
+    if (clean == QLatin1String("/"))
+        return {};
+    // Desktops name the home folder when ~/Documents is missing, and a batch
+    // there would encrypt and wipe the user's own files. A folder that cannot
+    // be made lists nothing, which is better than home.
+    const QString home = CleanAbsolute(QDir::homePath());
+    if (home.isEmpty() || home == QLatin1String("/") || !IsSameFolder(clean, home))
+        return clean;
+    const QString documents = home + QStringLiteral("/Documents");
+    ::mkdir(QFile::encodeName(documents).constData(), 0700);
+    return documents;
 }
 
 QString DocumentsPathOnCard(const QString& documentsPath, const QString& homePath) {

@@ -6,7 +6,10 @@
 namespace plat {
 
 // The documents folder as an absolute path without a trailing separator, not
-// created when it is missing; empty when the system names none.
+// created when it is missing; empty when the system names none or the root.
+// Never the home folder itself: where the system names home (also through a
+// link), it is $HOME/Documents, made with mode 0700 when missing, and still
+// that path when it cannot be made.
 QString QueryDocumentsPath();
 
 // Where the documents folder lies on a storage card, relative to the card's

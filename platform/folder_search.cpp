@@ -102,6 +102,10 @@ bool SearchFolder(const QString& folder, std::vector<FolderEntry>* entries) {
         if (!IsPlainAscii(name) && QFile::encodeName(entry.name) != QByteArray(name))
             continue;
         entry.attributes = StoredAttributes(dirFd, name, path);
+        // The desktop's hidden configuration (~/.ssh, .bashrc) and Keshlor's
+        // own temporary files: no list, folder choice or batch may reach them.
+        if (name[0] == '.')
+            entry.attributes |= kAttrSystem;
         if (isFolder)
             entry.attributes |= kAttrDirectory;
         if ((st.st_mode & S_IWUSR) == 0)

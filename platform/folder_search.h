@@ -19,8 +19,9 @@ struct FolderEntry {
 // "." and "..". Left out: what is neither a file nor a folder (a pipe would
 // block whoever opens it), entries that vanish while they are read, and names
 // that do not convert to text and back unchanged, since a path built from
-// such a name would lead to another file or none. False, with the last
-// error, when the folder cannot be read.
+// such a name would lead to another file or none. A name beginning with "."
+// carries the system attribute. False, with the last error, when the folder
+// cannot be read.
 bool SearchFolder(const QString& folder, std::vector<FolderEntry>* entries);
 
 } // namespace plat

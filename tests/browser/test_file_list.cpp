@@ -62,27 +62,29 @@ class FileListTest : public QObject {
     }
 
     void filesBecomeRowsInNameOrderWithTheirMarks() {
-        for (const char* name : {"notes.txt", "notes.txt.ksr", "a.ksr", ".ksr", "B.txt"})
+        for (const char* name : {"notes.txt", "notes.txt.ksr", "a.ksr", "B.txt"})
             WriteFile(InDocuments(QLatin1String(name)));
         SetDosAttributes(WriteFile(InDocuments("hidden.txt")), plat::kAttrHidden);
         SetDosAttributes(WriteFile(InDocuments("secret.doc.ksr")), plat::kAttrHidden);
-        // Never listed: protected files and folders.
+        // Never listed: protected files, folders, and dot-files, which are
+        // system files here (even one that looks like a container).
+        WriteFile(InDocuments(".ksr"));
         SetDosAttributes(WriteFile(InDocuments("system.txt")), plat::kAttrSystem);
         SetDosAttributes(WriteFile(InDocuments("flagged.txt")), plat::kAttrReadOnly);
         MakeOwnerReadOnly(WriteFile(InDocuments("readonly.txt")));
         WriteFile(InDocuments("Folder/inside.txt"));
         BrowserView view;
-        QCOMPARE(view.RowTexts(), (QStringList{".ksr", "a", "B.txt", "hidden.txt", "notes.txt",
-                                               "notes.txt", "secret.doc"}));
+        QCOMPARE(view.RowTexts(),
+                 (QStringList{"a", "B.txt", "hidden.txt", "notes.txt", "notes.txt", "secret.doc"}));
         const auto mark = [&view](int row) { return MarkOf(view.list(), row); };
-        QCOMPARE((QList<ItemMark>{mark(0), mark(1), mark(2), mark(3), mark(6)}),
-                 (QList<ItemMark>{ItemMark::NoMark, ItemMark::Encrypted, ItemMark::NoMark,
-                                  ItemMark::HiddenPlain, ItemMark::HiddenEncrypted}));
+        QCOMPARE((QList<ItemMark>{mark(0), mark(1), mark(2), mark(5)}),
+                 (QList<ItemMark>{ItemMark::Encrypted, ItemMark::NoMark, ItemMark::HiddenPlain,
+                                  ItemMark::HiddenEncrypted}));
         // The plain notes.txt and its container, in either order.
-        QVERIFY(std::minmax(mark(4), mark(5)) ==
+        QVERIFY(std::minmax(mark(3), mark(4)) ==
                 std::minmax(ItemMark::NoMark, ItemMark::Encrypted));
-        QVERIFY(IsItemEncrypted(6) && IsItemHidden(6) && IsItemHidden(3) && !IsItemEncrypted(3));
-        QCOMPARE(view.PathOf(1), InDocuments("a"));
+        QVERIFY(IsItemEncrypted(5) && IsItemHidden(5) && IsItemHidden(2) && !IsItemEncrypted(2));
+        QCOMPARE(view.PathOf(0), InDocuments("a"));
     }
 
     void allStorageAndAllFoldersListOneLevelOfEveryStorage() {

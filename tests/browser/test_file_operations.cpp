@@ -1,6 +1,7 @@
 // The context menu of a row and its file operations: what the menu offers,
-// where copies and moves go, the rules for an existing destination, and that
-// no operation loses a file it was not asked to remove.
+// where copies and moves go, the rules for an existing destination, that
+// no operation loses a file it was not asked to remove, and hiding where the
+// storage cannot keep the mark.
 #include "browser_fixture.h"
 
 #include "browser_operations.h"
@@ -16,9 +17,11 @@
 #include <QDir>
 #include <QFile>
 #include <QMimeDatabase>
+#include <QScopeGuard>
 #include <QStyleHints>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace browser_testing;
@@ -369,6 +372,24 @@ class FileOperationsTest : public QObject {
         QCOMPARE(MarkOf(container), ItemMark::HiddenEncrypted);
         QVERIFY(messages_->shown().empty());
         QVERIFY(!Listed("zz-late.txt"));
+    }
+
+    void hidingOnStorageWithoutExtendedAttributesSaysSo() {
+        // ramfs keeps no user extended attributes, like a FAT card.
+        const QByteArray documents = QFile::encodeName(DocumentsFolder());
+        if (::mount("ramfs", documents.constData(), "ramfs", 0, nullptr) != 0)
+            QSKIP("cannot mount a ramfs here");
+        const auto unmount = qScopeGuard([&documents] { ::umount(documents.constData()); });
+        WriteFile(InDocuments("card notes.txt"));
+        RefreshFileList();
+        const int row = RowOf("card notes.txt", false);
+        Choose(row, "Hide");
+        QCOMPARE(messages_->captions(), std::vector<QString>{"Can't hide!"});
+        QCOMPARE(messages_->shown()[0].text,
+                 QStringLiteral("This storage keeps no extended attributes, where Keshlor records "
+                                "the hidden mark, so \u201ccard notes.txt\u201d stays visible."));
+        QCOMPARE(messages_->shown()[0].style, plat::kMbOk | plat::kMbIconExclamation);
+        QCOMPARE(MarkOf(row), ItemMark::NoMark);
     }
 
   private:

@@ -1,11 +1,13 @@
 // The storage and folder selectors: which cards and subfolders are offered,
-// the storages' base folders, and the remembered storage and folder.
+// the storages' base folders (never the home folder itself), and the
+// remembered storage and folder.
 #include "browser_fixture.h"
 
 #include "browser_operations.h"
 #include "files.h"
 #include "main_window.h"
 #include "options.h"
+#include "selectors.h"
 
 #include <QDir>
 
@@ -89,6 +91,32 @@ class SelectorsTest : public QObject {
         options_.Set(RememberFolder, false);
         BrowserView view;
         QCOMPARE(view.folders()->currentIndex(), 1);
+    }
+
+    void homeIsNeverTheBaseFolder() {
+        const QString home = QDir::homePath();
+        const QString link = home + QStringLiteral("/home-link");
+        WriteFile(home + QStringLiteral("/notes.txt"));
+        QVERIFY(QFile::link(home, link));
+        const plat::StorageCard card = MakeCard(QStringLiteral("SD"));
+        SetCards({card});
+        for (const QString& documents : {home, link}) {
+            QVERIFY(QDir(DocumentsFolder()).removeRecursively());
+            SetDocumentsFolder(documents);
+            BrowserView view;
+            QVERIFY(QFileInfo(DocumentsFolder()).isDir());
+            QCOMPARE(StorageBaseFolder(kBasePosition), DocumentsFolder());
+            QCOMPARE(StorageBaseFolder(kFirstNamedPosition),
+                     card.root + QStringLiteral("/Documents"));
+            QCOMPARE(view.Entries(view.folders()), (QStringList{"All Folders", "Documents"}));
+        }
+        // Where it cannot be made, nothing is listed rather than home.
+        QVERIFY(QDir(DocumentsFolder()).removeRecursively());
+        WriteFile(DocumentsFolder());
+        QVERIFY(BrowserView().RowTexts().isEmpty());
+        QFile::remove(DocumentsFolder());
+        QFile::remove(link);
+        QFile::remove(home + QStringLiteral("/notes.txt"));
     }
 
   private:

@@ -1,6 +1,7 @@
 // The batch commands of the File menu on a folder of plain files and
 // containers, hidden and not: which rows each scope takes, how a declined
-// overwrite, a retried password and a failure shape the rest of the pass.
+// overwrite, a retried password and a failure shape the rest of the pass;
+// and the desktop's dot files, which no batch may reach.
 #include "command_fixture.h"
 #include "error_report.h"
 #include "file_commands.h"
@@ -158,6 +159,28 @@ class BatchCommandsTest : public QObject {
         QVERIFY(script.finished());
         QVERIFY(Exists(plain) && !Exists(plain + QStringLiteral(".ksr")));
         QVERIFY(boxes_->shown().empty());
+    }
+
+    void dotFilesAreNeitherListedNorOfferedNorTaken() {
+        const QStringList dotFiles{".bashrc", ".keshlor-xyz", ".ssh/id_ed25519", "Letters/.config"};
+        for (const QString& name : dotFiles)
+            WriteFile(Documents(name), name.toUtf8());
+        WriteFile(Documents(QStringLiteral("notes.txt")));
+        WriteFile(Documents(QStringLiteral("Letters/letter.txt")));
+        QTreeWidget* list = ShowView();
+        QCOMPARE(view_->Entries(view_->folders()),
+                 (QStringList{"All Folders", "Documents", "Letters"}));
+        view_->Choose(view_->folders(), 0);
+        QCOMPARE(view_->RowTexts(), (QStringList{"letter.txt", "notes.txt"}));
+
+        DialogScript script({Accept(QStringLiteral("pw"))});
+        BatchEncrypt(view_->view(), list, BatchScope::All);
+        QVERIFY(script.finished());
+        QVERIFY(IsItemEncrypted(0) && IsItemEncrypted(1));
+        for (const QString& name : dotFiles) {
+            QCOMPARE(ReadAll(Documents(name)), name.toUtf8());
+            QVERIFY(!Exists(Documents(name) + QStringLiteral(".ksr")));
+        }
     }
 
   private:

@@ -1,0 +1,62 @@
+#include "file_names.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <cerrno>
+#include <dirent.h>
+
+namespace plat {
+
+namespace {
+
+constexpr char16_t kReplacement = u'\uFFFD';
+
+// Whether `folder` holds an entry whose bytes differ from `bytes` but read
+// as `name`. A folder that is not there holds nothing; one that cannot be
+// read might hold such an entry.
+bool HasLookAlike(const QByteArray& folder, const QString& name, const QByteArray& bytes) {
+    DIR* dir = opendir(folder.isEmpty() ? "." : folder.constData());
+    if (!dir)
+        return errno != ENOENT && errno != ENOTDIR;
+    bool found = false;
+    while (const dirent* item = readdir(dir)) {
+        const QByteArray raw(item->d_name);
+        if (raw != bytes && QFile::decodeName(raw) == name) {
+            found = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+} // namespace
+
+bool IsFaithfulPath(const QString& path) {
+    const QStringList parts = path.split(QLatin1Char('/'));
+    QByteArray folder = path.startsWith(QLatin1Char('/')) ? QByteArray("/") : QByteArray();
+    for (const QString& part : parts) {
+        if (part.isEmpty())
+            continue;
+        const QByteArray bytes = QFile::encodeName(part);
+        // Text that has no bytes of its own, such as a lone surrogate.
+        if (QFile::decodeName(bytes) != part)
+            return false;
+        if (part.contains(QChar(kReplacement)) && HasLookAlike(folder, part, bytes))
+            return false;
+        if (!folder.isEmpty() && !folder.endsWith('/'))
+            folder.append('/');
+        folder.append(bytes);
+    }
+    return true;
+}
+
+bool IsFaithfulArgument(const char* raw) {
+    if (!raw)
+        return false;
+    const QByteArray bytes(raw);
+    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+}
+
+} // namespace plat
