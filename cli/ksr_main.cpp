@@ -7,6 +7,7 @@
 #include "files.h"
 #include "ksr_arguments.h"
 #include "password_input.h"
+#include "secure_memory.h"
 #include "stored_options.h"
 #include "terminal_messages.h"
 
@@ -105,9 +106,11 @@ int ReadScriptPassword(const KsrArguments& arguments, const KsrConsole& console,
                        QString* password) {
     QByteArray bytes;
     QString problem;
-    const bool read = arguments.passwordFile
-                          ? ReadPasswordFile(*arguments.passwordFile, &bytes, &problem)
-                          : ReadPasswordDescriptor(*arguments.passwordFd, &bytes, &problem);
+    bool readableByOthers = false;
+    const bool read =
+        arguments.passwordFile
+            ? ReadPasswordFile(*arguments.passwordFile, &bytes, &problem, &readableByOthers)
+            : ReadPasswordDescriptor(*arguments.passwordFd, &bytes, &problem);
     if (!read) {
         const QString source = arguments.passwordFile
                                    ? *arguments.passwordFile
@@ -115,10 +118,13 @@ int ReadScriptPassword(const KsrArguments& arguments, const KsrConsole& console,
         return UsageError(
             console, QStringLiteral("cannot read the password from %1: %2").arg(source, problem));
     }
-    QByteArray text = WithoutFinalNewline(bytes);
-    ForgetBytes(&bytes);
-    const bool decoded = DecodePassword(text, password, &problem);
-    ForgetBytes(&text);
+    if (readableByOthers)
+        console.writeError(QStringLiteral("ksr: warning: %1 can be read by other users; keep "
+                                          "password files private (chmod 600).\n")
+                               .arg(*arguments.passwordFile));
+    DropFinalNewline(&bytes);
+    const bool decoded = DecodePassword(bytes, password, &problem);
+    plat::ForgetSecret(&bytes);
     return decoded ? kKsrDone : UsageError(console, problem);
 }
 
@@ -242,6 +248,6 @@ int RunKsr(const QStringList& args, const KsrConsole& console) {
         if (status == kKsrDone)
             status = outcome;
     }
-    password.fill(QChar::Null);
+    plat::ForgetSecret(&password);
     return status;
 }
