@@ -9,6 +9,7 @@
 #include "ksr_arguments.h"
 #include "last_error.h"
 #include "password_input.h"
+#include "secure_memory.h"
 #include "stored_options.h"
 #include "terminal_messages.h"
 #include "wipe.h"
@@ -135,9 +136,11 @@ int ReadScriptPassword(const KsrArguments& arguments, const KsrConsole& console,
                        QString* password) {
     QByteArray bytes;
     QString problem;
-    const bool read = arguments.passwordFile
-                          ? ReadPasswordFile(*arguments.passwordFile, &bytes, &problem)
-                          : ReadPasswordDescriptor(*arguments.passwordFd, &bytes, &problem);
+    bool readableByOthers = false;
+    const bool read =
+        arguments.passwordFile
+            ? ReadPasswordFile(*arguments.passwordFile, &bytes, &problem, &readableByOthers)
+            : ReadPasswordDescriptor(*arguments.passwordFd, &bytes, &problem);
     if (!read) {
         const QString source = arguments.passwordFile
                                    ? *arguments.passwordFile
@@ -145,10 +148,13 @@ int ReadScriptPassword(const KsrArguments& arguments, const KsrConsole& console,
         return UsageError(
             console, QStringLiteral("cannot read the password from %1: %2").arg(source, problem));
     }
-    QByteArray text = WithoutFinalNewline(bytes);
-    ForgetBytes(&bytes);
-    const bool decoded = DecodePassword(text, password, &problem);
-    ForgetBytes(&text);
+    if (readableByOthers)
+        console.writeError(QStringLiteral("ksr: warning: %1 can be read by other users; keep "
+                                          "password files private (chmod 600).\n")
+                               .arg(*arguments.passwordFile));
+    DropFinalNewline(&bytes);
+    const bool decoded = DecodePassword(bytes, password, &problem);
+    plat::ForgetSecret(&bytes);
     return decoded ? kKsrDone : UsageError(console, problem);
 }
 
@@ -169,9 +175,9 @@ int ReadTerminalPassword(bool confirm, const KsrConsole& console, QString* passw
         const TerminalRead read =
             console.askTerminal(QStringLiteral("Confirm password: "), false, &again);
         const bool same = read == TerminalRead::Line && again == bytes;
-        ForgetBytes(&again);
+        plat::ForgetSecret(&again);
         if (!same) {
-            ForgetBytes(&bytes);
+            plat::ForgetSecret(&bytes);
             if (read != TerminalRead::Line)
                 return UsageError(console, QStringLiteral("no confirmation given"));
             console.writeError(
@@ -181,7 +187,7 @@ int ReadTerminalPassword(bool confirm, const KsrConsole& console, QString* passw
     }
     QString problem;
     const bool decoded = DecodePassword(bytes, password, &problem);
-    ForgetBytes(&bytes);
+    plat::ForgetSecret(&bytes);
     return decoded ? kKsrDone : UsageError(console, problem);
 }
 
@@ -338,6 +344,6 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& console) {
     // A stop request ends the run with the signal's status, whatever came before.
     if (plat::InterruptRequested())
         status = plat::InterruptExitStatus(plat::InterruptSignal());
-    password.fill(QChar::Null);
+    plat::ForgetSecret(&password);
     return status;
 }

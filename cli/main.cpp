@@ -1,7 +1,9 @@
 #include "interrupts.h"
 #include "ksr_main.h"
+#include "secure_memory.h"
 
 int main(int argc, char* argv[]) {
+    plat::ProtectProcessSecrets();
     // A stop request lets the run remove what it created before the process ends.
     plat::InstallInterruptHandlers();
     // File names are bytes: they go to the run as they came.

@@ -1,18 +1,37 @@
 #include "password_input.h"
 
+#include "secure_memory.h"
+
 #include <QFile>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 QString ErrnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Appends without leaving the password behind in a buffer the array outgrew:
+// a larger one is made and locked here, and the old one is zeroed.
+void AppendSecret(QByteArray* bytes, const char* data, qsizetype count) {
+    if (!bytes->isDetached() || bytes->size() + count >= bytes->capacity()) {
+        QByteArray grown;
+        grown.reserve(std::max<qsizetype>(2 * bytes->capacity(), bytes->size() + count + 256));
+        plat::LockSecret(grown);
+        grown.append(bytes->constData(), bytes->size());
+        plat::ForgetSecret(bytes);
+        *bytes = std::move(grown);
+    }
+    bytes->append(data, count);
 }
 
 } // namespace
@@ -22,64 +41,67 @@ bool DecodePassword(const QByteArray& bytes, QString* password, QString* problem
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     QString decoded = decoder.decode(bytes);
     if (decoder.hasError()) {
+        plat::ForgetSecret(&decoded);
         *problem = QStringLiteral("the password is not valid UTF-8 text");
         return false;
     }
     if (decoded.contains(QChar::Null)) {
+        plat::ForgetSecret(&decoded);
         *problem = QStringLiteral("the password holds a NUL character");
         return false;
     }
-    *password = decoded;
+    plat::ForgetSecret(password);
+    *password = std::move(decoded);
+    plat::LockSecret(*password);
     return true;
 }
 
-QByteArray WithoutFinalNewline(const QByteArray& bytes) {
-    if (bytes.endsWith("\r\n"))
-        return bytes.left(bytes.size() - 2);
-    if (bytes.endsWith('\n'))
-        return bytes.left(bytes.size() - 1);
-    return bytes;
+void DropFinalNewline(QByteArray* bytes) {
+    if (bytes->endsWith("\r\n"))
+        bytes->chop(2);
+    else if (bytes->endsWith('\n'))
+        bytes->chop(1);
 }
 
 bool ReadPasswordDescriptor(int fd, QByteArray* bytes, QString* problem) {
-    bytes->clear();
+    plat::ForgetSecret(bytes);
     char block[4096];
+    const plat::SecretGuard guardBlock(block, sizeof block);
     for (;;) {
         const ssize_t count = read(fd, block, sizeof block);
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0) {
             *problem = ErrnoText(errno);
-            std::memset(block, 0, sizeof block);
+            plat::ForgetSecret(bytes);
             return false;
         }
         if (count == 0)
             break;
-        bytes->append(block, count);
-        if (bytes->size() > kPasswordInputLimit) {
+        if (bytes->size() + count > kPasswordInputLimit) {
             *problem = QStringLiteral("more than %1 bytes, too long for a password")
                            .arg(kPasswordInputLimit);
-            ForgetBytes(bytes);
-            std::memset(block, 0, sizeof block);
+            plat::ForgetSecret(bytes);
             return false;
         }
+        AppendSecret(bytes, block, count);
     }
-    std::memset(block, 0, sizeof block);
     return true;
 }
 
-bool ReadPasswordFile(const QString& path, QByteArray* bytes, QString* problem) {
+bool ReadPasswordFile(const QString& path, QByteArray* bytes, QString* problem,
+                      bool* readableByOthers) {
+    *readableByOthers = false;
     const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *problem = ErrnoText(errno);
         return false;
     }
+    // Asked of the opened file, so that it is the one that was read.
+    struct stat status;
+    if (fstat(fd, &status) == 0)
+        *readableByOthers = (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
     const bool ok = ReadPasswordDescriptor(fd, bytes, problem);
     close(fd);
     return ok;
-}
-
-void ForgetBytes(QByteArray* bytes) {
-    bytes->fill('\0');
-    bytes->clear();
 }

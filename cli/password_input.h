@@ -6,15 +6,16 @@
 // Longer input is taken for a wrong file (a device, a document) and refused.
 inline constexpr qsizetype kPasswordInputLimit = 64 * 1024;
 
-// The password spelled by `bytes`, taken whole as UTF-8. False, with `problem`
-// filled, for bytes that are not UTF-8 or hold a NUL, which the program's
-// password fields cannot hold.
+// The password spelled by `bytes`, taken whole as UTF-8, in a buffer locked in
+// memory. False, with `problem` filled, for bytes that are not UTF-8 or hold a
+// NUL, which the program's password fields cannot hold.
 bool DecodePassword(const QByteArray& bytes, QString* password, QString* problem);
 // A script's password text: one final "\n" or "\r\n" is not part of it.
-QByteArray WithoutFinalNewline(const QByteArray& bytes);
-// Everything the file or descriptor holds; false, with `problem` filled, when
-// it cannot be read.
-bool ReadPasswordFile(const QString& path, QByteArray* bytes, QString* problem);
+// Trimmed in place, so that no second copy of the password is made.
+void DropFinalNewline(QByteArray* bytes);
+// Everything the file or descriptor holds, in a buffer locked in memory;
+// false, with `problem` filled, when it cannot be read. `readableByOthers`
+// tells whether the file's group or other users may read it too.
+bool ReadPasswordFile(const QString& path, QByteArray* bytes, QString* problem,
+                      bool* readableByOthers);
 bool ReadPasswordDescriptor(int fd, QByteArray* bytes, QString* problem);
-// Overwrites the bytes before they are let go: they held a password.
-void ForgetBytes(QByteArray* bytes);

@@ -47,11 +47,14 @@ class CommandScope {
     bool entered_;
 };
 
-// The request's password as the engine takes it, zeroed when done with.
+// The request's password as the engine takes it, kept out of swap and zeroed
+// when done with.
 class PasswordCopy {
   public:
-    explicit PasswordCopy(const PasswordRequest& request) : text_(PasswordText(request)) {}
-    ~PasswordCopy() { WipeString(&text_); }
+    explicit PasswordCopy(const PasswordRequest& request) : text_(PasswordText(request)) {
+        plat::LockSecret(text_);
+    }
+    ~PasswordCopy() { plat::ForgetSecret(&text_); }
     PasswordCopy(const PasswordCopy&) = delete;
     PasswordCopy& operator=(const PasswordCopy&) = delete;
     const QString& text() const { return text_; }

@@ -156,7 +156,7 @@ void WipeField(QLineEdit* field) {
     QString held = field->text();
     field->setText(QString(held.size(), QLatin1Char('*')));
     field->clear();
-    WipeString(&held);
+    plat::ForgetSecret(&held);
 }
 
 // Copies the field into a buffer of kPasswordCapacity units, terminated.
@@ -266,7 +266,7 @@ class PasswordDialog : public QDialog {
         QString stored = PasswordText(*request_);
         field->setText(stored);
         const bool whole = field->text() == stored;
-        WipeString(&stored);
+        plat::ForgetSecret(&stored);
         return whole;
     }
 
@@ -444,8 +444,8 @@ class EncryptPasswordDialog : public PasswordDialog {
         const bool match = typedView == std::u16string_view(confirmed);
         if (match)
             StorePassword(request_, QStringView(typedView.data(), qsizetype(typedView.size())));
-        WipeMemory(typed, sizeof typed);
-        WipeMemory(confirmed, sizeof confirmed);
+        plat::SecureZero(typed, sizeof typed);
+        plat::SecureZero(confirmed, sizeof confirmed);
         if (match) {
             EndWith(PasswordDialogResult::Accepted);
             return;

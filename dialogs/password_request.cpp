@@ -22,17 +22,5 @@ void StorePassword(PasswordRequest* request, QStringView password) {
 }
 
 void ClearPassword(PasswordRequest* request) {
-    WipeMemory(request->password, sizeof request->password);
-}
-
-void WipeMemory(void* data, size_t bytes) {
-    volatile unsigned char* p = static_cast<volatile unsigned char*>(data);
-    while (bytes--)
-        *p++ = 0;
-}
-
-void WipeString(QString* text) {
-    if (text->isDetached())
-        WipeMemory(text->data(), size_t(text->size()) * sizeof(QChar));
-    text->clear();
+    plat::SecureZero(request->password, sizeof request->password);
 }

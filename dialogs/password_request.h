@@ -1,10 +1,10 @@
 #pragma once
 // The record that carries a password from the password dialogs to the
 // commands and the engine, and the rules of its password buffer.
+#include "secure_memory.h"
+
 #include <QString>
 #include <QStringView>
-
-#include <cstddef>
 
 enum class PasswordDialogResult : int {
     Cancelled = 0,    // "&Cancel", closed, or a mismatch the user did not retry
@@ -20,12 +20,15 @@ inline constexpr int kPasswordCapacity = 256;
 inline constexpr char16_t kEmptyPasswordMark = u'#';
 
 // One for the whole run: the password stays here between commands so that the
-// next dialog can offer it, and is never written to storage.
+// next dialog can offer it, and is never written to storage. It is kept out
+// of swap while the request lives and zeroed when it ends; a request is not
+// copied, so no unguarded copy of the password exists.
 struct PasswordRequest {
     QString plainPath; // the encrypt dialog's "&Open" opens this file
     char16_t password[kPasswordCapacity] = {};
     PasswordDialogResult result = PasswordDialogResult::Cancelled;
     int prefill = 0; // 1: the next dialog shows the stored password, then clears this
+    plat::SecretGuard passwordGuard{password, sizeof password};
 };
 
 // Non-empty, or empty with the mark.
@@ -36,9 +39,3 @@ QString PasswordText(const PasswordRequest& request);
 // is stored with the mark. Nothing of the former password is left behind.
 void StorePassword(PasswordRequest* request, QStringView password);
 void ClearPassword(PasswordRequest* request);
-
-// Overwrites memory with zeros in a way the compiler may not drop.
-void WipeMemory(void* data, size_t bytes);
-// Zeroes the string's characters when it is their only holder, then empties
-// it; a shared buffer is left to its last holder.
-void WipeString(QString* text);

@@ -1,5 +1,6 @@
 #include "crypto_api.h"
 
+#include "engine_faults.h"
 #include "files.h"
 #include "last_error.h"
 
@@ -138,6 +139,8 @@ bool CryptHashData(HCRYPTHASH hash, const uint8_t* data, uint32_t length, uint32
 bool CryptDestroyHash(HCRYPTHASH hash) {
     if (!hash)
         return Fail(NTE_BAD_HASH);
+    // The MD5 state and the digest are as good as the password.
+    EngineForget(hash, sizeof *hash);
     delete hash;
     return true;
 }
@@ -188,9 +191,7 @@ bool CryptDestroyKey(HCRYPTKEY key) {
     if (!key)
         return Fail(NTE_BAD_KEY);
     // The schedule and material are the password's equivalent: leave nothing.
-    volatile uint8_t* bytes = reinterpret_cast<volatile uint8_t*>(key);
-    for (size_t i = 0; i < sizeof *key; ++i)
-        bytes[i] = 0;
+    EngineForget(key, sizeof *key);
     delete key;
     return true;
 }

@@ -1,13 +1,16 @@
 #include "engine_faults.h"
 
+#include "secure_memory.h"
+
 #include <zlib.h>
 
 #include <cstdlib>
-#include <cstring>
+#include <utility>
 
 namespace {
 int g_allocationsUntilFailure = 0;
 bool g_zlibInitFails = false;
+std::function<void(const void*, size_t)> g_releaseWatcher;
 } // namespace
 
 namespace engine_faults {
@@ -17,9 +20,13 @@ void FailAllocation(int nth) {
 void FailZlibInit(bool on) {
     g_zlibInitFails = on;
 }
+void WatchSecretRelease(std::function<void(const void* memory, size_t size)> watcher) {
+    g_releaseWatcher = std::move(watcher);
+}
 void Clear() {
     g_allocationsUntilFailure = 0;
     g_zlibInitFails = false;
+    g_releaseWatcher = nullptr;
 }
 } // namespace engine_faults
 
@@ -29,12 +36,16 @@ void* EngineAllocate(size_t size) {
     return std::calloc(1, size);
 }
 
-void EngineFree(void* memory, size_t size) {
+void EngineForget(void* memory, size_t size) {
     if (!memory)
         return;
-    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(memory);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = 0;
+    plat::SecureZero(memory, size);
+    if (g_releaseWatcher)
+        g_releaseWatcher(memory, size);
+}
+
+void EngineFree(void* memory, size_t size) {
+    EngineForget(memory, size);
     std::free(memory);
 }
 

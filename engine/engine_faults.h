@@ -1,18 +1,25 @@
 #pragma once
-// Narrow seams for tests to make the engine's allocations and zlib set-up fail.
+// Narrow seams for tests: the engine's allocations and zlib set-up fail, and
+// secrets are seen on their way back to the heap.
 #include <cstddef>
+#include <functional>
 
 namespace engine_faults {
 // The nth engine allocation from now fails (1 = the next one); 0 turns it off.
 void FailAllocation(int nth);
 // deflateInit and inflateInit fail as zlib does on a version mismatch.
 void FailZlibInit(bool on);
+// Shown the memory of each secret object and buffer after it was zeroed, just
+// before it goes back to the heap; empty stops watching.
+void WatchSecretRelease(std::function<void(const void* memory, size_t size)> watcher);
 void Clear();
 } // namespace engine_faults
 
 // Heap memory for the engine's buffers and stream objects; null on failure.
 void* EngineAllocate(size_t size);
-// Zeroes before freeing: the buffers held plain data or key material.
+// Zeroes memory that held plain data or key material before its owner frees it.
+void EngineForget(void* memory, size_t size);
+// EngineForget, then back to the heap.
 void EngineFree(void* memory, size_t size);
 // The zlib version string to initialise with (a wrong one while init faults are on).
 const char* ZlibVersionForInit();

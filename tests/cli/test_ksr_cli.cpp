@@ -13,7 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <initializer_list>
+#include <utility>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace testing_files;
@@ -62,9 +65,11 @@ class KsrCli : public ::testing::Test {
         io.prompts.clear();
         return RunKsr(args, io.Console());
     }
-    // Runs with the password given in a file, as scripts do.
+    // Runs with the password given in a private file, as scripts do.
     int RunWith(const QByteArray& passwordFile, QStringList args) {
-        return Run(QStringList{"--password-file", folder.Write("pw", passwordFile)} + args);
+        const QString pw = folder.Write("pw", passwordFile);
+        QFile::setPermissions(pw, QFile::ReadOwner | QFile::WriteOwner);
+        return Run(QStringList{"--password-file", pw} + args);
     }
     void Store(const QString& name, const QVariant& value) {
         QSettings settings("TQ", "Keshlor");
@@ -143,6 +148,22 @@ TEST_F(KsrCli, PasswordFileLosesExactlyOneFinalNewline) {
     ASSERT_EQ(RunWith("password\n\n", flags), kKsrDone);
     EXPECT_EQ(RunWith("password", {"--high", plain + ".ksr"}), kKsrBadData);
     EXPECT_EQ(RunWith("password\n\n", {"--high", plain + ".ksr"}), kKsrDone);
+}
+
+TEST_F(KsrCli, PasswordFileOthersMayReadIsWarnedAboutAndStillUsed) {
+    const QString pw = folder.Write("pw.txt", "pw\n");
+    const QString warning =
+        "ksr: warning: " + pw +
+        " can be read by other users; keep password files private (chmod 600).\n";
+    for (const auto& [mode, warned] : std::initializer_list<std::pair<mode_t, bool>>{
+             {0644, true}, {0604, true}, {0640, true}, {0600, false}}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(chmod(QFile::encodeName(pw).constData(), mode), 0);
+        const QString plain = folder.Write("a.txt", "data");
+        EXPECT_EQ(Run({"--password-file", pw, "--no-wipe", plain}), kKsrDone);
+        EXPECT_EQ(io.err, warned ? warning : QString());
+        EXPECT_EQ(RunWith("pw", {plain + ".ksr"}), kKsrDone) << "the password was the file's";
+    }
 }
 
 TEST_F(KsrCli, PasswordFdIsReadToItsEnd) {

@@ -1,12 +1,16 @@
 // The CryptoAPI-like layer and the key context: the provider semantics that
 // containers of the original platform depend on.
 #include "crypto_api.h"
+#include "engine_faults.h"
 #include "key_context.h"
 #include "last_error.h"
 
 #include <QByteArray>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
 
 namespace {
 
@@ -141,6 +145,24 @@ TEST(CryptoApi, PasswordsAreHashedAsLittleEndianUtf16WithoutTerminator) {
     CryptDestroyKey(direct);
     CryptDestroyHash(hash);
     CryptReleaseContext(provider, 0);
+}
+
+TEST(CryptoApi, HashAndKeyObjectsAreZeroedBeforeTheirMemoryIsFreed) {
+    std::map<const void*, bool> released; // object, and whether all its bytes were zero
+    engine_faults::WatchSecretRelease([&](const void* memory, size_t size) {
+        const auto* bytes = static_cast<const uint8_t*>(memory);
+        released[memory] = std::all_of(bytes, bytes + size, [](uint8_t b) { return b == 0; });
+    });
+    KeyContext context;
+    ASSERT_EQ(OpenKeyContext(&context, "secret", true), 0);
+    const void* hash = context.hash;
+    const void* key = context.key;
+    CloseKeyContext(&context);
+    engine_faults::Clear();
+    ASSERT_EQ(released.count(hash), 1u) << "the hash object was freed unseen";
+    EXPECT_TRUE(released[hash]) << "the MD5 state outlived the hash object";
+    ASSERT_EQ(released.count(key), 1u) << "the key object was freed unseen";
+    EXPECT_TRUE(released[key]);
 }
 
 TEST(CryptoApi, MissingEnhancedProviderFailsTheFirstStepAndTheProbe) {
