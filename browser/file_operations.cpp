@@ -88,6 +88,11 @@ void Refuse(QWidget* owner, const QString& text, const QString& caption) {
 
 ExistingTarget CheckExistingTarget(QWidget* owner, const QString& caption, const QString& path,
                                    const QString& refusal, const QString& question) {
+    // A link or special file is neither asked about nor removed: the copy
+    // itself refuses it and says what it is.
+    const plat::FileKind kind = plat::GetFileKind(path);
+    if (kind != plat::FileKind::Regular && kind != plat::FileKind::Folder)
+        return ExistingTarget::None;
     const uint32_t attributes = plat::GetFileAttributes(path);
     if (attributes == plat::kInvalidAttributes)
         return ExistingTarget::None;
@@ -167,12 +172,22 @@ bool ChooseCopyTarget(QWidget* owner, const QString& caption, int row, QString* 
     return true;
 }
 
+namespace {
+
+// The copy writes in the target's folder: what crashed runs left there goes first.
+bool CopyToTarget(const QString& source, const QString& target) {
+    RemoveLeftovers(QFileInfo(target).absolutePath());
+    return plat::CopyFile(source, target, false);
+}
+
+} // namespace
+
 bool CopyItem(QWidget* owner, const QString& caption, int row) {
     QString source;
     QString target;
     if (!ChooseCopyTarget(owner, caption, row, &source, &target))
         return false;
-    if (!plat::CopyFile(source, target, false)) {
+    if (!CopyToTarget(source, target)) {
         RecordError(35);
         ReportError(HandleOf(owner), QStringLiteral("Copy Failed"));
     }
@@ -185,7 +200,8 @@ bool MoveItem(QWidget* owner, const QString& caption, int row) {
     QString target;
     if (!ChooseCopyTarget(owner, caption, row, &source, &target))
         return false;
-    if (!plat::CopyFile(source, target, false)) {
+    // The copy is on the disk under its name before the source goes.
+    if (!CopyToTarget(source, target)) {
         RecordError(33);
         ReportError(HandleOf(owner), QStringLiteral("Move Failed"));
         return true;

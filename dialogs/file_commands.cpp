@@ -6,8 +6,10 @@
 #include "error_report.h"
 #include "file_dialogs.h"
 #include "file_list.h"
+#include "file_names.h"
 #include "files.h"
 #include "gui_ports.h"
+#include "last_error.h"
 #include "list_activation.h"
 #include "password_dialogs.h"
 #include "row_paths.h"
@@ -379,6 +381,20 @@ bool OpenFileByName(QWidget* owner, const QString& path) {
     const CommandScope command;
     if (!command.entered() || path.isEmpty() || NamedPathProblem(path) != 0)
         return false;
+    // A name whose bytes are not text reads like another file's: refuse it
+    // before a password is asked, as a file that cannot be opened.
+    if (!plat::IsFaithfulPath(path)) {
+        plat::SetLastErrorWithDetail(
+            plat::kErrorNoUnicodeTranslation,
+            QStringLiteral("\u201c%1\u201d: this name is not valid text in the system's character "
+                           "encoding, so Keshlor cannot tell it from other names. Rename it first.")
+                .arg(path));
+        if (IsNamedContainer(path))
+            Report(owner, 18, kDecryptionError);
+        else
+            Report(owner, 21, kEncryptionError);
+        return true;
+    }
     if (IsNamedContainer(path)) {
         DecryptFileCommand(path, path.chopped(kContainerExtensionLength), 0, owner, nullptr, 0);
     } else {

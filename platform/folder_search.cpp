@@ -91,7 +91,8 @@ bool SearchFolder(const QString& folder, std::vector<FolderEntry>* entries) {
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
         struct stat st;
-        if (fstatat(dirFd, name, &st, 0) != 0)
+        // A link is not offered: what it leads to may lie anywhere, and may change.
+        if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         const bool isFolder = S_ISDIR(st.st_mode);
         if (!isFolder && !S_ISREG(st.st_mode))

@@ -16,8 +16,8 @@ struct FolderEntry {
 };
 
 // The entries of `folder` in the order the file system gives them, without
-// "." and "..". Left out: what is neither a file nor a folder (a pipe would
-// block whoever opens it), entries that vanish while they are read, and names
+// "." and "..". Left out: symbolic links, what is neither a file nor a folder
+// (a pipe would block whoever opens it), entries that vanish while they are read, and names
 // that do not convert to text and back unchanged, since a path built from
 // such a name would lead to another file or none. A name beginning with "."
 // carries the system attribute. False, with the last error, when the folder

@@ -6,9 +6,11 @@
 #include "ports.h"
 #include "temp_folder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -354,6 +358,63 @@ TEST_F(KsrCli, YesGivesUpAFailingWipeAfterThreeRetries) {
     EXPECT_EQ(IsOptionChecked(WipePlainFiles), 1);
 }
 
+// A run that finished its data but not its promise is not a success to a script.
+TEST_F(KsrCli, AKeptContainerOrAnAbandonedWipeIsAFailure) {
+    const QString hello = folder.Write("hello.txt", HelloText());
+    const QByteArray container = VectorContainer("hello.txt__high__L9__0.ksr");
+    // The container is written whole; the wipe then finds the disk full and, with
+    // nobody to ask, is abandoned: the file goes unwiped.
+    plat::faults::FailWritesAfter(container.size(), ENOSPC);
+    EXPECT_EQ(RunWith("password", {"--high", "--best", "--no-hide", "--wipe", hello}), kKsrFailed);
+    plat::faults::Clear();
+    EXPECT_TRUE(io.err.contains("hello.txt: Can't wipe!: the wipe was abandoned, so the file "
+                                "was deleted without its data being overwritten."))
+        << io.err.toStdString();
+    EXPECT_EQ(ReadAll(hello + ".ksr"), container);
+    EXPECT_FALSE(Exists(hello));
+
+    // A read-only container cannot be deleted after its decryption.
+    ASSERT_TRUE(plat::SetFileAttributes(hello + ".ksr", plat::kAttrReadOnly));
+    EXPECT_EQ(RunWith("password", {"--high", hello + ".ksr"}), kKsrFailed);
+    EXPECT_TRUE(io.err.contains("hello.txt.ksr: Delete Error: the file was decrypted, but the "
+                                "container could not be deleted: File couldn't be deleted (code "
+                                "38-5)"))
+        << io.err.toStdString();
+    EXPECT_EQ(ReadAll(hello), HelloText());
+}
+
+// Names are bytes: one that is not text is refused, never taken for its look-alike,
+// and nothing in a name can steer the terminal.
+TEST_F(KsrCli, NamesAreTakenAsTheirBytesAndShownEscaped) {
+    const QByteArray root = QFile::encodeName(folder.root());
+    const QString twin = folder.Write("a\uFFFD", "the valid name's data");
+    const QByteArray odd = root + "/a\xff";
+    {
+        const int fd = ::open(odd.constData(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "odd", 3), 3);
+        ::close(fd);
+    }
+    const QByteArray pw = QFile::encodeName(folder.Write("pw", "pw"));
+    io.err.clear();
+    EXPECT_EQ(RunKsr(QList<QByteArray>{"--password-file", pw, "--no-wipe", odd}, io.Console()),
+              kKsrFailed);
+    EXPECT_TRUE(io.err.contains("/a\\xff: Encryption Error: Unable to open file for reading "
+                                "(code 21-1113)"))
+        << io.err.toStdString();
+    EXPECT_EQ(ReadAll(twin), QByteArray("the valid name's data"));
+    EXPECT_FALSE(Exists(twin + ".ksr"));
+    struct stat st;
+    EXPECT_EQ(::stat(odd.constData(), &st), 0);
+    ::unlink(odd.constData()); // the folder's own clean-up cannot name it
+
+    EXPECT_EQ(RunWith("pw", {folder.path("x\x1b]0;owned\x07\r\u202Ey")}), kKsrFailed);
+    EXPECT_FALSE(io.err.contains(QChar(0x1b)));
+    EXPECT_FALSE(io.err.contains(QChar(0x202E)));
+    EXPECT_TRUE(io.err.contains("x\\x1b]0;owned\\x07\\x0d\\u202ey: Encryption Error"))
+        << io.err.toStdString();
+}
+
 // The built program as a script runs it: no terminal, settings under XDG_CONFIG_HOME.
 TEST(KsrCliProgram, RunsWithoutATerminalFromAPasswordFile) {
     TempFolder folder;
@@ -389,6 +450,37 @@ TEST(KsrCliProgram, RunsWithoutATerminalFromAPasswordFile) {
     EXPECT_EQ(run({"--password-file", pw, hello + ".ksr"}, &err), kKsrDeclined);
     EXPECT_TRUE(err.contains("answered No (no terminal to ask)"));
     EXPECT_EQ(run({hello + ".ksr"}, &err), kKsrUsage);
+}
+
+// Ctrl+C in the middle of a run: the plain file stays, no partial container,
+// and the status a shell expects.
+TEST(KsrCliProgram, AnInterruptMidRunKeepsThePlainFileAndLeavesNothingBehind) {
+    TempFolder folder;
+    const QByteArray data = NoiseBytes(48 * 1024 * 1024);
+    const QString plain = folder.Write("big", data);
+    const QString pw = folder.Write("pw", "pw");
+    QProcess ksr;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", folder.path("config"));
+    ksr.setProcessEnvironment(env);
+    ksr.setChildProcessModifier([] { setsid(); });
+    ksr.start(KSR_PROGRAM, {"--password-file", pw, "--best", "--no-wipe", plain});
+    ASSERT_TRUE(ksr.waitForStarted());
+    // Once the container's temporary file exists, data is moving.
+    const QDir dir(folder.root());
+    bool moving = false;
+    for (int wait = 0; wait < 2000 && !moving && ksr.state() == QProcess::Running; ++wait) {
+        moving = !dir.entryList({".keshlor-container-*"}, QDir::Files | QDir::Hidden).isEmpty();
+        if (!moving)
+            QThread::msleep(5);
+    }
+    ASSERT_TRUE(moving) << "the run ended before it could be interrupted";
+    ::kill(static_cast<pid_t>(ksr.processId()), SIGINT);
+    ASSERT_TRUE(ksr.waitForFinished(30000));
+    EXPECT_EQ(ksr.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(ksr.exitCode(), 130);
+    EXPECT_EQ(dir.entryList(QDir::Files | QDir::Hidden), (QStringList{"big", "pw"}));
+    EXPECT_EQ(ReadAll(plain), data);
 }
 
 } // namespace

@@ -259,11 +259,17 @@ TEST_F(FullFileSystem, DecryptingOntoAFullDiskKeepsTheContainer) {
     const QString container = folder.path("big.ksr");
     ASSERT_EQ(EncryptFileToContainer(nullptr, plain, container, "pw"), EncryptResult::Ok);
     const QByteArray encrypted = ReadAll(container);
+    // An earlier version of the file outlives the failed run.
     const QString target = mountPoint + "/big";
+    QFile earlier(target);
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier") == 7);
+    earlier.close();
+    boxes.Answer(plat::kIdYes);
     EXPECT_EQ(DecryptContainerToFile(nullptr, container, target, "pw"), DecryptResult::Failed);
     EXPECT_EQ(CurrentPendingError().code, 28);
     EXPECT_EQ(CurrentPendingError().lastError, plat::kErrorDiskFull);
-    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(ReadAll(target), QByteArray("earlier"));
+    EXPECT_EQ(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden), QStringList{"big"});
     EXPECT_EQ(ReadAll(container), encrypted);
 }
 
