@@ -257,7 +257,8 @@ bool MeasureKsr(const Settings& settings, const QTemporaryDir& work, uint64_t si
     const QString passwordPath = work.filePath(QStringLiteral("password.txt"));
     const QByteArray password = kPassword.toUtf8();
     if (!WriteDurably(passwordPath, reinterpret_cast<const uint8_t*>(password.constData()),
-                      static_cast<size_t>(password.size())))
+                      static_cast<size_t>(password.size())) ||
+        !QFile::setPermissions(passwordPath, QFile::ReadOwner | QFile::WriteOwner))
         return false;
 
     QFile plain(plainPath);

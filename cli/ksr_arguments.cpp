@@ -160,13 +160,21 @@ with the file it concerns and the message's caption.
 A container does not record its strength: decrypt it with the --high or --low
 setting it was encrypted with.
 
+Only regular files are taken: a symbolic link, folder, device, FIFO or socket
+is refused, and so is a file that other hard links also name. A new file is
+written under a temporary name and replaces an existing one only when complete.
+
 Files are handled in turn, and a file that fails does not stop the others.
 Exit status, of the first file that did not succeed:
   0  every file done
-  1  a file failed (its message says why)
+  1  a file failed (its message says why), or it was done but its source could
+     not be removed or its wipe was abandoned
   2  bad arguments, passwords that do not match, or a password that cannot be
      read; no file was touched
   3  wrong password, other encryption strength, or a damaged container
   4  declined: the target existed and was not overwritten
+A stop by SIGINT, SIGTERM or SIGHUP leaves the file being worked on as it was,
+removes what the run had written, and exits with 128 + the signal's number
+(130 for Ctrl+C).
 )");
 }

@@ -12,10 +12,12 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -208,6 +210,28 @@ TEST_F(FileSafety, LeftoversOfACrashedRunGoTheWayTheirKindGoes) {
     EXPECT_NE(after, partial) << "plain data is wiped before it goes";
     ::close(witness);
     ::close(holder);
+}
+
+// Where no extended attribute can be kept, a container cannot be hidden: the
+// user hears it once, and the container is kept.
+TEST_F(FileSafety, HidingWhereNoAttributesAreKeptIsSaidOnceAndTheContainerKept) {
+    const QString card = folder.path("card");
+    ASSERT_TRUE(QDir().mkpath(card));
+    // ramfs keeps no user extended attributes, as many FAT cards do not.
+    if (::mount("ramfs", Native(card).constData(), "ramfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "cannot mount a ramfs here";
+    const auto unmount = qScopeGuard([&] { ::umount(Native(card).constData()); });
+    options.Set(HideEncrypted, true);
+    for (const QString name : {"one", "two"}) {
+        const QString path = card + "/" + name;
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("data") == 4);
+        file.close();
+        EXPECT_EQ(EncryptFileToContainer(nullptr, path, path + ".ksr", "pw"), EncryptResult::Ok);
+        EXPECT_TRUE(Exists(path + ".ksr"));
+    }
+    ASSERT_EQ(boxes.captions(), std::vector<QString>{"Can't hide!"});
+    EXPECT_TRUE(boxes.shown()[0].text.contains("card/one.ksr\u201d could not be hidden"));
 }
 
 } // namespace
