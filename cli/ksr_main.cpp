@@ -4,6 +4,7 @@
 #include "decrypt_pipeline.h"
 #include "encrypt_pipeline.h"
 #include "error_report.h"
+#include "file_names.h"
 #include "files.h"
 #include "interrupts.h"
 #include "ksr_arguments.h"
@@ -193,11 +194,7 @@ int ReadTerminalPassword(bool confirm, const KsrConsole& console, QString* passw
 
 // A name that would lead to another file is refused as a file that cannot be opened.
 int RefuseUnfaithfulName(const FileJob& job) {
-    plat::SetLastErrorWithDetail(
-        plat::kErrorNoUnicodeTranslation,
-        QStringLiteral("\u201c%1\u201d: this name is not valid text in the system's character "
-                       "encoding, so Keshlor cannot tell it from other names. Rename it first.")
-            .arg(ShownBytes(*job.unfaithful)));
+    plat::RefuseUnfaithfulName(ShownBytes(*job.unfaithful));
     RecordError(job.encrypt ? 21 : 18);
     ReportError(nullptr, job.encrypt ? QStringLiteral("Encryption Error")
                                      : QStringLiteral("Decryption Error"));
@@ -288,7 +285,7 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& console) {
     QHash<QString, QByteArray> unfaithful;
     for (const QByteArray& raw : rawArgs) {
         args.append(QFile::decodeName(raw));
-        if (QFile::encodeName(args.last()) != raw)
+        if (!plat::IsFaithfulArgument(raw.constData()))
             unfaithful.insert(args.last(), raw);
     }
     KsrArguments arguments;

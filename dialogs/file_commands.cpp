@@ -384,11 +384,7 @@ bool OpenFileByName(QWidget* owner, const QString& path) {
     // A name whose bytes are not text reads like another file's: refuse it
     // before a password is asked, as a file that cannot be opened.
     if (!plat::IsFaithfulPath(path)) {
-        plat::SetLastErrorWithDetail(
-            plat::kErrorNoUnicodeTranslation,
-            QStringLiteral("\u201c%1\u201d: this name is not valid text in the system's character "
-                           "encoding, so Keshlor cannot tell it from other names. Rename it first.")
-                .arg(path));
+        plat::RefuseUnfaithfulName(path);
         if (IsNamedContainer(path))
             Report(owner, 18, kDecryptionError);
         else

@@ -1,5 +1,7 @@
 #include "file_names.h"
 
+#include "last_error.h"
+
 #include <QFile>
 #include <QStringList>
 
@@ -57,6 +59,14 @@ bool IsFaithfulArgument(const char* raw) {
         return false;
     const QByteArray bytes(raw);
     return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+}
+
+void RefuseUnfaithfulName(const QString& shownName) {
+    SetLastErrorWithDetail(
+        kErrorNoUnicodeTranslation,
+        QStringLiteral("\u201c%1\u201d: this name is not valid text in the system's character "
+                       "encoding, so Keshlor cannot tell it from other names. Rename it first.")
+            .arg(shownName));
 }
 
 } // namespace plat

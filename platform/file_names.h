@@ -19,4 +19,8 @@ bool IsFaithfulPath(const QString& path);
 // their text.
 bool IsFaithfulArgument(const char* raw);
 
+// Sets the last error (1113) and a detail naming the file as `shownName`,
+// for a name that is refused because it is not text.
+void RefuseUnfaithfulName(const QString& shownName);
+
 } // namespace plat
