@@ -1,48 +1,44 @@
 #include "instance_channel.h"
 
-#include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
-#include <QSocketNotifier>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
 #include <QTimer>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
+constexpr char kChannelPrefix[] = "KESHLOR-";
 constexpr int kMaxPeers = 16;
 constexpr int kMaxRequestLength = 32;
 // A peer that connects and says nothing is dropped after this long.
 constexpr int kIdlePeerMs = 5000;
 
-socklen_t MakeAddress(const QByteArray& name, sockaddr_un* address) {
-    std::memset(address, 0, sizeof(*address));
-    address->sun_family = AF_UNIX;
-    // A leading NUL puts the name in the abstract namespace: no file, so
-    // nothing is left behind when the holder dies.
-    const size_t length = std::min(static_cast<size_t>(name.size()), sizeof(address->sun_path) - 1);
-    std::memcpy(address->sun_path + 1, name.constData(), length);
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-}
-
 bool PeerUser(int fd, uid_t* uid) {
     ucred credentials{};
     socklen_t length = sizeof(credentials);
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+    if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
         return false;
     *uid = credentials.uid;
     return true;
 }
 
-// Abstract sockets carry no file permissions, so anyone on the machine may
-// connect. The same user is listened to, and the administrator too, whose
-// package installation closes every user's copy before replacing the program.
+// The folder keeps other users from connecting; this is the second guard.
+// The same user is listened to, and the administrator too, whose package
+// installation closes every user's copy before replacing the program.
 bool PeerMayAsk(int fd) {
     uid_t uid = 0;
     return PeerUser(fd, &uid) && (uid == geteuid() || uid == 0);
@@ -52,6 +48,18 @@ bool PeerMayAsk(int fd) {
 bool PeerIsUser(int fd, uid_t owner) {
     uid_t uid = 0;
     return PeerUser(fd, &uid) && uid == owner;
+}
+
+// The address of a socket file; false when the path does not fit.
+bool MakeAddress(const QString& path, sockaddr_un* address, socklen_t* length) {
+    const QByteArray encoded = QFile::encodeName(path);
+    std::memset(address, 0, sizeof(*address));
+    address->sun_family = AF_UNIX;
+    if (encoded.isEmpty() || static_cast<size_t>(encoded.size()) >= sizeof(address->sun_path))
+        return false;
+    std::memcpy(address->sun_path, encoded.constData(), static_cast<size_t>(encoded.size()));
+    *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + encoded.size() + 1);
+    return true;
 }
 
 bool SendAll(int fd, const QByteArray& data) {
@@ -76,21 +84,80 @@ QByteArray ReplyTo(const QByteArray& request) {
     return {};
 }
 
+// Opens the lock file, which must be a plain file of this user's. Anything
+// else in its place (left by the administrator, say) is replaced once.
+int OpenLockFile(const QString& path) {
+    const QByteArray encoded = QFile::encodeName(path);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // Close-on-exec: a program we start (a file opened in its
+        // application) must not inherit the lock and keep the name.
+        const int fd = open(encoded.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        struct stat info {};
+        if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid())
+            return fd;
+        if (fd < 0 && errno != EACCES && errno != ELOOP && errno != EISDIR)
+            return -1;
+        if (fd >= 0)
+            close(fd);
+        if (unlink(encoded.constData()) != 0 && errno != ENOENT)
+            return -1;
+    }
+    return -1;
+}
+
 } // namespace
 
-struct InstanceChannel::Peer {
-    int fd = -1;
-    QSocketNotifier* notifier = nullptr;
-    QByteArray received;
-    bool waitingForClose = false;
-};
+QByteArray InstanceChannelName(uid_t uid, const QByteArray& instance) {
+    QByteArray name = kChannelPrefix + QByteArray::number(static_cast<qulonglong>(uid));
+    if (!instance.isEmpty()) {
+        QByteArray suffix = instance;
+        suffix.replace('/', '_');
+        suffix.replace('\0', '_');
+        name += '-' + suffix;
+    }
+    return name;
+}
 
 QByteArray InstanceChannelName() {
-    QByteArray name = "KESHLOR-" + QByteArray::number(static_cast<qulonglong>(geteuid()));
-    const QByteArray instance = qgetenv("KESHLOR_INSTANCE");
-    if (!instance.isEmpty())
-        name += '-' + instance;
-    return name;
+    return InstanceChannelName(geteuid(), qgetenv("KESHLOR_INSTANCE"));
+}
+
+bool IsPrivateFolder(const QString& path, uid_t owner, bool followLink) {
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat info {};
+    const int result =
+        followLink ? stat(encoded.constData(), &info) : lstat(encoded.constData(), &info);
+    return result == 0 && S_ISDIR(info.st_mode) && info.st_uid == owner &&
+           (info.st_mode & 0777) == 0700;
+}
+
+QString FallbackRuntimeFolder() {
+    QString temp = QDir::tempPath();
+    if (temp.isEmpty())
+        temp = QStringLiteral("/tmp");
+    return temp + QLatin1Char('/') + QLatin1String(kFallbackFolderPrefix) +
+           QString::number(static_cast<qulonglong>(geteuid()));
+}
+
+QString InstanceRuntimeFolder(bool create) {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    // The session's own folder; a link to one is as good.
+    if (QDir::isAbsolutePath(runtime) && IsPrivateFolder(runtime, geteuid(), true))
+        return QDir::cleanPath(runtime);
+    const QString fallback = FallbackRuntimeFolder();
+    if (create) {
+        const QByteArray encoded = QFile::encodeName(fallback);
+        // Made here, so ours: the mode is set whatever the umask.
+        if (mkdir(encoded.constData(), 0700) == 0)
+            chmod(encoded.constData(), 0700);
+    }
+    // Anyone may make it first under the temporary folder: then it is refused.
+    return IsPrivateFolder(fallback, geteuid()) ? fallback : QString();
+}
+
+QString InstanceSocketPath(const QString& folder, const QByteArray& name) {
+    return folder + QLatin1Char('/') + QFile::decodeName(name) +
+           QLatin1String(kInstanceSocketSuffix);
 }
 
 InstanceChannel::InstanceChannel(QByteArray name, QObject* parent)
@@ -101,125 +168,131 @@ InstanceChannel::~InstanceChannel() {
 }
 
 ClaimResult InstanceChannel::Claim() {
-    if (listenFd_ >= 0)
+    if (server_)
         return ClaimResult::Claimed;
-    // Close-on-exec: a program we start (a file opened in its application)
-    // must not inherit the name and keep it after we are gone.
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    const QString folder = InstanceRuntimeFolder(true);
+    if (folder.isEmpty())
         return ClaimResult::Unavailable;
+    socketPath_ = InstanceSocketPath(folder, name_);
     sockaddr_un address;
-    const socklen_t length = MakeAddress(name_, &address);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    socklen_t length = 0;
+    if (!MakeAddress(socketPath_, &address, &length))
+        return ClaimResult::Unavailable;
+
+    const int lockFd = OpenLockFile(folder + QLatin1Char('/') + QFile::decodeName(name_) +
+                                    QLatin1String(kInstanceLockSuffix));
+    if (lockFd < 0)
+        return ClaimResult::Unavailable;
+    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
-        close(fd);
-        return err == EADDRINUSE ? ClaimResult::Taken : ClaimResult::Unavailable;
+        close(lockFd);
+        return err == EWOULDBLOCK ? ClaimResult::Taken : ClaimResult::Unavailable;
     }
-    if (listen(fd, 8) != 0) {
-        close(fd);
+    // Ours now. A socket file still there is a dead copy's: replace it.
+    QLocalServer::removeServer(socketPath_);
+    auto* server = new QLocalServer(this);
+    // The folder already keeps everyone else out; no temporary folder dance.
+    server->setSocketOptions(QLocalServer::NoOptions);
+    server->setMaxPendingConnections(kMaxPeers);
+    if (!server->listen(socketPath_)) {
+        delete server;
+        close(lockFd);
         return ClaimResult::Unavailable;
     }
-    listenFd_ = fd;
-    if (QCoreApplication::instance())
-        StartServing();
+    server_ = server;
+    lockFd_ = lockFd;
+    connect(server_, &QLocalServer::newConnection, this, &InstanceChannel::AcceptPeers);
     return ClaimResult::Claimed;
 }
 
-void InstanceChannel::StartServing() {
-    if (listenFd_ < 0 || listenNotifier_)
-        return;
-    listenNotifier_ = new QSocketNotifier(listenFd_, QSocketNotifier::Read, this);
-    connect(listenNotifier_, &QSocketNotifier::activated, this, [this] { AcceptPeers(); });
-}
-
 void InstanceChannel::AcceptPeers() {
-    for (;;) {
-        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR)
-                continue;
+    while (server_ && server_->hasPendingConnections()) {
+        QLocalSocket* socket = server_->nextPendingConnection();
+        if (!socket)
             return;
-        }
-        if (!PeerMayAsk(fd) || static_cast<int>(peers_.size()) >= kMaxPeers) {
-            close(fd);
+        // Waiting close requests outlive the server.
+        socket->setParent(this);
+        if (!PeerMayAsk(static_cast<int>(socket->socketDescriptor())) ||
+            static_cast<int>(peers_.size()) >= kMaxPeers) {
+            socket->abort();
+            socket->deleteLater();
             continue;
         }
-        const int id = nextPeerId_++;
-        auto peer = std::make_unique<Peer>();
-        peer->fd = fd;
-        peer->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        connect(peer->notifier, &QSocketNotifier::activated, this, [this, id] { ReadPeer(id); });
-        peers_.emplace(id, std::move(peer));
-        QTimer::singleShot(kIdlePeerMs, this, [this, id] {
-            const auto it = peers_.find(id);
-            if (it != peers_.end() && !it->second->waitingForClose)
-                DropPeer(id);
+        peers_.emplace(socket, Peer{});
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { ReadPeer(socket); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+            // A close request stays granted even if its sender stops waiting.
+            const auto it = peers_.find(socket);
+            if (it != peers_.end() && !it->second.waitingForClose)
+                DropPeer(socket);
         });
+        QTimer::singleShot(kIdlePeerMs, socket, [this, socket] {
+            const auto it = peers_.find(socket);
+            if (it != peers_.end() && !it->second.waitingForClose)
+                DropPeer(socket);
+        });
+        // Data may have come with the connection.
+        if (socket->bytesAvailable() > 0)
+            ReadPeer(socket);
     }
 }
 
-void InstanceChannel::ReadPeer(int id) {
-    const auto it = peers_.find(id);
+void InstanceChannel::ReadPeer(QLocalSocket* socket) {
+    const auto it = peers_.find(socket);
     if (it == peers_.end())
         return;
-    Peer& peer = *it->second;
-    char buffer[64];
-    const ssize_t n = recv(peer.fd, buffer, sizeof(buffer), 0);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-        return;
-    if (n <= 0 || peer.waitingForClose) {
-        // Gone, failed, or talking after its one request. A close request
-        // stays granted even if its sender stops waiting for the answer.
-        if (!peer.waitingForClose)
-            DropPeer(id);
-        else
-            peer.notifier->setEnabled(false);
-        return;
-    }
-    peer.received.append(buffer, n);
+    Peer& peer = it->second;
+    const QByteArray data = socket->readAll();
+    if (peer.waitingForClose || data.isEmpty())
+        return; // talking after its one request: not listened to
+    peer.received.append(data);
     const qsizetype end = peer.received.indexOf('\n');
     if (end < 0) {
         if (peer.received.size() > kMaxRequestLength)
-            DropPeer(id);
+            DropPeer(socket);
         return;
     }
     const QByteArray request = peer.received.left(end);
     if (request == kRaiseRequest) {
+        const QPointer<QLocalSocket> guard(socket);
         emit raiseRequested();
-        if (peers_.count(id)) {
-            SendAll(peer.fd, ReplyTo(request) + '\n');
-            DropPeer(id);
+        if (guard && peers_.count(socket)) {
+            socket->write(ReplyTo(request) + '\n');
+            socket->flush();
+            DropPeer(socket);
         }
     } else if (request == kCloseRequest) {
         // Answered by AnswerCloseRequests once the program has closed.
         peer.waitingForClose = true;
         emit closeRequested();
     } else {
-        DropPeer(id);
+        DropPeer(socket);
     }
 }
 
-void InstanceChannel::DropPeer(int id) {
-    const auto it = peers_.find(id);
+void InstanceChannel::DropPeer(QLocalSocket* socket) {
+    const auto it = peers_.find(socket);
     if (it == peers_.end())
         return;
-    Peer& peer = *it->second;
-    peer.notifier->setEnabled(false);
-    // May be running inside this notifier's own signal.
-    peer.notifier->deleteLater();
-    close(peer.fd);
     peers_.erase(it);
+    socket->disconnect(this);
+    // What was flushed is with the kernel already; abort drops only the rest.
+    socket->abort();
+    // May be running inside this socket's own signal.
+    socket->deleteLater();
 }
 
 void InstanceChannel::StopListening() {
-    if (listenNotifier_) {
-        listenNotifier_->setEnabled(false);
-        listenNotifier_->deleteLater();
-        listenNotifier_ = nullptr;
+    if (server_) {
+        server_->disconnect(this);
+        // Removes the socket file too.
+        server_->close();
+        server_->deleteLater();
+        server_ = nullptr;
     }
-    if (listenFd_ >= 0) {
-        close(listenFd_);
-        listenFd_ = -1;
+    if (lockFd_ >= 0) {
+        close(lockFd_);
+        lockFd_ = -1;
     }
 }
 
@@ -228,22 +301,35 @@ void InstanceChannel::AnswerCloseRequests() {
     // new copy as soon as the answer arrives.
     StopListening();
     while (!peers_.empty()) {
-        const auto it = peers_.begin();
-        if (it->second->waitingForClose)
-            SendAll(it->second->fd, ReplyTo(kCloseRequest) + '\n');
-        DropPeer(it->first);
+        QLocalSocket* socket = peers_.begin()->first;
+        if (peers_.begin()->second.waitingForClose &&
+            socket->state() == QLocalSocket::ConnectedState) {
+            socket->write(ReplyTo(kCloseRequest) + '\n');
+            socket->flush();
+        }
+        DropPeer(socket);
     }
 }
 
 InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& request,
                                   int timeoutMs) {
-    return SendInstanceRequest(name, request, timeoutMs, geteuid());
+    const QString folder = InstanceRuntimeFolder();
+    if (folder.isEmpty())
+        return InstanceReply::NotRunning;
+    return SendInstanceRequestAt(InstanceSocketPath(folder, name), request, timeoutMs, geteuid());
 }
 
-InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& request, int timeoutMs,
-                                  uid_t owner) {
+// Hand-written rather than a QLocalSocket: it runs on any thread, with or
+// without an event loop (the installer's driver has none), and a copy whose
+// queue is full gives EAGAIN at once instead of a retry loop.
+InstanceReply SendInstanceRequestAt(const QString& socketPath, const QByteArray& request,
+                                    int timeoutMs, uid_t owner) {
     QElapsedTimer clock;
     clock.start();
+    sockaddr_un address;
+    socklen_t length = 0;
+    if (!MakeAddress(socketPath, &address, &length))
+        return InstanceReply::NotRunning;
     // Non-blocking, so that a copy which stopped taking connections (its
     // queue full) gives NoAnswer instead of holding us in connect forever.
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -254,8 +340,6 @@ InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& requ
         ~FdCloser() { close(fd); }
     } closer{fd};
 
-    sockaddr_un address;
-    const socklen_t length = MakeAddress(name, &address);
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0)
         return errno == EAGAIN ? InstanceReply::NoAnswer : InstanceReply::NotRunning;
     if (!PeerIsUser(fd, owner))

@@ -1,34 +1,69 @@
 #pragma once
-// The running copy's channel: a socket in Linux's abstract namespace, named
-// after the program and the user. Binding the name is the single-instance
-// test (two copies started at once cannot both win, and a crash leaves no
-// stale file behind); other copies and the installer hooks connect to it to
-// ask the running copy to come to the front ("raise") or to close ("close").
-// QtCore only, so that programs without widgets can ask too.
+// The running copy's channel: a Unix socket file in a folder only its user
+// may write, claimed under a lock file beside it. Holding the lock is the
+// single-instance test; other copies and the installer hooks connect to the
+// socket to ask the running copy to come to the front ("raise") or to close
+// ("close"). QtCore and QtNetwork only, so that programs without widgets can
+// ask too.
+//
+// The files, for the name N (InstanceChannelName):
+//   <folder>/N.socket  the channel, a QLocalServer; only the user and the
+//                      administrator are listened to (SO_PEERCRED)
+//   <folder>/N.lock    flock()ed while a copy holds N; never removed, so that
+//                      everyone locks the same file. The kernel lets go of
+//                      the lock when the holder ends, even by a crash, and
+//                      the next holder replaces the socket file left behind.
+// <folder> (InstanceRuntimeFolder) is $XDG_RUNTIME_DIR when that is a folder
+// of this user's with mode 0700; otherwise <temp>/keshlor-<uid> (<temp> is
+// $TMPDIR or /tmp), made 0700 when missing and refused unless it is a real
+// folder (no link) of this user's with mode 0700. Other users can neither
+// create, lock nor reach anything in it, so only this user's own copies can
+// hold the name. With no fit folder, or a socket path longer than a Unix
+// socket address holds (107 bytes), the program runs without a channel.
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 
 #include <map>
-#include <memory>
 #include <sys/types.h>
 
-class QSocketNotifier;
+class QLocalServer;
+class QLocalSocket;
 
-// "KESHLOR-<uid>"; with KESHLOR_INSTANCE set, "KESHLOR-<uid>-<value>", which
-// keeps separate copies apart (a second desktop session, tests).
+inline constexpr char kInstanceSocketSuffix[] = ".socket";
+inline constexpr char kInstanceLockSuffix[] = ".lock";
+// The fallback folder under the temporary folder: "keshlor-<uid>".
+inline constexpr char kFallbackFolderPrefix[] = "keshlor-";
+
+// "KESHLOR-<uid>"; with a non-empty `instance`, "KESHLOR-<uid>-<instance>",
+// which keeps separate copies apart (a second desktop session, tests). A '/'
+// in `instance` becomes '_' so that the name stays one file name.
+QByteArray InstanceChannelName(uid_t uid, const QByteArray& instance);
+// This user's name, with KESHLOR_INSTANCE as the instance.
 QByteArray InstanceChannelName();
+
+// True when `path` is a folder owned by `owner` with mode 0700. A symbolic
+// link counts only with `followLink`.
+bool IsPrivateFolder(const QString& path, uid_t owner, bool followLink = false);
+// "<temp>/keshlor-<uid>" for this user, whether or not it exists.
+QString FallbackRuntimeFolder();
+// The folder of this user's channels (see above), or empty when there is no
+// fit one. `create` makes the fallback folder when it is missing.
+QString InstanceRuntimeFolder(bool create = false);
+// "<folder>/<name>.socket".
+QString InstanceSocketPath(const QString& folder, const QByteArray& name);
 
 enum class ClaimResult {
     Claimed,     // this copy is the running one
-    Taken,       // another copy holds the name
+    Taken,       // another copy of this user holds the name
     Unavailable, // no channel could be made; run without one
 };
 
 enum class InstanceReply {
     Done,       // the running copy did what was asked
-    NotRunning, // nobody holds the name
-    NoAnswer,   // a copy holds the name but did not answer in time
-    Foreign,    // the name is held by another user's process
+    NotRunning, // nobody listens on the channel
+    NoAnswer,   // a copy listens but did not answer in time
+    Foreign,    // the channel is held by a process of another user
 };
 
 inline constexpr char kRaiseRequest[] = "raise";
@@ -41,12 +76,15 @@ class InstanceChannel : public QObject {
     // Answers waiting close requests: the program is going away.
     ~InstanceChannel() override;
 
-    // Binds the name. Needs no event loop; requests are served once
-    // StartServing has run under a QCoreApplication.
+    // Takes the lock and listens on the socket, in the runtime folder as it
+    // is at this call. Requests are served by the thread's event loop, so a
+    // QCoreApplication must exist.
     ClaimResult Claim();
-    void StartServing();
-    bool claimed() const { return listenFd_ >= 0; }
+    bool claimed() const { return server_ != nullptr; }
     const QByteArray& name() const { return name_; }
+    // The channel's socket file once Claim has found the folder (also when
+    // the name is taken: the running copy listens there); empty before.
+    const QString& socketPath() const { return socketPath_; }
 
     // Releases the name and tells every waiting "close" request that the
     // program has closed. Call when the main window is gone.
@@ -57,27 +95,32 @@ class InstanceChannel : public QObject {
     void closeRequested();
 
   private:
-    struct Peer;
+    struct Peer {
+        QByteArray received;
+        bool waitingForClose = false;
+    };
     void AcceptPeers();
-    void ReadPeer(int id);
-    void DropPeer(int id);
+    void ReadPeer(QLocalSocket* socket);
+    void DropPeer(QLocalSocket* socket);
     void StopListening();
 
     QByteArray name_;
-    int listenFd_ = -1;
-    QSocketNotifier* listenNotifier_ = nullptr;
-    int nextPeerId_ = 1;
-    std::map<int, std::unique_ptr<Peer>> peers_;
+    QString socketPath_;
+    QLocalServer* server_ = nullptr;
+    int lockFd_ = -1;
+    std::map<QLocalSocket*, Peer> peers_;
 };
 
-// Connects to the running copy, sends `request` and waits up to `timeoutMs`
-// for its answer. Blocking; never call it for this process's own channel on
-// the thread that serves it.
+// Connects to the running copy of this user (the channel `name` in
+// InstanceRuntimeFolder), sends `request` and waits up to `timeoutMs` for its
+// answer. Blocking; never call it for this process's own channel on the
+// thread that serves it.
 InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& request, int timeoutMs);
-// The same for a copy of user `owner` (the administrator's installer asks
-// every user's copy); Foreign when anyone else holds the name.
-InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& request, int timeoutMs,
-                                  uid_t owner);
+// The same for the socket file `socketPath` of a copy of user `owner` (the
+// administrator's installer asks every user's copy); Foreign when anyone
+// else listens on it.
+InstanceReply SendInstanceRequestAt(const QString& socketPath, const QByteArray& request,
+                                    int timeoutMs, uid_t owner);
 
 // Asks the running copy of this user to close as its Exit command does (the
 // options are saved) and waits until it has closed.

@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -235,7 +236,7 @@ void MainWindow::changeEvent(QEvent* event) {
 
 MainWindow* CreateMainWindow(const QString& commandLine,
                              const MainWindow::CommandLineHandler& handler,
-                             InstanceChannel* channel) {
+                             InstanceChannel* channel, QSocketNotifier* interrupts) {
     auto* window = new MainWindow;
     if (channel) {
         QObject::connect(channel, &InstanceChannel::raiseRequested, window,
@@ -244,6 +245,13 @@ MainWindow* CreateMainWindow(const QString& commandLine,
                          &MainWindow::CloseFromOutside);
         QObject::connect(window, &QObject::destroyed, channel,
                          &InstanceChannel::AnswerCloseRequests);
+    }
+    if (interrupts) {
+        // The signal stays noted, so the notifier would fire again and again.
+        QObject::connect(interrupts, &QSocketNotifier::activated, window, [window, interrupts] {
+            interrupts->setEnabled(false);
+            window->CloseFromOutside();
+        });
     }
     if (!window->Create(commandLine, handler)) {
         delete window;

@@ -1,8 +1,8 @@
 #pragma once
 // The program's one main window, titled "Keshlor": the command bar at its
 // foot, the view above it. It dispatches every command, and its close path
-// (Exit, Ctrl+Q, the window's close button, a close request from outside) is
-// the one place where the options are saved.
+// (Exit, Ctrl+Q, the window's close button, a close request from outside, a
+// stop signal) is the one place where the options are saved.
 #include <QDialog>
 #include <QMainWindow>
 #include <QPointer>
@@ -11,6 +11,7 @@
 
 class InstanceChannel;
 class QAction;
+class QSocketNotifier;
 class QToolBar;
 class ViewArea;
 
@@ -60,8 +61,8 @@ class MainWindow : public QMainWindow {
     QMenu* createPopupMenu() override { return nullptr; }
 
   private:
-    friend MainWindow* CreateMainWindow(const QString&, const CommandLineHandler&,
-                                        InstanceChannel*);
+    friend MainWindow* CreateMainWindow(const QString&, const CommandLineHandler&, InstanceChannel*,
+                                        QSocketNotifier*);
     void RunAboutBox();
     void BrowseForFile();
 
@@ -79,11 +80,14 @@ extern QPointer<MainWindow> g_mainWindow;
 // Makes the main window and runs its creation. Null when the command-line
 // file was handled (the window is then gone, nothing saved). Requests that
 // arrive on `channel` reach the window from the start, and waiting close
-// requests are answered when it is destroyed. A close request that came
-// during the creation has closed the window already (hasClosed).
+// requests are answered when it is destroyed. `interrupts`, a notifier on
+// plat::InterruptNotifier, is taken as one more close request once a stop
+// signal has come (it is then disabled). A close request that came during
+// the creation has closed the window already (hasClosed).
 MainWindow* CreateMainWindow(const QString& commandLine,
                              const MainWindow::CommandLineHandler& handler,
-                             InstanceChannel* channel = nullptr);
+                             InstanceChannel* channel = nullptr,
+                             QSocketNotifier* interrupts = nullptr);
 
 // Places a window that is about to be shown: the whole visible part of a
 // small (handheld) screen, or a handheld-sized window in the middle of a

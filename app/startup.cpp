@@ -4,17 +4,26 @@
 #include "command_operations.h"
 #include "gui_ports.h"
 #include "instance_channel.h"
-#include "main_window.h"
+#include "interrupts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QThread>
+
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
 // How long a second copy tries to reach the first one.
 constexpr int kRaiseTimeoutMs = 3000;
 constexpr int kRetryMs = 20;
+
+int ExitStatus() {
+    const int signal = plat::InterruptSignal();
+    return signal != 0 ? plat::InterruptExitStatus(signal) : 0;
+}
 
 } // namespace
 
@@ -27,6 +36,8 @@ bool DeferToRunningCopy(InstanceChannel& channel) {
     QElapsedTimer clock;
     clock.start();
     for (;;) {
+        if (plat::InterruptRequested())
+            return true;
         switch (channel.Claim()) {
         case ClaimResult::Claimed:
             return false;
@@ -39,12 +50,15 @@ bool DeferToRunningCopy(InstanceChannel& channel) {
         const int remaining = kRaiseTimeoutMs - static_cast<int>(clock.elapsed());
         if (remaining <= 0)
             return true;
-        switch (SendInstanceRequest(channel.name(), kRaiseRequest, remaining)) {
+        // Only this user's copies can hold the lock, so a holder that does
+        // not answer is our own busy copy: it is deferred to all the same.
+        switch (SendInstanceRequestAt(channel.socketPath(), kRaiseRequest, remaining, geteuid())) {
         case InstanceReply::Done:
         case InstanceReply::NoAnswer:
             return true;
         case InstanceReply::Foreign:
-            // Another user's process holds our name; it must not keep us out.
+            // Someone else (the administrator) listens in our folder; it
+            // must not keep us out.
             return false;
         case InstanceReply::NotRunning:
             // The holder is still starting up, or has just ended: try again.
@@ -54,7 +68,38 @@ bool DeferToRunningCopy(InstanceChannel& channel) {
     }
 }
 
+int RunProgram(InstanceChannel& channel, const QString& commandLine,
+               const MainWindow::CommandLineHandler& handler) {
+    // Readable from the first signal on, so it fires in whichever event loop
+    // runs next, a dialog's during the window's creation too.
+    std::unique_ptr<QSocketNotifier> interrupts;
+    if (plat::InterruptNotifier() >= 0)
+        interrupts =
+            std::make_unique<QSocketNotifier>(plat::InterruptNotifier(), QSocketNotifier::Read);
+    if (DeferToRunningCopy(channel) || plat::InterruptRequested())
+        return ExitStatus();
+
+    MainWindow* window = CreateMainWindow(commandLine, handler, &channel, interrupts.get());
+    if (window && !window->hasClosed()) {
+        // Queued, so that a close below an open dialog first lets every
+        // event loop unwind; exit ends the dialogs' loops as well. (quit
+        // would send every window a close event, a second close path.)
+        QObject::connect(
+            window, &MainWindow::closed, qApp, [] { QCoreApplication::exit(0); },
+            Qt::QueuedConnection);
+        FitMainWindow(window);
+        window->show();
+        QApplication::exec();
+    }
+    delete window;
+    channel.AnswerCloseRequests();
+    return ExitStatus();
+}
+
 int RunKeshlor(int& argc, char** argv) {
+    // Before anything else: from here on a stop signal closes the program
+    // the orderly way instead of killing it.
+    plat::InstallInterruptHandlers();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("TQ"));
     QApplication::setApplicationName(QStringLiteral("Keshlor"));
@@ -66,27 +111,11 @@ int RunKeshlor(int& argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     InstanceChannel channel(InstanceChannelName());
-    // The command line of a second copy is not passed on.
-    if (DeferToRunningCopy(channel))
-        return 0;
+    // The command line of a second copy is not passed on: it ends in
+    // RunProgram before the line is looked at.
     const QString commandLine = CopyCommandLine(QApplication::arguments());
-
     InstallGuiPorts();
-    MainWindow* window = CreateMainWindow(commandLine, OpenFileByName, &channel);
-    int code = 0;
-    if (window && !window->hasClosed()) {
-        // Queued, so that a close below an open dialog first lets every
-        // event loop unwind; exit ends the dialogs' loops as well. (quit
-        // would send every window a close event, a second close path.)
-        QObject::connect(
-            window, &MainWindow::closed, &app, [] { QCoreApplication::exit(0); },
-            Qt::QueuedConnection);
-        FitMainWindow(window);
-        window->show();
-        code = QApplication::exec();
-    }
-    delete window;
-    channel.AnswerCloseRequests();
+    const int status = RunProgram(channel, commandLine, OpenFileByName);
     RemoveGuiPorts();
-    return code;
+    return status;
 }

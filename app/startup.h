@@ -1,6 +1,8 @@
 #pragma once
 // The program's entry: the command-line copy, the single-instance rule, the
-// main window, the event loop.
+// main window, the event loop, and the stop signals.
+#include "main_window.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -14,7 +16,18 @@ inline constexpr int kMaxCommandLine = 259;
 QString CopyCommandLine(const QStringList& arguments);
 
 // Claims the channel, or finds the running copy and asks it to come to the
-// front. True when this copy must end because another one runs.
+// front. True when this copy must end because another one runs, or because
+// a stop signal (plat::InterruptRequested) came meanwhile.
 bool DeferToRunningCopy(InstanceChannel& channel);
+
+// The program once its application object is set up: the single-instance
+// rule, the main window with `commandLine` for `handler`, the event loop.
+// A stop signal (SIGINT, SIGTERM, SIGHUP, noted by plat's handlers) closes
+// the program exactly as a close request from outside does: open dialogs
+// are unwound and the options saved. The program's exit status: that of the
+// signal that stopped it (plat::InterruptExitStatus), also when it came
+// before the window existed, else 0.
+int RunProgram(InstanceChannel& channel, const QString& commandLine,
+               const MainWindow::CommandLineHandler& handler);
 
 int RunKeshlor(int& argc, char** argv);

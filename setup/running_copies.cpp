@@ -1,12 +1,17 @@
 #include "running_copies.h"
 
+#include "instance_channel.h"
+
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <dirent.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -15,75 +20,57 @@ namespace setup {
 namespace {
 
 constexpr char kChannelPrefix[] = "KESHLOR-";
-// __SO_ACCEPTCON in the table's flags: the socket listens.
-constexpr unsigned long kListening = 0x10000;
-constexpr unsigned long kStream = 1;
 
-// Splits a table row into its seven numeric fields and the path, which is
-// the rest of the line after one space and may itself hold spaces.
-bool SplitRow(const QByteArray& row, QByteArray fields[7], QByteArray* path) {
-    qsizetype at = 0;
-    for (int i = 0; i < 7; ++i) {
-        while (at < row.size() && row[at] == ' ')
-            ++at;
-        const qsizetype end = row.indexOf(' ', at);
-        if (at >= row.size() || end < 0)
+// A uid in decimal, as a folder or channel name gives it.
+bool ParseUid(const QByteArray& digits, uid_t* uid) {
+    if (digits.isEmpty() || digits.size() > 10)
+        return false;
+    for (const char c : digits) {
+        if (c < '0' || c > '9')
             return false;
-        fields[i] = row.mid(at, end - at);
-        at = end;
     }
-    *path = row.mid(at + 1);
+    bool ok = false;
+    const qulonglong value = digits.toULongLong(&ok);
+    if (!ok || value > static_cast<uid_t>(-1))
+        return false;
+    *uid = static_cast<uid_t>(value);
     return true;
 }
 
-bool ParseChannelName(const QByteArray& name, const CopyFilter& filter, RunningCopy* copy) {
-    if (!name.startsWith(kChannelPrefix))
-        return false;
-    const qsizetype start = sizeof(kChannelPrefix) - 1;
-    qsizetype end = start;
-    while (end < name.size() && name[end] >= '0' && name[end] <= '9')
-        ++end;
-    if (end == start || end - start > 10)
-        return false;
-    bool ok = false;
-    const qulonglong uid = name.mid(start, end - start).toULongLong(&ok);
-    if (!ok || uid > static_cast<uid_t>(-1))
-        return false;
-    QByteArray suffix;
-    if (end < name.size()) {
-        if (name[end] != '-' || end + 1 == name.size())
-            return false;
-        suffix = name.mid(end + 1);
+std::vector<QByteArray> FolderEntries(const QString& folder) {
+    std::vector<QByteArray> names;
+    DIR* dir = opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent* entry = readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.push_back(name);
     }
-    if (!filter.instance.isEmpty() && suffix != filter.instance)
-        return false;
-    if (filter.onlyUser && *filter.onlyUser != static_cast<uid_t>(uid))
-        return false;
-    copy->channel = name;
-    copy->owner = static_cast<uid_t>(uid);
-    return true;
+    closedir(dir);
+    return names;
 }
 
 enum class Holder { User, Someone, Gone, Unknown };
 
-// Who listens on the name, without asking it anything: the kernel gives the
-// listener's credentials to whoever connects.
-Holder ProbeHolder(const RunningCopy& copy) {
+// Who listens on the socket, without asking it anything: the kernel gives
+// the listener's credentials to whoever connects.
+Holder ProbeHolder(const QString& path, uid_t owner) {
+    const QByteArray encoded = QFile::encodeName(path);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (static_cast<size_t>(encoded.size()) >= sizeof(address.sun_path))
+        return Holder::Gone;
+    std::memcpy(address.sun_path, encoded.constData(), static_cast<size_t>(encoded.size()));
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return Holder::Unknown;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const size_t length =
-        std::min(static_cast<size_t>(copy.channel.size()), sizeof(address.sun_path) - 1);
-    std::memcpy(address.sun_path + 1, copy.channel.constData(), length);
-    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
     Holder holder = Holder::Unknown;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), size) == 0) {
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
         ucred credentials{};
-        socklen_t credentialsLength = sizeof(credentials);
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &credentialsLength) == 0)
-            holder = credentials.uid == copy.owner ? Holder::User : Holder::Someone;
+        socklen_t length = sizeof(credentials);
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0)
+            holder = credentials.uid == owner ? Holder::User : Holder::Someone;
     } else if (errno == ECONNREFUSED || errno == ENOENT) {
         holder = Holder::Gone;
     }
@@ -92,51 +79,117 @@ Holder ProbeHolder(const RunningCopy& copy) {
     return holder;
 }
 
+void AddFolder(std::vector<RuntimeFolder>* folders, const QString& path, uid_t owner) {
+    const QString clean = QDir::cleanPath(path);
+    for (const RuntimeFolder& folder : *folders) {
+        if (folder.path == clean)
+            return;
+    }
+    folders->push_back({clean, owner});
+}
+
 } // namespace
 
-std::vector<RunningCopy> ParseRunningCopies(const QByteArray& table, const CopyFilter& filter) {
+bool ParseSocketFileName(const QByteArray& fileName, uid_t owner, const CopyFilter& filter,
+                         RunningCopy* copy) {
+    if (!fileName.startsWith(kChannelPrefix) || !fileName.endsWith(kInstanceSocketSuffix))
+        return false;
+    const QByteArray name = fileName.chopped(sizeof(kInstanceSocketSuffix) - 1);
+    const qsizetype start = sizeof(kChannelPrefix) - 1;
+    qsizetype end = start;
+    while (end < name.size() && name[end] >= '0' && name[end] <= '9')
+        ++end;
+    uid_t uid = 0;
+    if (!ParseUid(name.mid(start, end - start), &uid) || uid != owner)
+        return false;
+    // Nothing after the uid, or a dash and the instance.
+    if (end < name.size() && (name[end] != '-' || end + 1 == name.size()))
+        return false;
+    if (!filter.instance.isEmpty() && name != InstanceChannelName(uid, filter.instance))
+        return false;
+    if (filter.onlyUser && *filter.onlyUser != uid)
+        return false;
+    copy->channel = name;
+    copy->owner = uid;
+    return true;
+}
+
+std::vector<RuntimeFolder> UserRuntimeFolders(const QStringList& userBases,
+                                              const QStringList& tempBases) {
+    std::vector<RuntimeFolder> folders;
+    const auto look = [&folders](const QString& base, const QByteArray& prefix) {
+        for (const QByteArray& entry : FolderEntries(base)) {
+            uid_t uid = 0;
+            if (!entry.startsWith(prefix) || !ParseUid(entry.mid(prefix.size()), &uid))
+                continue;
+            const QString path = base + QLatin1Char('/') + QFile::decodeName(entry);
+            // A folder someone else made under a user's name is not that user's.
+            if (IsPrivateFolder(path, uid))
+                AddFolder(&folders, path, uid);
+        }
+    };
+    for (const QString& base : userBases)
+        look(base, QByteArray());
+    for (const QString& base : tempBases)
+        look(base, kFallbackFolderPrefix);
+    std::sort(folders.begin(), folders.end(),
+              [](const RuntimeFolder& a, const RuntimeFolder& b) { return a.path < b.path; });
+    return folders;
+}
+
+std::vector<RuntimeFolder> RuntimeFoldersToSearch() {
+    std::vector<RuntimeFolder> folders;
+    const uid_t self = geteuid();
+    const QString own = InstanceRuntimeFolder();
+    if (!own.isEmpty())
+        AddFolder(&folders, own, self);
+    // Copies started without the session's variable are in the fallback.
+    if (IsPrivateFolder(FallbackRuntimeFolder(), self))
+        AddFolder(&folders, FallbackRuntimeFolder(), self);
+    if (self == 0) {
+        QStringList temp{QStringLiteral("/tmp")};
+        if (!QDir::tempPath().isEmpty() && QDir::tempPath() != temp.front())
+            temp << QDir::tempPath();
+        for (const RuntimeFolder& folder : UserRuntimeFolders({QStringLiteral("/run/user")}, temp))
+            AddFolder(&folders, folder.path, folder.owner);
+    }
+    return folders;
+}
+
+std::vector<RunningCopy> FindRunningCopiesIn(const std::vector<RuntimeFolder>& folders,
+                                             const CopyFilter& filter) {
     std::vector<RunningCopy> copies;
-    const QList<QByteArray> rows = table.split('\n');
-    for (qsizetype i = 1; i < rows.size(); ++i) {
-        QByteArray fields[7];
-        QByteArray path;
-        if (!SplitRow(rows[i], fields, &path) || !path.startsWith('@'))
-            continue;
-        bool flagsOk = false;
-        bool typeOk = false;
-        const unsigned long flags = fields[3].toULong(&flagsOk, 16);
-        const unsigned long type = fields[4].toULong(&typeOk, 16);
-        if (!flagsOk || !typeOk || !(flags & kListening) || type != kStream)
-            continue;
-        RunningCopy copy;
-        if (ParseChannelName(path.mid(1), filter, &copy))
-            copies.push_back(copy);
+    for (const RuntimeFolder& folder : folders) {
+        for (const QByteArray& entry : FolderEntries(folder.path)) {
+            RunningCopy copy;
+            if (!ParseSocketFileName(entry, folder.owner, filter, &copy))
+                continue;
+            copy.socket = folder.path + QLatin1Char('/') + QFile::decodeName(entry);
+            struct stat info {};
+            if (lstat(QFile::encodeName(copy.socket).constData(), &info) != 0 ||
+                !S_ISSOCK(info.st_mode) || info.st_uid != folder.owner)
+                continue;
+            const Holder holder = ProbeHolder(copy.socket, folder.owner);
+            if (holder == Holder::User || holder == Holder::Unknown)
+                copies.push_back(copy);
+        }
     }
     std::sort(copies.begin(), copies.end(),
-              [](const RunningCopy& a, const RunningCopy& b) { return a.channel < b.channel; });
+              [](const RunningCopy& a, const RunningCopy& b) { return a.socket < b.socket; });
     copies.erase(std::unique(copies.begin(), copies.end(),
                              [](const RunningCopy& a, const RunningCopy& b) {
-                                 return a.channel == b.channel;
+                                 return a.socket == b.socket;
                              }),
                  copies.end());
     return copies;
 }
 
 std::vector<RunningCopy> FindRunningCopies(const QByteArray& instance) {
-    QFile file(QStringLiteral("/proc/net/unix"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
     CopyFilter filter;
     filter.instance = instance;
     if (geteuid() != 0)
         filter.onlyUser = geteuid();
-    std::vector<RunningCopy> copies;
-    for (const RunningCopy& copy : ParseRunningCopies(file.readAll(), filter)) {
-        const Holder holder = ProbeHolder(copy);
-        if (holder == Holder::User || holder == Holder::Unknown)
-            copies.push_back(copy);
-    }
-    return copies;
+    return FindRunningCopiesIn(RuntimeFoldersToSearch(), filter);
 }
 
 } // namespace setup

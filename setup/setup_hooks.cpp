@@ -103,13 +103,13 @@ SetupContext SystemContext() {
 }
 
 bool CloseRunningProgram(plat::WindowHandle owner, const SetupContext& context) {
-    // Names that turned out to be held by someone else between the look and the request.
-    std::set<QByteArray> notOurs;
+    // Channels that turned out to be held by someone else between the look and the request.
+    std::set<QString> notOurs;
     for (;;) {
         const RunningCopy* copy = nullptr;
         const std::vector<RunningCopy> copies = FindRunningCopies(context.instance);
         for (const RunningCopy& candidate : copies) {
-            if (!notOurs.count(candidate.channel)) {
+            if (!notOurs.count(candidate.socket)) {
                 copy = &candidate;
                 break;
             }
@@ -124,14 +124,14 @@ bool CloseRunningProgram(plat::WindowHandle owner, const SetupContext& context) 
         QElapsedTimer clock;
         clock.start();
         const InstanceReply reply =
-            SendInstanceRequest(copy->channel, kCloseRequest, context.closeWaitMs, copy->owner);
+            SendInstanceRequestAt(copy->socket, kCloseRequest, context.closeWaitMs, copy->owner);
         switch (reply) {
         case InstanceReply::Done:
         case InstanceReply::NotRunning:
             // It answers only once closed: look again at once.
             break;
         case InstanceReply::Foreign:
-            notOurs.insert(copy->channel);
+            notOurs.insert(copy->socket);
             break;
         case InstanceReply::NoAnswer: {
             // Also when it hung up on us at once: it gets its full time.

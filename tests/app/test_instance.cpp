@@ -1,6 +1,7 @@
 // The running copy's channel, alone and as the program uses it: one copy per
-// user, "raise" and "close" from other copies and the installer hooks, and
-// nobody else listened to.
+// user, "raise" and "close" from other copies and the installer hooks,
+// nobody else listened to, nothing another user or a crash leaves behind
+// keeping the program out, and the stop signals.
 #include "gui_test_support.h"
 
 #include "instance_channel.h"
@@ -8,12 +9,17 @@
 #include "startup.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
+#include <optional>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -24,6 +30,15 @@ namespace {
 QByteArray UniqueName(const char* what) {
     static int counter = 0;
     return InstanceChannelName() + '-' + what + '-' + QByteArray::number(++counter);
+}
+
+QString SocketOf(const QByteArray& name) {
+    return InstanceSocketPath(InstanceRuntimeFolder(true), name);
+}
+
+QString LockOf(const QByteArray& name) {
+    return InstanceRuntimeFolder(true) + QLatin1Char('/') + QFile::decodeName(name) +
+           QLatin1String(kInstanceLockSuffix);
 }
 
 // Runs a blocking request on another thread while this one serves the channel.
@@ -44,13 +59,35 @@ class Requester {
     std::thread thread_;
 };
 
-int ConnectRaw(const QByteArray& name) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.constData(), name.size());
+socklen_t MakeAddress(const QByteArray& path, sockaddr_un* address) {
+    std::memset(address, 0, sizeof(*address));
+    address->sun_family = AF_UNIX;
+    std::memcpy(address->sun_path, path.constData(),
+                std::min(static_cast<size_t>(path.size()), sizeof(address->sun_path) - 1));
+    return sizeof(*address);
+}
+
+// A connection to a socket file, or -1 with errno set.
+int ConnectRaw(const QByteArray& path) {
+    sockaddr_un address;
+    const socklen_t length = MakeAddress(path, &address);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    const socklen_t length = offsetof(sockaddr_un, sun_path) + 1 + name.size();
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        const int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+// A socket file bound at `path`, listening or not; its descriptor.
+int BindRaw(const QByteArray& path, bool listening) {
+    sockaddr_un address;
+    const socklen_t length = MakeAddress(path, &address);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        (listening && listen(fd, 4) != 0)) {
         close(fd);
         return -1;
     }
@@ -64,13 +101,25 @@ bool PeerHungUp(int fd) {
     return n == 0;
 }
 
+bool IsEmptyFolder(const QString& path) {
+    return QDir(path)
+        .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)
+        .isEmpty();
+}
+
+bool MakeFolder(const QString& path, mode_t mode) {
+    const QByteArray encoded = QFile::encodeName(path);
+    return mkdir(encoded.constData(), mode) == 0 && chmod(encoded.constData(), mode) == 0;
+}
+
 constexpr uid_t kNobody = 65534;
 
 // Runs `work` as another user in a child process; its exit code comes back.
+// Only system calls in `work`: the test program has threads.
 int RunAsOtherUser(const std::function<int()>& work, const std::function<void()>& meanwhile) {
     const pid_t child = fork();
     if (child == 0) {
-        if (setgid(kNobody) != 0 || setuid(kNobody) != 0)
+        if (setgid(kNobody) != 0 || setuid(kNobody) != 0 || geteuid() != kNobody)
             _exit(90);
         _exit(work());
     }
@@ -84,6 +133,64 @@ int RunAsOtherUser(const std::function<int()>& work, const std::function<void()>
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Kills and reaps a child process when the test ends, passed or not.
+struct ChildGuard {
+    pid_t child = -1;
+    ~ChildGuard() {
+        if (child > 0) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+    }
+};
+
+// Sets or unsets an environment variable until it goes.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const std::optional<QString>& value) : name_(name) {
+        if (qEnvironmentVariableIsSet(name))
+            saved_ = qgetenv(name);
+        if (value)
+            qputenv(name, QFile::encodeName(*value));
+        else
+            qunsetenv(name);
+    }
+    ~ScopedVariable() {
+        if (saved_)
+            qputenv(name_, *saved_);
+        else
+            qunsetenv(name_);
+    }
+
+  private:
+    const char* name_;
+    std::optional<QByteArray> saved_;
+};
+
+// A temporary folder other users may pass through, with a TMPDIR in it
+// that anyone may write (as /tmp), in use until it goes.
+class SharedTemp {
+  public:
+    SharedTemp()
+        : temp_(dir_.filePath(QStringLiteral("tmp"))),
+          valid_(dir_.isValid() && chmod(QFile::encodeName(dir_.path()).constData(), 0711) == 0 &&
+                 MakeFolder(temp_, 01777)),
+          variable_("TMPDIR", temp_) {}
+    bool valid() const { return valid_; }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString temp() const { return temp_; }
+    QString fallback() const {
+        return temp_ + QStringLiteral("/keshlor-") +
+               QString::number(static_cast<qulonglong>(geteuid()));
+    }
+
+  private:
+    QTemporaryDir dir_;
+    QString temp_;
+    bool valid_;
+    ScopedVariable variable_;
+};
+
 } // namespace
 
 class InstanceTest : public QObject {
@@ -95,9 +202,14 @@ class InstanceTest : public QObject {
         auto first = std::make_unique<InstanceChannel>(name);
         InstanceChannel second(name);
         QCOMPARE(first->Claim(), ClaimResult::Claimed);
+        QCOMPARE(first->socketPath(), SocketOf(name));
+        QVERIFY(QFileInfo(SocketOf(name)).exists());
         QCOMPARE(second.Claim(), ClaimResult::Taken);
         QCOMPARE(second.Claim(), ClaimResult::Taken);
         first.reset();
+        // The socket goes with its holder; the lock file stays for everyone to lock.
+        QVERIFY(!QFileInfo::exists(SocketOf(name)));
+        QVERIFY(QFileInfo::exists(LockOf(name)));
         QCOMPARE(second.Claim(), ClaimResult::Claimed);
         QVERIFY(second.claimed());
     }
@@ -171,7 +283,7 @@ class InstanceTest : public QObject {
         QCOMPARE(channel.Claim(), ClaimResult::Claimed);
         QSignalSpy raised(&channel, &InstanceChannel::raiseRequested);
         QSignalSpy closing(&channel, &InstanceChannel::closeRequested);
-        const int fd = ConnectRaw(name);
+        const int fd = ConnectRaw(QFile::encodeName(channel.socketPath()));
         QVERIFY(fd >= 0);
         QCOMPARE(send(fd, request.constData(), request.size(), MSG_NOSIGNAL),
                  ssize_t(request.size()));
@@ -185,19 +297,150 @@ class InstanceTest : public QObject {
         QCOMPARE(requester.reply(), InstanceReply::Done);
     }
 
+    // --- what a crash or another user leaves cannot keep us out ---
+
+    void whatACrashLeavesIsReplaced_data() {
+        QTest::addColumn<QString>("debris");
+        QTest::newRow("socket nobody listens on") << QStringLiteral("socket");
+        QTest::newRow("socket never listened on") << QStringLiteral("bound");
+        QTest::newRow("plain file") << QStringLiteral("file");
+    }
+    void whatACrashLeavesIsReplaced() {
+        QFETCH(QString, debris);
+        const QByteArray name = UniqueName("debris");
+        const QByteArray path = QFile::encodeName(SocketOf(name));
+        if (debris == QLatin1String("file")) {
+            QFile file(SocketOf(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else {
+            const int fd = BindRaw(path, debris == QLatin1String("socket"));
+            QVERIFY(fd >= 0);
+            close(fd); // the file stays, as after a crash
+        }
+        QVERIFY(QFileInfo::exists(SocketOf(name)));
+        QCOMPARE(SendInstanceRequest(name, kRaiseRequest, 1000), InstanceReply::NotRunning);
+        InstanceChannel channel(name);
+        QVERIFY(!DeferToRunningCopy(channel));
+        QVERIFY(channel.claimed());
+        Requester requester(name, kRaiseRequest);
+        QVERIFY(WaitUntil([&] { return requester.done(); }));
+        QCOMPARE(requester.reply(), InstanceReply::Done);
+    }
+
+    void aCrashedHoldersNameIsFreeAndABusyOneIsDeferredTo() {
+        // A copy of ours, in a child: it holds the lock and listens, but
+        // never answers (busy), then dies without cleaning up.
+        const QByteArray name = UniqueName("crash");
+        const QByteArray lock = QFile::encodeName(LockOf(name));
+        const QByteArray path = QFile::encodeName(SocketOf(name));
+        int ready[2];
+        QVERIFY(pipe(ready) == 0);
+        ChildGuard guard;
+        const pid_t child = guard.child = fork();
+        if (child == 0) {
+            const int lockFd = open(lock.constData(), O_RDWR | O_CREAT, 0600);
+            if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0 || BindRaw(path, true) < 0)
+                _exit(91);
+            (void)!write(ready[1], "r", 1);
+            for (;;)
+                pause();
+        }
+        char byte = 0;
+        QCOMPARE(read(ready[0], &byte, 1), ssize_t(1));
+        close(ready[0]);
+        close(ready[1]);
+
+        InstanceChannel channel(name);
+        QCOMPARE(channel.Claim(), ClaimResult::Taken);
+        QElapsedTimer clock;
+        clock.start();
+        const bool deferred = DeferToRunningCopy(channel);
+        const qint64 waited = clock.elapsed();
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        guard.child = -1;
+        QVERIFY(deferred);
+        QVERIFY(waited < 5000);
+
+        // Dead: the kernel has let go of its lock; its socket file is still there.
+        QVERIFY(QFileInfo::exists(SocketOf(name)));
+        QCOMPARE(channel.Claim(), ClaimResult::Claimed);
+        Requester requester(name, kRaiseRequest);
+        QVERIFY(WaitUntil([&] { return requester.done(); }));
+        QCOMPARE(requester.reply(), InstanceReply::Done);
+    }
+
+    void anotherUserCannotTakeOrReachTheName() {
+        if (geteuid() != 0)
+            QSKIP("needs root to act as a second user");
+        // The runtime folder must be one other users could get to but for
+        // its own mode: under a folder they may pass through.
+        SharedTemp shared;
+        QVERIFY(shared.valid());
+        const QString runtime = shared.path(QStringLiteral("run"));
+        QVERIFY(MakeFolder(runtime, 0700));
+        const ScopedVariable variable("XDG_RUNTIME_DIR", runtime);
+        const QString own = shared.path(QStringLiteral("theirs"));
+        QVERIFY(MakeFolder(own, 0700));
+        QCOMPARE(chown(QFile::encodeName(own).constData(), kNobody, kNobody), 0);
+
+        const QByteArray name = UniqueName("foreign");
+        InstanceChannel channel(name);
+        QCOMPARE(channel.Claim(), ClaimResult::Claimed);
+        QCOMPARE(QFileInfo(channel.socketPath()).absolutePath(), runtime);
+        QSignalSpy raised(&channel, &InstanceChannel::raiseRequested);
+        QSignalSpy closing(&channel, &InstanceChannel::closeRequested);
+        const QByteArray lock = QFile::encodeName(LockOf(name));
+        const QByteArray socketPath = QFile::encodeName(channel.socketPath());
+        const QByteArray squat = QFile::encodeName(SocketOf(UniqueName("squat")));
+        const QByteArray control = QFile::encodeName(own + QStringLiteral("/control.socket"));
+        const int code = RunAsOtherUser(
+            [&] {
+                // Where they may, they can: so the refusals below are the
+                // folder's, not a broken test.
+                if (BindRaw(control, true) < 0)
+                    return 10;
+                const int lockFd = open(lock.constData(), O_RDWR | O_CREAT, 0600);
+                if (lockFd >= 0 || errno != EACCES)
+                    return 11;
+                if (BindRaw(squat, true) >= 0 || errno != EACCES)
+                    return 12;
+                if (ConnectRaw(socketPath) >= 0 || errno != EACCES)
+                    return 13;
+                if (unlink(socketPath.constData()) == 0 || errno != EACCES)
+                    return 14;
+                return 0;
+            },
+            [] {});
+        QCOMPARE(code, 0);
+        QCOMPARE(raised.count() + closing.count(), 0);
+        Requester requester(name, kRaiseRequest);
+        QVERIFY(WaitUntil([&] { return requester.done(); }));
+        QCOMPARE(requester.reply(), InstanceReply::Done);
+    }
+
     void otherUsersAreNotListenedTo() {
         if (geteuid() != 0)
             QSKIP("needs root to act as a second user");
+        // Behind the folder, the channel itself checks who asks: open the
+        // way for this test, as a careless administrator might.
+        SharedTemp shared;
+        QVERIFY(shared.valid());
+        const QString runtime = shared.path(QStringLiteral("run"));
+        QVERIFY(MakeFolder(runtime, 0700));
+        const ScopedVariable variable("XDG_RUNTIME_DIR", runtime);
         const QByteArray name = UniqueName("foreign-client");
         InstanceChannel channel(name);
         QCOMPARE(channel.Claim(), ClaimResult::Claimed);
+        QVERIFY(chmod(QFile::encodeName(runtime).constData(), 0711) == 0);
+        QVERIFY(chmod(QFile::encodeName(channel.socketPath()).constData(), 0777) == 0);
         QSignalSpy closing(&channel, &InstanceChannel::closeRequested);
-        // Only system calls in the child: it was forked from a threaded program.
+        const QByteArray path = QFile::encodeName(channel.socketPath());
         const int code = RunAsOtherUser(
-            [&name] {
-                const int fd = ConnectRaw(name);
+            [&path] {
+                const int fd = ConnectRaw(path);
                 if (fd < 0)
-                    return 0;
+                    return 3; // the way was not open: the test proves nothing
                 send(fd, "close\n", 6, MSG_NOSIGNAL);
                 for (int i = 0; i < 200; ++i) {
                     char buffer[16];
@@ -215,42 +458,111 @@ class InstanceTest : public QObject {
         QCOMPARE(closing.count(), 0);
     }
 
-    void anotherUsersHolderDoesNotKeepUsOut() {
-        if (geteuid() != 0)
-            QSKIP("needs root to act as a second user");
-        const QByteArray name = UniqueName("foreign-holder");
-        int ready[2];
-        QVERIFY(pipe(ready) == 0);
-        const pid_t child = fork();
-        if (child == 0) {
-            if (setgid(kNobody) != 0 || setuid(kNobody) != 0)
-                _exit(90);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::memcpy(address.sun_path + 1, name.constData(), name.size());
-            const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-            const socklen_t length = offsetof(sockaddr_un, sun_path) + 1 + name.size();
-            if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 4) != 0)
-                _exit(91);
-            (void)!write(ready[1], "r", 1);
-            // Answers anything with "raised", as a copy would.
-            for (int i = 0; i < 3; ++i) {
-                const int peer = accept(fd, nullptr, nullptr);
-                (void)!send(peer, "raised\n", 7, MSG_NOSIGNAL);
-                close(peer);
-            }
-            _exit(0);
-        }
-        char byte = 0;
-        QCOMPARE(read(ready[0], &byte, 1), ssize_t(1));
-        close(ready[0]);
-        close(ready[1]);
+    void anUnfitRuntimeFolderIsNotUsed_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("another user's") << QStringLiteral("foreign");
+        QTest::newRow("open to the group") << QStringLiteral("0770");
+        QTest::newRow("readable by all") << QStringLiteral("0755");
+        QTest::newRow("relative") << QStringLiteral("relative");
+    }
+    void anUnfitRuntimeFolderIsNotUsed() {
+        QFETCH(QString, kind);
+        if (kind == QLatin1String("foreign") && geteuid() != 0)
+            QSKIP("needs root to give a folder to another user");
+        SharedTemp shared;
+        QVERIFY(shared.valid());
+        const QString unfit = shared.path(QStringLiteral("run"));
+        QVERIFY(MakeFolder(unfit, kind == QLatin1String("0770")   ? 0770
+                                  : kind == QLatin1String("0755") ? 0755
+                                                                  : 0700));
+        if (kind == QLatin1String("foreign"))
+            QCOMPARE(chown(QFile::encodeName(unfit).constData(), kNobody, kNobody), 0);
+        const ScopedVariable variable(
+            "XDG_RUNTIME_DIR", kind == QLatin1String("relative") ? QStringLiteral("run") : unfit);
 
-        QCOMPARE(SendInstanceRequest(name, kRaiseRequest, 2000), InstanceReply::Foreign);
+        // The fallback instead, made for us; the program starts either way.
+        QCOMPARE(InstanceRuntimeFolder(true), shared.fallback());
+        const QByteArray name = UniqueName("unfit");
         InstanceChannel channel(name);
         QVERIFY(!DeferToRunningCopy(channel));
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        QCOMPARE(channel.Claim(), ClaimResult::Claimed);
+        QCOMPARE(QFileInfo(channel.socketPath()).absolutePath(), shared.fallback());
+        struct stat info {};
+        QCOMPARE(lstat(QFile::encodeName(shared.fallback()).constData(), &info), 0);
+        QCOMPARE(info.st_uid, geteuid());
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+        // Root may write anywhere: nothing of ours went into the unfit folder.
+        QVERIFY(IsEmptyFolder(unfit));
+        // The next copy finds us there.
+        Requester requester(name, kRaiseRequest);
+        QVERIFY(WaitUntil([&] { return requester.done(); }));
+        QCOMPARE(requester.reply(), InstanceReply::Done);
+    }
+
+    void aSquattedFallbackFolderDoesNotKeepUsOut_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("another user's, with a channel") << QStringLiteral("foreign");
+        QTest::newRow("a link to a folder of ours") << QStringLiteral("link");
+        QTest::newRow("ours, open to all") << QStringLiteral("open");
+    }
+    void aSquattedFallbackFolderDoesNotKeepUsOut() {
+        QFETCH(QString, kind);
+        if (kind == QLatin1String("foreign") && geteuid() != 0)
+            QSKIP("needs root to act as a second user");
+        SharedTemp shared;
+        QVERIFY(shared.valid());
+        const ScopedVariable variable("XDG_RUNTIME_DIR", std::nullopt);
+        const QByteArray name = UniqueName("squatted");
+        const QString fallback = shared.fallback();
+        const QByteArray folder = QFile::encodeName(fallback);
+        const QByteArray socketPath = QFile::encodeName(InstanceSocketPath(fallback, name));
+        ChildGuard squatter;
+        int connections[2] = {-1, -1};
+        if (kind == QLatin1String("foreign")) {
+            // Made first by another user, who listens there under our name
+            // and answers everything as a copy would.
+            int ready[2];
+            QVERIFY(pipe(ready) == 0 && pipe2(connections, O_NONBLOCK) == 0);
+            squatter.child = fork();
+            if (squatter.child == 0) {
+                if (setgid(kNobody) != 0 || setuid(kNobody) != 0)
+                    _exit(90);
+                if (mkdir(folder.constData(), 0700) != 0)
+                    _exit(91);
+                const int fd = BindRaw(socketPath, true);
+                if (fd < 0)
+                    _exit(92);
+                (void)!write(ready[1], "r", 1);
+                for (;;) {
+                    const int peer = accept(fd, nullptr, nullptr);
+                    (void)!write(connections[1], "c", 1);
+                    (void)!send(peer, "raised\n", 7, MSG_NOSIGNAL);
+                    close(peer);
+                }
+            }
+            char byte = 0;
+            QCOMPARE(read(ready[0], &byte, 1), ssize_t(1));
+            close(ready[0]);
+            close(ready[1]);
+            close(connections[1]);
+        } else if (kind == QLatin1String("link")) {
+            const QString elsewhere = shared.path(QStringLiteral("elsewhere"));
+            QVERIFY(MakeFolder(elsewhere, 0700));
+            QVERIFY(QFile::link(elsewhere, fallback));
+        } else {
+            QVERIFY(MakeFolder(fallback, 0777));
+        }
+        QVERIFY(InstanceRuntimeFolder(true).isEmpty());
+        // Never asked: the squatter's answer must not send us away.
+        QCOMPARE(SendInstanceRequest(name, kRaiseRequest, 2000), InstanceReply::NotRunning);
+        InstanceChannel channel(name);
+        QVERIFY(!DeferToRunningCopy(channel));
+        QCOMPARE(channel.Claim(), ClaimResult::Unavailable);
+        if (squatter.child > 0) {
+            char byte = 0;
+            QCOMPARE(read(connections[0], &byte, 1), ssize_t(-1));
+            close(connections[0]);
+        }
     }
 
     // --- the program itself ---
@@ -324,6 +636,39 @@ class InstanceTest : public QObject {
         QCOMPARE(first.exitCode(), 0);
     }
 
+    void aStopSignalClosesTheProgramWithItsStatus_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+        QTest::newRow("SIGINT") << int(SIGINT) << 130;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << 129;
+    }
+    void aStopSignalClosesTheProgramWithItsStatus() {
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        const QByteArray instance =
+            "signal-" + QByteArray::number(getpid()) + '-' + QByteArray::number(signal);
+        QProcess program;
+        program.setProcessEnvironment(ProgramEnvironment(instance));
+        program.start(QStringLiteral(KESHLOR_PROGRAM), {});
+        QVERIFY(program.waitForStarted());
+        QVERIFY(WaitUntil(
+            [&] {
+                return SendInstanceRequest(ProgramChannel(instance), kRaiseRequest, 500) ==
+                       InstanceReply::Done;
+            },
+            15000));
+        RemoveStore();
+        QCOMPARE(kill(static_cast<pid_t>(program.processId()), signal), 0);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), status);
+        // Closed as a close request closes it: the options are saved, the name released.
+        QVERIFY(StoreHas(QStringLiteral("WipePlainFiles")));
+        QCOMPARE(SendInstanceRequest(ProgramChannel(instance), kRaiseRequest, 500),
+                 InstanceReply::NotRunning);
+    }
+
   private:
     static QProcessEnvironment ProgramEnvironment(const QByteArray& instance) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -332,7 +677,7 @@ class InstanceTest : public QObject {
         return environment;
     }
     static QByteArray ProgramChannel(const QByteArray& instance) {
-        return "KESHLOR-" + QByteArray::number(static_cast<qulonglong>(geteuid())) + '-' + instance;
+        return InstanceChannelName(geteuid(), instance);
     }
 };
 

@@ -1,7 +1,12 @@
 #include "fake_copy.h"
 
-#include <QElapsedTimer>
+#include "instance_channel.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
@@ -9,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,16 +23,17 @@ namespace testing_setup {
 
 namespace {
 
-socklen_t Address(const QByteArray& name, sockaddr_un* address) {
+socklen_t Address(const QByteArray& path, sockaddr_un* address) {
     std::memset(address, 0, sizeof(*address));
     address->sun_family = AF_UNIX;
-    std::memcpy(address->sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    const size_t length = std::min(static_cast<size_t>(path.size()), sizeof(address->sun_path) - 1);
+    std::memcpy(address->sun_path, path.constData(), length);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + 1);
 }
 
-int Listen(const QByteArray& name, int backlog) {
+int Listen(const QByteArray& path, int backlog) {
     sockaddr_un address;
-    const socklen_t length = Address(name, &address);
+    const socklen_t length = Address(path, &address);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
@@ -53,10 +60,23 @@ QByteArray ReadRequest(int fd) {
     return received;
 }
 
+std::optional<QByteArray> Save(const char* name) {
+    if (!qEnvironmentVariableIsSet(name))
+        return std::nullopt;
+    return qgetenv(name);
+}
+
+void Restore(const char* name, const std::optional<QByteArray>& value) {
+    if (value)
+        qputenv(name, *value);
+    else
+        qunsetenv(name);
+}
+
 } // namespace
 
 QByteArray ChannelName(uid_t uid, const QByteArray& instance) {
-    return "KESHLOR-" + QByteArray::number(static_cast<qulonglong>(uid)) + '-' + instance;
+    return InstanceChannelName(uid, instance);
 }
 
 QByteArray UniqueInstance() {
@@ -64,16 +84,45 @@ QByteArray UniqueInstance() {
     return "setup-test-" + QByteArray::number(getpid()) + '-' + QByteArray::number(++counter);
 }
 
-FakeCopy::FakeCopy(QByteArray name, Behaviour behaviour) {
+QString OwnSocket(const QByteArray& instance) {
+    return InstanceSocketPath(InstanceRuntimeFolder(true), ChannelName(geteuid(), instance));
+}
+
+QString FallbackFolderOf(uid_t uid) {
+    return QDir::tempPath() + QStringLiteral("/keshlor-") +
+           QString::number(static_cast<qulonglong>(uid));
+}
+
+ScopedRuntime::ScopedRuntime(const QString& root)
+    : runtime_(root + QStringLiteral("/run")), temp_(root + QStringLiteral("/tmp")),
+      savedRuntime_(Save("XDG_RUNTIME_DIR")), savedTemp_(Save("TMPDIR")) {
+    const QByteArray rootPath = QFile::encodeName(root);
+    const QByteArray runtime = QFile::encodeName(runtime_);
+    const QByteArray temp = QFile::encodeName(temp_);
+    valid_ = chmod(rootPath.constData(), 0711) == 0 &&
+             (mkdir(runtime.constData(), 0700) == 0 || errno == EEXIST) &&
+             chmod(runtime.constData(), 0700) == 0 &&
+             (mkdir(temp.constData(), 0777) == 0 || errno == EEXIST) &&
+             chmod(temp.constData(), 01777) == 0;
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    qputenv("TMPDIR", temp);
+}
+
+ScopedRuntime::~ScopedRuntime() {
+    Restore("XDG_RUNTIME_DIR", savedRuntime_);
+    Restore("TMPDIR", savedTemp_);
+}
+
+FakeCopy::FakeCopy(const QString& path, Behaviour behaviour) : path_(QFile::encodeName(path)) {
     const bool stalled = behaviour == Behaviour::TakesNoConnections;
-    listenFd_ = Listen(name, stalled ? 0 : 8);
+    listenFd_ = Listen(path_, stalled ? 0 : 8);
     if (listenFd_ < 0)
         return;
     listening_ = true;
     if (stalled) {
         // With a backlog of 0 one waiting connection fills the queue.
         sockaddr_un address;
-        const socklen_t length = Address(name, &address);
+        const socklen_t length = Address(path_, &address);
         const int filler = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (connect(filler, reinterpret_cast<sockaddr*>(&address), length) == 0)
             heldFds_.push_back(filler);
@@ -105,6 +154,7 @@ FakeCopy::FakeCopy(QByteArray name, Behaviour behaviour) {
             // As the program does: the name goes first, then the answer.
             listening_ = false;
             close(listenFd_);
+            unlink(path_.constData());
             listenFd_ = -2;
             send(peer, "closed\n", 7, MSG_NOSIGNAL);
             close(peer);
@@ -118,6 +168,8 @@ FakeCopy::~FakeCopy() {
         (void)!write(stopPipe_[1], "s", 1);
         thread_.join();
     }
+    if (listenFd_ >= 0)
+        unlink(path_.constData());
     for (int fd : {listenFd_, stopPipe_[0], stopPipe_[1]}) {
         if (fd >= 0)
             close(fd);
@@ -126,18 +178,31 @@ FakeCopy::~FakeCopy() {
         close(fd);
 }
 
-OtherUsersCopy::OtherUsersCopy(const QByteArray& name) {
+bool LeaveDebris(const QString& path) {
+    const int fd = Listen(QFile::encodeName(path), 1);
+    if (fd < 0)
+        return false;
+    // The file stays behind when the socket goes, as after a crash.
+    close(fd);
+    return true;
+}
+
+OtherUsersCopy::OtherUsersCopy(const QString& folder, const QString& path) {
     int ready[2];
     if (pipe(ready) != 0)
         return;
+    const QByteArray folderPath = QFile::encodeName(folder);
+    const QByteArray socketPath = QFile::encodeName(path);
     sockaddr_un address;
-    const socklen_t length = Address(name, &address);
+    const socklen_t length = Address(socketPath, &address);
     child_ = fork();
     if (child_ == 0) {
         // Only system calls here: the test program may have threads.
         close(ready[0]);
         if (setgid(kNobody) != 0 || setuid(kNobody) != 0)
             _exit(90);
+        if (mkdir(folderPath.constData(), 0700) != 0 && errno != EEXIST)
+            _exit(92);
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 8) != 0)
             _exit(91);
@@ -148,6 +213,7 @@ OtherUsersCopy::OtherUsersCopy(const QByteArray& name) {
             const ssize_t n = recv(peer, buffer, sizeof(buffer) - 1, 0);
             if (n == 6 && std::memcmp(buffer, "close\n", 6) == 0) {
                 close(fd);
+                unlink(socketPath.constData());
                 send(peer, "closed\n", 7, MSG_NOSIGNAL);
                 _exit(0);
             }
@@ -177,6 +243,7 @@ OtherUsersCopy::~OtherUsersCopy() {
         kill(child_, SIGKILL);
         waitpid(child_, nullptr, 0);
     }
+    // The socket file of a killed child stays; its folder goes with the test's.
 }
 
 } // namespace testing_setup

@@ -3,6 +3,7 @@
 // the recorded paths, and the terminal question of a package installation.
 #include "fake_copy.h"
 #include "installer_console.h"
+#include "instance_channel.h"
 #include "keshlor_setup.h"
 #include "launcher.h"
 #include "port_doubles.h"
@@ -19,7 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -36,6 +40,9 @@ class SetupHooks : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.valid());
+        // Runtime folders of this test's own; other users' copies go under its TMPDIR.
+        runtime_ = std::make_unique<ScopedRuntime>(folder_.root());
+        ASSERT_TRUE(runtime_->valid());
         for (const char* sub : {"lib/keshlor", "bin", "applications", "TQ"})
             ASSERT_TRUE(QDir().mkpath(folder_.path(QString::fromLatin1(sub))));
         context_.storePath = folder_.path(QStringLiteral("TQ/Keshlor.conf"));
@@ -49,7 +56,11 @@ class SetupHooks : public ::testing::Test {
         Put(paths_.appLink, "old launcher");
     }
 
-    QByteArray OwnChannel() const { return ChannelName(geteuid(), context_.instance); }
+    QString OwnChannel() const { return OwnSocket(context_.instance); }
+    // The channel of `uid`'s copy in its fallback folder under this test's TMPDIR.
+    QString FallbackChannel(uid_t uid) const {
+        return InstanceSocketPath(FallbackFolderOf(uid), ChannelName(uid, context_.instance));
+    }
     QString InstallDir() const { return folder_.path(QStringLiteral("bin")); }
     void RecordPaths() { ASSERT_TRUE(setup::WriteInstallPaths(context_.storePath, paths_)); }
     static void Put(const QString& path, const QByteArray& content) {
@@ -65,6 +76,7 @@ class SetupHooks : public ::testing::Test {
     }
 
     testing_files::TempFolder folder_;
+    std::unique_ptr<ScopedRuntime> runtime_;
     setup::SetupContext context_;
     setup::InstallPaths paths_;
     ScriptedMessageBoxes boxes_;
@@ -145,7 +157,8 @@ TEST_F(SetupHooks, ACopyThatTakesNoConnectionsCannotHoldTheInstallerUp) {
 TEST_F(SetupHooks, EveryUsersCopyIsClosedInTurn) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run a copy as another user";
-    OtherUsersCopy theirs(ChannelName(kNobody, context_.instance));
+    // Theirs without XDG_RUNTIME_DIR, so in their folder under the temporary folder.
+    OtherUsersCopy theirs(FallbackFolderOf(kNobody), FallbackChannel(kNobody));
     FakeCopy ours(OwnChannel(), Behaviour::Closes);
     ASSERT_TRUE(theirs.valid() && ours.valid());
     boxes_.Answer(plat::kIdOk);
@@ -156,17 +169,45 @@ TEST_F(SetupHooks, EveryUsersCopyIsClosedInTurn) {
     EXPECT_TRUE(theirs.ClosedOnRequest(3000));
 }
 
-TEST_F(SetupHooks, ANameHeldByAnotherUserIsNoCopyAndIsNotAskedAbout) {
+TEST_F(SetupHooks, ANameInAFolderOfAnotherUserIsNoCopyAndIsNotAskedAbout) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to hold a name as another user";
-    // Anyone can bind any abstract name: nobody holding ours must not make
-    // every installation ask (and a non-interactive one cancel).
-    OtherUsersCopy squatter(OwnChannel());
-    ASSERT_TRUE(squatter.valid());
+    // Anyone may make our fallback folder first under the temporary folder,
+    // and put a channel named for us in it, or in a folder of their own:
+    // that must not make every installation ask (and a non-interactive one
+    // cancel).
+    const QString ourFallback = FallbackFolderOf(geteuid());
+    OtherUsersCopy squatter(
+        ourFallback, InstanceSocketPath(ourFallback, ChannelName(geteuid(), context_.instance)));
+    OtherUsersCopy impostor(
+        FallbackFolderOf(kNobody),
+        InstanceSocketPath(FallbackFolderOf(kNobody), ChannelName(geteuid(), context_.instance)));
+    ASSERT_TRUE(squatter.valid() && impostor.valid());
     RecordPaths();
     EXPECT_EQ(setup::InstallInit(nullptr, true, InstallDir(), context_), codeINSTALL_INIT_CONTINUE);
     EXPECT_TRUE(boxes_.shown().empty());
     EXPECT_FALSE(squatter.ClosedOnRequest(200));
+    EXPECT_FALSE(impostor.ClosedOnRequest(200));
+}
+
+TEST_F(SetupHooks, TheSocketOfACrashedCopyIsNotAskedAbout) {
+    ASSERT_TRUE(LeaveDebris(OwnChannel()));
+    RecordPaths();
+    EXPECT_EQ(setup::InstallInit(nullptr, true, InstallDir(), context_), codeINSTALL_INIT_CONTINUE);
+    EXPECT_TRUE(boxes_.shown().empty());
+}
+
+TEST_F(SetupHooks, ACopyStartedWithoutTheSessionsRuntimeFolderIsClosedToo) {
+    // The same user, its copy in the fallback folder (XDG_RUNTIME_DIR unset there).
+    ASSERT_FALSE(InstanceRuntimeFolder(true).isEmpty());
+    const QString fallback = FallbackFolderOf(geteuid());
+    ASSERT_EQ(mkdir(QFile::encodeName(fallback).constData(), 0700), 0);
+    FakeCopy copy(FallbackChannel(geteuid()), Behaviour::Closes);
+    ASSERT_TRUE(copy.valid());
+    boxes_.Answer(plat::kIdOk);
+    EXPECT_TRUE(setup::CloseRunningProgram(nullptr, context_));
+    EXPECT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(copy.closeRequests(), 1);
 }
 
 // --- the executable and its launcher ---
@@ -329,34 +370,110 @@ TEST(Launcher, TheCommandIsOneQuotedArgumentWhateverThePathHolds) {
 
 // --- finding running copies ---
 
-TEST(RunningCopies, OnlyListeningStreamChannelsOfTheProgramCount) {
-    const QByteArray table =
-        "Num       RefCount Protocol Flags    Type St Inode Path\n"
-        "0000000000000000: 00000002 00000000 00010000 0001 01 10001 @KESHLOR-1000\n"
-        "0000000000000000: 00000002 00000000 00010000 0001 01 10002 @KESHLOR-0-test\n"
-        "0000000000000000: 00000003 00000000 00000000 0001 03 10003 @KESHLOR-1001\n"
-        "0000000000000000: 00000002 00000000 00010000 0001 01 10004 /run/KESHLOR-5\n"
-        "0000000000000000: 00000002 00000000 00010000 0002 01 10005 @KESHLOR-6\n"
-        "0000000000000000: 00000002 00000000 00010000 0001 01 10006 @KESHLORX-7\n"
-        "0000000000000000: 00000002 00000000 00010000 0001 01 10007 @KESHLOR-abc\n"
-        "0000000000000000: 00000002 00000000 00010000 0001 01 10008 @KESHLOR-8-\n"
-        "0000000000000000: 00000002 00000000 00010000 0001 01 10009 @KESHLOR-9-with space\n"
-        "0000000000000000: 00000002 00000000 00010000 0001 01   123 @KESHLOR-10\n"
-        "0000000000000000: 00000002 00000000 00010000 0001 01 10010\n"
-        "0000000000000000: 00000002 00000000 00010000 0001 01 10011 @KESHLOR-99999999999\n";
-    const auto names = [&](const setup::CopyFilter& filter) {
-        std::vector<std::pair<QByteArray, uid_t>> found;
-        for (const setup::RunningCopy& copy : setup::ParseRunningCopies(table, filter))
-            found.emplace_back(copy.channel, copy.owner);
-        return found;
+TEST(RunningCopies, TheChannelIsTheSocketFileNamedForTheFoldersOwner) {
+    const auto parse = [](const char* fileName, uid_t owner, const setup::CopyFilter& filter) {
+        setup::RunningCopy copy;
+        if (!setup::ParseSocketFileName(fileName, owner, filter, &copy))
+            return QByteArray("-");
+        return copy.channel + '/' + QByteArray::number(copy.owner);
     };
-    using Found = std::vector<std::pair<QByteArray, uid_t>>;
-    EXPECT_EQ(names({}), (Found{{"KESHLOR-0-test", 0},
-                                {"KESHLOR-10", 10},
-                                {"KESHLOR-1000", 1000},
-                                {"KESHLOR-9-with space", 9}}));
-    EXPECT_EQ(names({"test", std::nullopt}), (Found{{"KESHLOR-0-test", 0}}));
-    EXPECT_EQ(names({{}, 1000}), (Found{{"KESHLOR-1000", 1000}}));
+    EXPECT_EQ(parse("KESHLOR-1000.socket", 1000, {}), "KESHLOR-1000/1000");
+    EXPECT_EQ(parse("KESHLOR-0-test.socket", 0, {}), "KESHLOR-0-test/0");
+    EXPECT_EQ(parse("KESHLOR-9-with space.socket", 9, {}), "KESHLOR-9-with space/9");
+    // Named for someone other than the folder's owner.
+    EXPECT_EQ(parse("KESHLOR-1000.socket", 1001, {}), "-");
+    EXPECT_EQ(parse("KESHLOR-0-test.socket", 1000, {}), "-");
+    // No channel of the program.
+    for (const char* name :
+         {"KESHLOR-1000.lock", "KESHLOR-1000", "KESHLORX-7.socket", "KESHLOR-abc.socket",
+          "KESHLOR-8-.socket", "KESHLOR-8x.socket", "KESHLOR-.socket", "KESHLOR-99999999999.socket",
+          "keshlor-5.socket", ".socket"})
+        EXPECT_EQ(parse(name, 8, {}), "-") << name;
+    // The filter.
+    EXPECT_EQ(parse("KESHLOR-0-test.socket", 0, {"test", std::nullopt}), "KESHLOR-0-test/0");
+    EXPECT_EQ(parse("KESHLOR-0.socket", 0, {"test", std::nullopt}), "-");
+    EXPECT_EQ(parse("KESHLOR-0-test-2.socket", 0, {"test", std::nullopt}), "-");
+    EXPECT_EQ(parse("KESHLOR-0-a_b.socket", 0, {"a/b", std::nullopt}), "KESHLOR-0-a_b/0");
+    EXPECT_EQ(parse("KESHLOR-1000.socket", 1000, {{}, 1000}), "KESHLOR-1000/1000");
+    EXPECT_EQ(parse("KESHLOR-1000.socket", 1000, {{}, 0}), "-");
+}
+
+TEST(RunningCopies, EveryUsersFolderCountsOnlyWhenItIsTheirsAndClosed) {
+    testing_files::TempFolder folder;
+    ASSERT_TRUE(folder.valid());
+    const QString users = folder.path(QStringLiteral("user"));
+    const QString temp = folder.path(QStringLiteral("tmp"));
+    const uid_t self = geteuid();
+    const QString selfName = QString::number(static_cast<qulonglong>(self));
+    const auto make = [](const QString& path, mode_t mode) {
+        const QByteArray encoded = QFile::encodeName(path);
+        return mkdir(encoded.constData(), mode) == 0 && chmod(encoded.constData(), mode) == 0;
+    };
+    ASSERT_TRUE(make(users, 0755) && make(temp, 01777));
+    ASSERT_TRUE(make(users + QLatin1Char('/') + selfName, 0700));
+    ASSERT_TRUE(make(users + QStringLiteral("/4242"), 0700)); // ours, named for another
+    ASSERT_TRUE(make(users + QStringLiteral("/abc"), 0700));
+    ASSERT_TRUE(make(temp + QStringLiteral("/keshlor-") + selfName, 0700));
+    ASSERT_TRUE(make(temp + QStringLiteral("/keshlor-x"), 0700));
+    ASSERT_TRUE(make(temp + QStringLiteral("/other-") + selfName, 0700));
+    ASSERT_TRUE(make(temp + QStringLiteral("/keshlor-4243"), 0700));
+    // Ours and named for us, but open to others.
+    const QString open = folder.path(QStringLiteral("open"));
+    ASSERT_TRUE(make(open, 0700) && make(open + QLatin1Char('/') + selfName, 0770));
+    // A link to a fit folder is no folder.
+    const QString linked = folder.path(QStringLiteral("linked"));
+    ASSERT_TRUE(make(linked, 0700));
+    ASSERT_TRUE(
+        QFile::link(users + QLatin1Char('/') + selfName, linked + QLatin1Char('/') + selfName));
+    QStringList expected{temp + QStringLiteral("/keshlor-") + selfName,
+                         users + QLatin1Char('/') + selfName};
+    if (self == 0) {
+        // Another user's: theirs when they own it.
+        for (const QString& path :
+             {users + QStringLiteral("/65534"), temp + QStringLiteral("/keshlor-65534")}) {
+            ASSERT_TRUE(make(path, 0700));
+            ASSERT_EQ(chown(QFile::encodeName(path).constData(), kNobody, kNobody), 0);
+            expected << path;
+        }
+        // Named for someone who does not own it.
+        const QString taken = users + QStringLiteral("/4244");
+        ASSERT_TRUE(make(taken, 0700));
+        ASSERT_EQ(chown(QFile::encodeName(taken).constData(), kNobody, kNobody), 0);
+    }
+    expected.sort();
+    QStringList found;
+    for (const setup::RuntimeFolder& runtime :
+         setup::UserRuntimeFolders({users, open, linked}, {temp})) {
+        found << runtime.path;
+        EXPECT_EQ(QString::number(runtime.owner),
+                  runtime.path.section(QLatin1Char('/'), -1).remove(QStringLiteral("keshlor-")));
+    }
+    EXPECT_EQ(found, expected);
+}
+
+TEST(RunningCopies, OnlySocketsTheFoldersOwnerListensOnCount) {
+    testing_files::TempFolder folder;
+    ASSERT_TRUE(folder.valid());
+    const uid_t self = geteuid();
+    const QString runtime = folder.root();
+    const auto socketOf = [&](const QByteArray& instance, uid_t uid = geteuid()) {
+        return InstanceSocketPath(runtime, ChannelName(uid, instance));
+    };
+    FakeCopy live(socketOf("live"), Behaviour::Closes);
+    FakeCopy stalled(socketOf("stalled"), Behaviour::TakesNoConnections);
+    FakeCopy otherName(socketOf("other-name", self + 1), Behaviour::Closes);
+    ASSERT_TRUE(live.valid() && stalled.valid() && otherName.valid());
+    ASSERT_TRUE(LeaveDebris(socketOf("crashed")));
+    folder.Write(QFileInfo(socketOf("plain-file")).fileName(), "not a socket");
+    std::vector<QString> found;
+    for (const setup::RunningCopy& copy : setup::FindRunningCopiesIn({{runtime, self}}, {})) {
+        found.push_back(copy.socket);
+        EXPECT_EQ(copy.owner, self);
+        EXPECT_EQ(copy.socket, InstanceSocketPath(runtime, copy.channel));
+    }
+    EXPECT_EQ(found, (std::vector<QString>{socketOf("live"), socketOf("stalled")}));
+    EXPECT_TRUE(setup::FindRunningCopiesIn({{runtime, self + 1}}, {}).empty());
+    EXPECT_EQ(setup::FindRunningCopiesIn({{runtime, self}}, {"stalled", std::nullopt}).size(), 1u);
 }
 
 // --- the question on a terminal ---

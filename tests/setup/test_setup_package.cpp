@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <grp.h>
+#include <memory>
 #include <poll.h>
 #include <pty.h>
 #include <string>
@@ -44,6 +45,9 @@ class Package : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.valid());
+        // XDG_RUNTIME_DIR and TMPDIR of this test's own, for the driver too.
+        runtime_ = std::make_unique<ScopedRuntime>(folder_.root());
+        ASSERT_TRUE(runtime_->valid());
         for (const char* sub : {"lib/keshlor", "bin", "applications"})
             ASSERT_TRUE(QDir().mkpath(folder_.path(QString::fromLatin1(sub))));
         store_ = folder_.path(QStringLiteral("TQ/Keshlor.conf"));
@@ -131,6 +135,7 @@ class Package : public ::testing::Test {
     }
 
     testing_files::TempFolder folder_;
+    std::unique_ptr<ScopedRuntime> runtime_;
     QString store_;
     QByteArray instance_;
     QString temp_, app_, link_;
@@ -186,7 +191,7 @@ TEST_F(Package, TheDriverRunsAnInstallationAndARemovalStepByStep) {
 }
 
 TEST_F(Package, WithNobodyToAskARunningCopyCancelsInstallationAndRemoval) {
-    FakeCopy copy(ChannelName(geteuid(), instance_), Behaviour::Closes);
+    FakeCopy copy(OwnSocket(instance_), Behaviour::Closes);
     ASSERT_TRUE(copy.valid());
     ASSERT_EQ(Driver({QStringLiteral("record-paths"), temp_, app_, link_}).code, 0);
     ASSERT_EQ(Driver({QStringLiteral("install-exit"), InstallDir()}).code, 0);
@@ -215,11 +220,9 @@ TEST_F(Package, OnATerminalYesClosesTheRunningProgramWithItsOptionsSaved) {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     const QString config = home.filePath(QStringLiteral("config"));
-    const QString runtime = home.filePath(QStringLiteral("runtime"));
-    ASSERT_TRUE(QDir().mkpath(config) && QDir().mkpath(runtime));
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(QDir().mkpath(config));
     if (asOtherUser) {
-        for (const QString& path : {home.path(), config, runtime})
+        for (const QString& path : {home.path(), config})
             ASSERT_EQ(chown(QFile::encodeName(path).constData(), kNobody, kNobody), 0);
     }
 
@@ -228,7 +231,11 @@ TEST_F(Package, OnATerminalYesClosesTheRunningProgramWithItsOptionsSaved) {
     environment.insert(QStringLiteral("HOME"), home.path());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    // Another user's copy has no runtime folder the administrator's driver
+    // knows of here: it takes its fallback under the shared TMPDIR, as one
+    // in a session without XDG_RUNTIME_DIR does. Ours shares the driver's.
+    if (asOtherUser)
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     program.setProcessEnvironment(environment);
     if (asOtherUser) {
