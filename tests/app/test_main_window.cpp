@@ -8,7 +8,6 @@
 #include "gui_ports.h"
 #include "help_window.h"
 #include "instance_channel.h"
-#include "interrupts.h"
 #include "main_window.h"
 #include "menu_bar.h"
 #include "options.h"
@@ -33,7 +32,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <memory>
 #include <thread>
 
@@ -409,110 +407,6 @@ class MainWindowTest : public QObject {
         QVERIFY(created->hasClosed());
         QVERIFY(StoreHas(QStringLiteral("ShowDate")));
         delete created.data();
-    }
-
-    // A stop signal ends the program as a close request does, open dialogs
-    // unwound and the options saved, with the signal's exit status; one that
-    // comes before the window exists ends it with that status too.
-    void stopSignalClosesAsACloseRequestDoes_data() {
-        QTest::addColumn<QString>("when");
-        QTest::addColumn<int>("signal");
-        QTest::newRow("window shown, SIGTERM") << QStringLiteral("window") << int(SIGTERM);
-        QTest::newRow("About box open, SIGINT") << QStringLiteral("about") << int(SIGINT);
-        QTest::newRow("command-line file in a dialog, SIGHUP")
-            << QStringLiteral("command line") << int(SIGHUP);
-        QTest::newRow("before the window, SIGTERM") << QStringLiteral("before") << int(SIGTERM);
-    }
-    void stopSignalClosesAsACloseRequestDoes() {
-        QFETCH(QString, when);
-        QFETCH(int, signal);
-        QVERIFY(plat::InstallInterruptHandlers());
-        struct Restore {
-            ~Restore() {
-                for (const int s : {SIGINT, SIGTERM, SIGHUP})
-                    std::signal(s, SIG_DFL);
-                plat::ClearInterrupt();
-            }
-        } restore;
-        const QByteArray name = InstanceChannelName() + "-signal";
-        InstanceChannel channel(name);
-
-        // Sends the signal once the program is where the row wants it.
-        bool sent = false;
-        bool aboutAsked = false;
-        bool aboutSeen = false;
-        QElapsedTimer clock;
-        clock.start();
-        QTimer driver;
-        driver.setInterval(10);
-        connect(&driver, &QTimer::timeout, this, [&] {
-            if (clock.elapsed() > 10000) {
-                // Gone wrong: end every loop instead of hanging.
-                QCoreApplication::exit(99);
-                return;
-            }
-            if (sent || !g_mainWindow || !g_mainWindow->isVisible())
-                return;
-            if (when == QLatin1String("about")) {
-                if (!aboutAsked) {
-                    aboutAsked = true;
-                    QMetaObject::invokeMethod(
-                        g_mainWindow.data(), [] { g_mainWindow->DispatchCommand(CmdAbout); },
-                        Qt::QueuedConnection);
-                }
-                if (!g_mainWindow->aboutBox() || !g_mainWindow->aboutBox()->isVisible())
-                    return;
-                aboutSeen = true;
-            }
-            sent = true;
-            kill(getpid(), signal);
-        });
-        driver.start();
-
-        bool handled = false;
-        bool dialogUnwound = false;
-        const MainWindow::CommandLineHandler handler = [&](QWidget* owner, const QString&) {
-            handled = true;
-            // As the password dialog waits for the user.
-            QDialog dialog(owner);
-            dialog.setModal(true);
-            QTimer::singleShot(50, &dialog, [signal] { kill(getpid(), signal); });
-            QTimer::singleShot(5000, &dialog, &QDialog::accept);
-            dialogUnwound = dialog.exec() == QDialog::Rejected;
-            return true;
-        };
-        if (when == QLatin1String("before"))
-            plat::RequestInterrupt(signal);
-        const int status = RunProgram(
-            channel,
-            when == QLatin1String("command line") ? QStringLiteral("notes.txt") : QString(),
-            when == QLatin1String("command line") ? handler : MainWindow::CommandLineHandler());
-        driver.stop();
-
-        QCOMPARE(status, plat::InterruptExitStatus(signal));
-        QVERIFY(!g_mainWindow);
-        QVERIFY(!channel.claimed());
-        if (when == QLatin1String("before")) {
-            QVERIFY(!sent);
-            QVERIFY(!QFile::exists(StoreFileName()));
-        } else if (when == QLatin1String("command line")) {
-            QVERIFY(handled);
-            QVERIFY(dialogUnwound);
-            // The file was the run; nothing is saved.
-            QVERIFY(!QFile::exists(StoreFileName()));
-        } else {
-            QVERIFY(sent);
-            QCOMPARE(aboutSeen, when == QLatin1String("about"));
-            for (const OptionValue& option : kOptionLoadOrder)
-                QVERIFY(StoreHas(QLatin1String(option.valueName)));
-            // Released: the next copy gets the name.
-            InstanceChannel next(name);
-            QCOMPARE(next.Claim(), ClaimResult::Claimed);
-        }
-        QVERIFY(QApplication::topLevelWidgets().isEmpty() ||
-                std::none_of(QApplication::topLevelWidgets().begin(),
-                             QApplication::topLevelWidgets().end(),
-                             [](QWidget* widget) { return widget->isVisible(); }));
     }
 
     void commandLineCopy_data() {
