@@ -46,6 +46,9 @@ void WriteAll(int fd, const QByteArray& bytes) {
 
 // True only for a line ended by a newline; input that stops before one was abandoned.
 bool ReadLine(int fd, QByteArray* line) {
+    // Room for any line typed, so that a password is never left behind in a
+    // buffer outgrown on the way.
+    line->reserve(4096);
     for (;;) {
         char c = 0;
         const ssize_t count = read(fd, &c, 1);

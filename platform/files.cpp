@@ -528,11 +528,20 @@ bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
-    // A file system without that kind of rename.
-    if (::link(from.constData(), to.constData()) != 0)
+    // A file system without that kind of rename: a new link cannot replace anything.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    if (errno == EEXIST)
         return false;
-    ::unlink(from.constData());
-    return true;
+    // Nor links (some network shares): look first, then rename.
+    struct stat st;
+    if (::lstat(to.constData(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.constData(), to.constData()) == 0;
 }
 
 bool SameFile(int fd, const QByteArray& native) {
