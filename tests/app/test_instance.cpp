@@ -191,6 +191,23 @@ class SharedTemp {
     ScopedVariable variable_;
 };
 
+// A runtime folder of our own (0700) under a folder other users may pass
+// through, set as XDG_RUNTIME_DIR until it goes.
+class SharedRuntime : public SharedTemp {
+  public:
+    SharedRuntime()
+        : runtime_(path(QStringLiteral("run"))),
+          made_(SharedTemp::valid() && MakeFolder(runtime_, 0700)),
+          variable_("XDG_RUNTIME_DIR", runtime_) {}
+    bool valid() const { return made_; }
+    QString runtime() const { return runtime_; }
+
+  private:
+    QString runtime_;
+    bool made_;
+    ScopedVariable variable_;
+};
+
 } // namespace
 
 class InstanceTest : public QObject {
@@ -373,13 +390,9 @@ class InstanceTest : public QObject {
     void anotherUserCannotTakeOrReachTheName() {
         if (geteuid() != 0)
             QSKIP("needs root to act as a second user");
-        // The runtime folder must be one other users could get to but for
-        // its own mode: under a folder they may pass through.
-        SharedTemp shared;
+        SharedRuntime shared;
         QVERIFY(shared.valid());
-        const QString runtime = shared.path(QStringLiteral("run"));
-        QVERIFY(MakeFolder(runtime, 0700));
-        const ScopedVariable variable("XDG_RUNTIME_DIR", runtime);
+        const QString runtime = shared.runtime();
         const QString own = shared.path(QStringLiteral("theirs"));
         QVERIFY(MakeFolder(own, 0700));
         QCOMPARE(chown(QFile::encodeName(own).constData(), kNobody, kNobody), 0);
@@ -424,11 +437,9 @@ class InstanceTest : public QObject {
             QSKIP("needs root to act as a second user");
         // Behind the folder, the channel itself checks who asks: open the
         // way for this test, as a careless administrator might.
-        SharedTemp shared;
+        SharedRuntime shared;
         QVERIFY(shared.valid());
-        const QString runtime = shared.path(QStringLiteral("run"));
-        QVERIFY(MakeFolder(runtime, 0700));
-        const ScopedVariable variable("XDG_RUNTIME_DIR", runtime);
+        const QString runtime = shared.runtime();
         const QByteArray name = UniqueName("foreign-client");
         InstanceChannel channel(name);
         QCOMPARE(channel.Claim(), ClaimResult::Claimed);
