@@ -118,10 +118,7 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
             plat::SetFileTime(container.file, times);
         if (result == EncryptResult::Ok && !CommitContainer(stream, plainPath, &container))
             result = EncryptResult::Failed;
-        // Keep the pending code's last error: the clean-up is not what failed.
-        const uint32_t lastError = plat::GetLastError();
         plat::DiscardReplacement(&container); // nothing left to discard after a commit
-        plat::SetLastError(lastError);
         if (result == EncryptResult::Ok && !container.attributesStored)
             WarnHidingUnavailable(window, containerPath);
     }

@@ -88,10 +88,8 @@ bool WipeAside(QString* current, bool* aside, uint64_t* overwritten) {
         }
     }
     ok = ok && WipeOpenFile(file, overwritten);
-    const uint32_t lastError = plat::GetLastError();
-    const QString detail = plat::LastErrorDetail();
+    const plat::LastErrorKeeper keep;
     plat::CloseHandle(file);
-    plat::SetLastErrorWithDetail(lastError, detail);
     return ok;
 }
 
@@ -124,11 +122,12 @@ DisposeOutcome Dispose(plat::WindowHandle window, const QString& path) {
     if (plat::DeleteFile(current))
         return wiped ? DisposeOutcome::Removed : DisposeOutcome::RemovedUnwiped;
 
-    const uint32_t lastError = plat::GetLastError();
-    // Untouched data may have its name back; overwritten data must not.
-    if (overwritten == 0 && current != path && plat::MoveBack(current, path))
-        current = path;
-    plat::SetLastError(lastError);
+    {
+        const plat::LastErrorKeeper keep;
+        // Untouched data may have its name back; overwritten data must not.
+        if (overwritten == 0 && current != path && plat::MoveBack(current, path))
+            current = path;
+    }
     // Only a wiped file gets the "data wiped" message; an abandoned wipe left the data as it was.
     RecordError(wiped ? 37 : 38);
     if (current != path) {
@@ -186,8 +185,7 @@ void RemoveLeftovers(const QString& folder) {
             return;
         last.start();
     }
-    const uint32_t lastError = plat::GetLastError();
-    const QString detail = plat::LastErrorDetail();
+    const plat::LastErrorKeeper keep;
     const bool wipe = IsOptionChecked(WipePlainFiles) != 0;
     for (plat::Leftover& leftover : plat::ClaimLeftovers(folder)) {
         plat::FileState state;
@@ -197,5 +195,4 @@ void RemoveLeftovers(const QString& folder) {
             WipeOpenFile(leftover.file, &overwritten);
         plat::RemoveLeftover(&leftover);
     }
-    plat::SetLastErrorWithDetail(lastError, detail);
 }

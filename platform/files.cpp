@@ -398,9 +398,7 @@ bool CopyFile(const QString& source, const QString& target, bool failIfExists) {
     const struct timespec times[2] = {{0, UTIME_NOW}, from.st_mtim};
     if (!CopyData(in.get(), copy.file) || (::futimens(copy.file, times) != 0 && Fail(errno)) ||
         !CommitReplacement(&copy, from.st_mode & 0777, nullptr)) {
-        const uint32_t lastError = GetLastError();
         DiscardReplacement(&copy);
-        SetLastError(lastError);
         return false;
     }
     SetLastError(kErrorSuccess);
@@ -582,9 +580,7 @@ bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attribu
     }
     replacement->file = CreateTemporary(FolderOf(path), kind, &replacement->temporary);
     if (replacement->file == kInvalidHandle) {
-        const uint32_t lastError = GetLastError();
         CloseQuietly(&replacement->existing);
-        SetLastError(lastError);
         return false;
     }
     if (attributes != 0 && !StoreAttributes(replacement->file, QByteArray(), attributes))
@@ -623,15 +619,12 @@ bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState*
     }
 
     if (!FlushFolderOf(replacement->path)) {
-        const uint32_t lastError = GetLastError();
-        const QString detail = LastErrorDetail();
         // Back to where it was, so that the failure leaves the name as it found it.
         if (exchanged)
             ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(),
                         RENAME_EXCHANGE);
         else
             ::rename(target.constData(), temporary.constData());
-        SetLastErrorWithDetail(lastError, detail);
         return false;
     }
     if (exchanged)

@@ -39,6 +39,20 @@ QString LastErrorDetail();
 // Sets the last error and its detail together.
 void SetLastErrorWithDetail(uint32_t code, const QString& detail);
 
+// Puts the last error and its detail back as they were when it was made, so
+// that clean-up after a failure does not replace the reason for it.
+class LastErrorKeeper {
+  public:
+    LastErrorKeeper() : code_(GetLastError()), detail_(LastErrorDetail()) {}
+    ~LastErrorKeeper() { SetLastErrorWithDetail(code_, detail_); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+  private:
+    uint32_t code_;
+    QString detail_;
+};
+
 // errno to the Win32 code of the same failure; anything unmapped is 31.
 uint32_t Win32FromErrno(int err);
 // Sets the last error from errno and returns it.
