@@ -1,6 +1,6 @@
-#include "about_box.h"
+#include "app/about_box.h"
 
-#include "artwork.h"
+#include "app/artwork.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>

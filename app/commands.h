@@ -1,7 +1,7 @@
 #pragma once
 // Command IDs of the command bar, its drop-downs and the accelerators. The
 // eight options are commands too, under their OptionId.
-#include "ports.h"
+#include "platform/ports.h"
 
 #include <Qt>
 

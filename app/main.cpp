@@ -1,5 +1,5 @@
-#include "secure_memory.h"
-#include "startup.h"
+#include "app/startup.h"
+#include "platform/secure_memory.h"
 
 int main(int argc, char** argv) {
     plat::ProtectProcessSecrets();

@@ -1,15 +1,16 @@
-#include "main_window.h"
+#include "app/main_window.h"
 
-#include "about_box.h"
-#include "artwork.h"
-#include "browser_operations.h"
-#include "command_operations.h"
-#include "commands.h"
-#include "help_window.h"
-#include "instance_channel.h"
-#include "menu_bar.h"
-#include "options.h"
-#include "view_area.h"
+#include "app/about_box.h"
+#include "app/artwork.h"
+#include "app/commands.h"
+#include "app/help_window.h"
+#include "app/menu_bar.h"
+#include "browser/browser_operations.h"
+#include "browser/view_area.h"
+#include "dialogs/command_operations.h"
+#include "dialogs/password_dialogs.h"
+#include "gui/options.h"
+#include "platform/instance_channel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -214,7 +215,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     if (closed_)
         return;
-    SaveOptions();
+    SaveOptions(CurrentStorageName(), CurrentFolderName());
     closed_ = true;
     emit closed();
 }

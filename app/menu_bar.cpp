@@ -1,9 +1,9 @@
-#include "menu_bar.h"
+#include "app/menu_bar.h"
 
-#include "artwork.h"
-#include "commands.h"
-#include "main_window.h"
-#include "options.h"
+#include "app/artwork.h"
+#include "app/commands.h"
+#include "app/main_window.h"
+#include "gui/options.h"
 
 #include <QAction>
 #include <QKeySequence>

@@ -1,10 +1,11 @@
-#include "startup.h"
+#include "app/startup.h"
 
-#include "artwork.h"
-#include "command_operations.h"
-#include "gui_ports.h"
-#include "instance_channel.h"
-#include "interrupts.h"
+#include "app/artwork.h"
+#include "app/program_hooks.h"
+#include "dialogs/command_operations.h"
+#include "gui/gui_ports.h"
+#include "platform/instance_channel.h"
+#include "platform/interrupts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -115,7 +116,9 @@ int RunKeshlor(int& argc, char** argv) {
     // RunProgram before the line is looked at.
     const QString commandLine = CopyCommandLine(QApplication::arguments());
     InstallGuiPorts();
+    InstallProgramHooks();
     const int status = RunProgram(channel, commandLine, OpenFileByName);
+    RemoveProgramHooks();
     RemoveGuiPorts();
     return status;
 }

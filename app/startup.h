@@ -1,7 +1,7 @@
 #pragma once
 // The program's entry: the command-line copy, the single-instance rule, the
 // main window, the event loop, and the stop signals.
-#include "main_window.h"
+#include "app/main_window.h"
 
 #include <QString>
 #include <QStringList>

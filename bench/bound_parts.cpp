@@ -1,7 +1,7 @@
 #include "bound_parts.h"
 
-#include "crypto_api.h"
-#include "key_context.h"
+#include "engine/crypto_api.h"
+#include "engine/key_context.h"
 
 #include <QFile>
 #include <zlib.h>

@@ -3,12 +3,12 @@
 // folder. Prints a table with the ratio; asserts nothing about time.
 //
 //   keshlor_list_bench [--quick] [--files N] [--rounds R]
-#include "browser_operations.h"
-#include "files.h"
-#include "folder_search.h"
-#include "list_marks.h"
-#include "storage_cards.h"
-#include "view_area.h"
+#include "browser/browser_operations.h"
+#include "browser/list_marks.h"
+#include "browser/view_area.h"
+#include "platform/files.h"
+#include "platform/folder_search.h"
+#include "platform/storage_cards.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,10 +4,10 @@
 // exit status says only whether every run succeeded and round-tripped.
 #include "bench_data.h"
 #include "bound_parts.h"
-#include "decrypt_pipeline.h"
-#include "encrypt_pipeline.h"
+#include "engine/decrypt_pipeline.h"
+#include "engine/encrypt_pipeline.h"
 #include "peak_memory.h"
-#include "ports.h"
+#include "platform/ports.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "browser_state.h"
+#include "browser/browser_state.h"
 
-#include "list_marks.h"
+#include "browser/list_marks.h"
 
 BrowserState& Browser() {
     static BrowserState state;

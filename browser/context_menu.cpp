@@ -1,12 +1,23 @@
-#include "context_menu.h"
+#include "browser/context_menu.h"
 
-#include "browser_operations.h"
-#include "file_list.h"
-#include "file_operations.h"
-#include "list_activation.h"
-#include "popup_menu_port.h"
+#include "browser/browser_operations.h"
+#include "browser/file_list.h"
+#include "browser/file_operations.h"
+#include "browser/list_activation.h"
+#include "gui/popup_menu_port.h"
 
 #include <QTreeWidget>
+
+#include <utility>
+
+namespace {
+
+RowCommandHook& RowCommand() {
+    static RowCommandHook hook;
+    return hook;
+}
+
+} // namespace
 
 QString ContextCommandText(int command) {
     switch (command) {
@@ -79,4 +90,13 @@ void ShowContextMenu(QWidget* owner, QTreeWidget* list, int row, const QPoint& g
         RefreshFileList();
     else
         list->viewport()->update();
+}
+
+void SetRowCommandHook(RowCommandHook hook) {
+    RowCommand() = std::move(hook);
+}
+
+void ActivateListItem(QWidget* owner, QTreeWidget* list, int row) {
+    if (RowCommand())
+        RowCommand()(owner, list, row);
 }

@@ -1,16 +1,16 @@
-#include "file_list.h"
+#include "browser/file_list.h"
 
-#include "browser_operations.h"
-#include "browser_state.h"
-#include "container_name.h"
-#include "error_report.h"
-#include "files.h"
-#include "folder_search.h"
-#include "gui_ports.h"
-#include "ports.h"
-#include "row_paths.h"
-#include "selectors.h"
-#include "view_area.h"
+#include "browser/browser_operations.h"
+#include "browser/browser_state.h"
+#include "browser/row_paths.h"
+#include "browser/selectors.h"
+#include "browser/view_area.h"
+#include "engine/container_name.h"
+#include "engine/error_report.h"
+#include "gui/gui_ports.h"
+#include "platform/files.h"
+#include "platform/folder_search.h"
+#include "platform/ports.h"
 
 #include <QDate>
 #include <QFontMetrics>

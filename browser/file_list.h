@@ -5,7 +5,7 @@
 // Rows are addressed by their index; indexes change only when the list is
 // refilled. The commands drive a row through an operation with SetItemMark,
 // RestoreItemMark, RefreshItemDetails and FitColumns.
-#include "list_marks.h"
+#include "browser/list_marks.h"
 
 #include <QString>
 

@@ -1,15 +1,15 @@
-#include "file_operations.h"
+#include "browser/file_operations.h"
 
-#include "container_name.h"
-#include "error_report.h"
-#include "file_dialogs.h"
-#include "file_list.h"
-#include "files.h"
-#include "gui_ports.h"
-#include "last_error.h"
-#include "ports.h"
-#include "row_paths.h"
-#include "wipe.h"
+#include "browser/file_list.h"
+#include "browser/row_paths.h"
+#include "engine/container_name.h"
+#include "engine/error_report.h"
+#include "engine/wipe.h"
+#include "gui/file_dialogs.h"
+#include "gui/gui_ports.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
+#include "platform/ports.h"
 
 #include <QFile>
 #include <QFileInfo>

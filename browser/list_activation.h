@@ -1,11 +1,17 @@
 #pragma once
-// What the file list hands on to the commands: a row to encrypt or decrypt,
-// and the context menu of a row. Both are defined by the commands that own
-// them; the list only says which row and where.
+// What the file list hands on: a row to encrypt or decrypt, and the context
+// menu of a row. The list only says which row and where.
 #include <QPoint>
+
+#include <functional>
 
 class QTreeWidget;
 class QWidget;
+
+// The commands stand above the browser, so the program hands their row
+// command to it at start-up; until then a tap does nothing.
+using RowCommandHook = std::function<void(QWidget* owner, QTreeWidget* list, int row)>;
+void SetRowCommandHook(RowCommandHook hook);
 
 // A tap on a row, or Enter on the selected row: encrypts a plain row or
 // decrypts a container row, updating the row (file_list.h) as it goes.

@@ -1,4 +1,4 @@
-#include "list_marks.h"
+#include "browser/list_marks.h"
 
 #include <QFileIconProvider>
 #include <QFileInfo>

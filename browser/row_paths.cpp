@@ -1,11 +1,11 @@
-#include "row_paths.h"
+#include "browser/row_paths.h"
 
-#include "browser_state.h"
-#include "container_name.h"
-#include "error_report.h"
-#include "file_list.h"
-#include "gui_ports.h"
-#include "selectors.h"
+#include "browser/browser_state.h"
+#include "browser/file_list.h"
+#include "browser/selectors.h"
+#include "engine/container_name.h"
+#include "engine/error_report.h"
+#include "gui/gui_ports.h"
 
 namespace {
 

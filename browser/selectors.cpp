@@ -1,14 +1,14 @@
-#include "selectors.h"
+#include "browser/selectors.h"
 
-#include "browser_operations.h"
-#include "browser_state.h"
-#include "documents_path.h"
-#include "files.h"
-#include "folder_search.h"
-#include "options.h"
-#include "ports.h"
-#include "row_paths.h"
-#include "view_area.h"
+#include "browser/browser_operations.h"
+#include "browser/browser_state.h"
+#include "browser/row_paths.h"
+#include "browser/view_area.h"
+#include "gui/options.h"
+#include "platform/documents_path.h"
+#include "platform/files.h"
+#include "platform/folder_search.h"
+#include "platform/ports.h"
 
 #include <QDir>
 #include <QFileInfo>

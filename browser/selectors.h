@@ -5,7 +5,7 @@
 // file list record. FillStorageSelector, FillFolderSelector,
 // CurrentStorageName and CurrentFolderName are declared with the shell's
 // view operations (browser_operations.h).
-#include "storage_cards.h"
+#include "platform/storage_cards.h"
 
 #include <QString>
 

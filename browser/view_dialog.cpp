@@ -1,11 +1,11 @@
-#include "view_dialog.h"
+#include "browser/view_dialog.h"
 
-#include "browser_operations.h"
-#include "browser_state.h"
-#include "file_list.h"
-#include "list_activation.h"
-#include "selectors.h"
-#include "view_area.h"
+#include "browser/browser_operations.h"
+#include "browser/browser_state.h"
+#include "browser/file_list.h"
+#include "browser/list_activation.h"
+#include "browser/selectors.h"
+#include "browser/view_area.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

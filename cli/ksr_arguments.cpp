@@ -1,4 +1,4 @@
-#include "ksr_arguments.h"
+#include "cli/ksr_arguments.h"
 
 namespace {
 

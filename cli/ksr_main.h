@@ -1,6 +1,6 @@
 #pragma once
 // ksr, the terminal front end of the container engine.
-#include "ksr_console.h"
+#include "cli/ksr_console.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "interrupts.h"
-#include "ksr_main.h"
-#include "secure_memory.h"
+#include "cli/ksr_main.h"
+#include "platform/interrupts.h"
+#include "platform/secure_memory.h"
 
 int main(int argc, char* argv[]) {
     plat::ProtectProcessSecrets();

@@ -1,6 +1,6 @@
-#include "password_input.h"
+#include "cli/password_input.h"
 
-#include "secure_memory.h"
+#include "platform/secure_memory.h"
 
 #include <QFile>
 #include <QStringDecoder>

@@ -1,6 +1,6 @@
-#include "stored_options.h"
+#include "cli/stored_options.h"
 
-#include "key_context.h"
+#include "engine/key_context.h"
 
 #include <QSettings>
 

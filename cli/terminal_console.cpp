@@ -1,6 +1,6 @@
-#include "ksr_console.h"
+#include "cli/ksr_console.h"
 
-#include "interrupts.h"
+#include "platform/interrupts.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,6 +1,6 @@
-#include "terminal_messages.h"
+#include "cli/terminal_messages.h"
 
-#include "ports.h"
+#include "platform/ports.h"
 
 namespace {
 

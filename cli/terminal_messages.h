@@ -2,8 +2,8 @@
 // The engine's message boxes on a terminal. Every message goes to standard
 // error with the file it concerns and its caption; a question is answered in
 // advance (--yes, --no), on the terminal, or with the safe answer.
-#include "ksr_arguments.h"
-#include "ksr_console.h"
+#include "cli/ksr_arguments.h"
+#include "cli/ksr_console.h"
 
 #include <QString>
 #include <cstdint>

@@ -1,19 +1,18 @@
-#include "file_commands.h"
+#include "dialogs/file_commands.h"
 
-#include "browser_operations.h"
-#include "container_name.h"
-#include "encrypt_pipeline.h"
-#include "error_report.h"
-#include "file_dialogs.h"
-#include "file_list.h"
-#include "file_names.h"
-#include "files.h"
-#include "gui_ports.h"
-#include "last_error.h"
-#include "list_activation.h"
-#include "password_dialogs.h"
-#include "row_paths.h"
-#include "work_progress.h"
+#include "browser/browser_operations.h"
+#include "browser/file_list.h"
+#include "browser/row_paths.h"
+#include "dialogs/password_dialogs.h"
+#include "dialogs/work_progress.h"
+#include "engine/container_name.h"
+#include "engine/encrypt_pipeline.h"
+#include "engine/error_report.h"
+#include "gui/file_dialogs.h"
+#include "gui/gui_ports.h"
+#include "platform/file_names.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
 
 #include <QPointer>
 #include <QTreeWidget>
@@ -174,7 +173,7 @@ QString BadPasswordMessage() {
                           "selected for a high encryption file, or file corrupted.");
 }
 
-void ActivateListItem(QWidget* owner, QTreeWidget* list, int row) {
+void RunRowCommand(QWidget* owner, QTreeWidget* list, int row) {
     const CommandScope command;
     if (!command.entered())
         return;

@@ -2,11 +2,11 @@
 // The road from a user's command to the engine: the password dialogs, one
 // engine run per file, the list row under work, and the reports of what
 // failed. The entry points the shell and the file list call are declared in
-// command_operations.h (named files, batches) and list_activation.h (a row).
-#include "command_operations.h"
-#include "decrypt_pipeline.h"
-#include "encrypt_pipeline.h"
-#include "password_request.h"
+// command_operations.h (named files, batches and a tapped row).
+#include "dialogs/command_operations.h"
+#include "dialogs/password_request.h"
+#include "engine/decrypt_pipeline.h"
+#include "engine/encrypt_pipeline.h"
 
 #include <QString>
 

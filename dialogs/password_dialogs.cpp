@@ -1,7 +1,7 @@
-#include "password_dialogs.h"
+#include "dialogs/password_dialogs.h"
 
-#include "ports.h"
-#include "waiting_light.h"
+#include "dialogs/waiting_light.h"
+#include "platform/ports.h"
 
 #include <QApplication>
 #include <QDesktopServices>

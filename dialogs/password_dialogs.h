@@ -3,7 +3,7 @@
 // and password plus confirmation for encryption (single file, batch). They
 // read and write the caller's PasswordRequest and leave their outcome in its
 // `result`.
-#include "password_request.h"
+#include "dialogs/password_request.h"
 
 #include <QIcon>
 #include <QPoint>

@@ -1,4 +1,4 @@
-#include "password_request.h"
+#include "dialogs/password_request.h"
 
 #include <algorithm>
 

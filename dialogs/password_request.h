@@ -1,7 +1,7 @@
 #pragma once
 // The record that carries a password from the password dialogs to the
 // commands and the engine, and the rules of its password buffer.
-#include "secure_memory.h"
+#include "platform/secure_memory.h"
 
 #include <QString>
 #include <QStringView>

@@ -1,4 +1,4 @@
-#include "waiting_light.h"
+#include "dialogs/waiting_light.h"
 
 #include <algorithm>
 #include <limits>

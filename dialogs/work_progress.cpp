@@ -1,7 +1,7 @@
-#include "work_progress.h"
+#include "dialogs/work_progress.h"
 
-#include "password_dialogs.h"
-#include "ports.h"
+#include "dialogs/password_dialogs.h"
+#include "platform/ports.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

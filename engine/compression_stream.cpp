@@ -1,10 +1,10 @@
-#include "compression_stream.h"
+#include "engine/compression_stream.h"
 
-#include "engine_faults.h"
-#include "error_report.h"
-#include "last_error.h"
-#include "ports.h"
-#include "wipe.h"
+#include "engine/engine_faults.h"
+#include "engine/error_report.h"
+#include "engine/wipe.h"
+#include "platform/last_error.h"
+#include "platform/ports.h"
 
 #include <QFileInfo>
 

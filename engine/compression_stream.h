@@ -1,8 +1,8 @@
 #pragma once
 // A file bound to a zlib stream: the plain source deflated for encryption, or
 // the plain target that inflated data is written to.
-#include "files.h"
-#include "ports.h"
+#include "platform/files.h"
+#include "platform/ports.h"
 
 #include <QString>
 #include <zlib.h>

@@ -1,4 +1,4 @@
-#include "container_name.h"
+#include "engine/container_name.h"
 
 bool IsContainerName(const QString& name) {
     return name.size() > kContainerExtensionLength &&

@@ -1,8 +1,8 @@
-#include "crypto_api.h"
+#include "engine/crypto_api.h"
 
-#include "engine_faults.h"
-#include "files.h"
-#include "last_error.h"
+#include "engine/engine_faults.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
 
 #include <nettle/arctwo.h>
 #include <nettle/cbc.h>

@@ -1,13 +1,13 @@
-#include "encrypt_pipeline.h"
+#include "engine/encrypt_pipeline.h"
 
-#include "compression_stream.h"
-#include "engine_faults.h"
-#include "error_report.h"
-#include "files.h"
-#include "interrupts.h"
-#include "key_context.h"
-#include "last_error.h"
-#include "wipe.h"
+#include "engine/compression_stream.h"
+#include "engine/engine_faults.h"
+#include "engine/error_report.h"
+#include "engine/key_context.h"
+#include "engine/wipe.h"
+#include "platform/files.h"
+#include "platform/interrupts.h"
+#include "platform/last_error.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "ports.h"
+#include "platform/ports.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "engine_faults.h"
+#include "engine/engine_faults.h"
 
-#include "secure_memory.h"
+#include "platform/secure_memory.h"
 
 #include <zlib.h>
 

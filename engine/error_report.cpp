@@ -1,6 +1,6 @@
-#include "error_report.h"
+#include "engine/error_report.h"
 
-#include "last_error.h"
+#include "platform/last_error.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The program's one failure channel: a failure is recorded where it happens,
 // with the last error of that moment, and shown once by the caller that owns
 // the user's operation.
-#include "ports.h"
+#include "platform/ports.h"
 
 #include <QString>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "key_context.h"
+#include "engine/key_context.h"
 
 int OpenKeyContext(KeyContext* context, const QString& password, bool high) {
     *context = KeyContext{};

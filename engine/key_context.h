@@ -1,7 +1,7 @@
 #pragma once
 // A password's key for one encrypt or decrypt run: provider, MD5 hash of the
 // password, and the RC2 key derived from it.
-#include "crypto_api.h"
+#include "engine/crypto_api.h"
 
 #include <QString>
 #include <cstdint>

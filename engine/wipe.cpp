@@ -1,8 +1,8 @@
-#include "wipe.h"
+#include "engine/wipe.h"
 
-#include "crypto_api.h"
-#include "error_report.h"
-#include "last_error.h"
+#include "engine/crypto_api.h"
+#include "engine/error_report.h"
+#include "platform/last_error.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

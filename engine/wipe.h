@@ -1,8 +1,8 @@
 #pragma once
 // The one way a plain file is removed: overwritten with random bytes first when
 // "Wipe after encryption" is on, then deleted.
-#include "files.h"
-#include "ports.h"
+#include "platform/files.h"
+#include "platform/ports.h"
 
 #include <QString>
 

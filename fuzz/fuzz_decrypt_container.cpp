@@ -9,11 +9,11 @@
 // changes to ciphertext scramble whole blocks and almost never pass zlib's
 // header check, so most mutations decrypt, change the zlib stream or the plain
 // data inside it, and encrypt again.
-#include "crypto_api.h"
-#include "decrypt_pipeline.h"
-#include "error_report.h"
-#include "key_context.h"
-#include "ports.h"
+#include "engine/crypto_api.h"
+#include "engine/decrypt_pipeline.h"
+#include "engine/error_report.h"
+#include "engine/key_context.h"
+#include "platform/ports.h"
 
 #include <QDir>
 #include <QFile>

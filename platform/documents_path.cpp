@@ -1,4 +1,4 @@
-#include "documents_path.h"
+#include "platform/documents_path.h"
 
 #include <QDir>
 #include <QFile>

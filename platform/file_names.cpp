@@ -1,6 +1,6 @@
-#include "file_names.h"
+#include "platform/file_names.h"
 
-#include "last_error.h"
+#include "platform/last_error.h"
 
 #include <QFile>
 #include <QStringList>

@@ -1,7 +1,7 @@
-#include "files.h"
+#include "platform/files.h"
 
-#include "last_error.h"
-#include "unique_fd.h"
+#include "platform/last_error.h"
+#include "platform/unique_fd.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "folder_search.h"
+#include "platform/folder_search.h"
 
-#include "files.h"
-#include "last_error.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
 
 #include <QFile>
 

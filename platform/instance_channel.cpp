@@ -1,4 +1,4 @@
-#include "instance_channel.h"
+#include "platform/instance_channel.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "interrupts.h"
+#include "platform/interrupts.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "last_error.h"
+#include "platform/last_error.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "secure_memory.h"
+#include "platform/secure_memory.h"
 
 #include <cstdint>
 #include <cstring>

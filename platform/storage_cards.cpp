@@ -1,4 +1,4 @@
-#include "storage_cards.h"
+#include "platform/storage_cards.h"
 
 #include <QDir>
 #include <QFileInfo>

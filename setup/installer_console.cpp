@@ -1,4 +1,4 @@
-#include "installer_console.h"
+#include "setup/installer_console.h"
 
 #include <QByteArray>
 

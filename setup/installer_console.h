@@ -2,7 +2,7 @@
 // The hooks' message box during a package installation: asked on the
 // terminal the installation runs in. Without one (or in a non-interactive
 // installation) nobody can answer, and the box gives its safe answer.
-#include "ports.h"
+#include "platform/ports.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "launcher.h"
+#include "setup/launcher.h"
 
 #include "launcher_template.h"
 

@@ -1,6 +1,6 @@
-#include "running_copies.h"
+#include "setup/running_copies.h"
 
-#include "instance_channel.h"
+#include "platform/instance_channel.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,8 +2,8 @@
 // would call the hook library. It loads KeshlorSetup from its own folder,
 // calls one export and ends with the export's code; it also records and
 // removes the three paths, which is the installer's part.
-#include "keshlor_setup.h"
-#include "setup_store.h"
+#include "setup/keshlor_setup.h"
+#include "setup/setup_store.h"
 
 #include <QFile>
 #include <QString>

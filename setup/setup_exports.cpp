@@ -1,10 +1,10 @@
 // The library's four exports. Nothing else is visible outside it, so its
 // own copies of the platform ports cannot mix with those of the process
 // that loads it.
-#include "keshlor_setup.h"
+#include "setup/keshlor_setup.h"
 
-#include "installer_console.h"
-#include "setup_hooks.h"
+#include "setup/installer_console.h"
+#include "setup/setup_hooks.h"
 
 #include <QFile>
 

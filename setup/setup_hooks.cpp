@@ -1,10 +1,10 @@
-#include "setup_hooks.h"
+#include "setup/setup_hooks.h"
 
-#include "instance_channel.h"
-#include "keshlor_setup.h"
-#include "launcher.h"
-#include "running_copies.h"
-#include "setup_store.h"
+#include "platform/instance_channel.h"
+#include "setup/keshlor_setup.h"
+#include "setup/launcher.h"
+#include "setup/running_copies.h"
+#include "setup/setup_store.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 // The work of the installer hooks, apart from the exported C functions so
 // that tests can run it with their own store, wait and running copies.
-#include "ports.h"
+#include "platform/ports.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "setup_store.h"
+#include "setup/setup_store.h"
 
 #include <QDir>
 #include <QFile>

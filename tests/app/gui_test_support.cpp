@@ -1,7 +1,8 @@
 #include "gui_test_support.h"
 
-#include "main_window.h"
-#include "options.h"
+#include "app/main_window.h"
+#include "app/program_hooks.h"
+#include "gui/options.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +14,8 @@
 #include <unistd.h>
 
 GuiTestEnvironment::GuiTestEnvironment() {
+    // The layers joined as the program joins them at start-up.
+    InstallProgramHooks();
     const QDir root(dir_.path());
     const auto folder = [&root](const char* name) {
         root.mkpath(QLatin1String(name));

@@ -4,9 +4,9 @@
 // keeping the program out, and the stop signals.
 #include "gui_test_support.h"
 
-#include "instance_channel.h"
-#include "main_window.h"
-#include "startup.h"
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "platform/instance_channel.h"
 
 #include <QFile>
 #include <QFileInfo>

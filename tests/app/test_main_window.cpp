@@ -3,17 +3,17 @@
 // view's layout and keyboard use, and the message box it shows for the engine.
 #include "gui_test_support.h"
 
-#include "about_box.h"
-#include "commands.h"
-#include "gui_ports.h"
-#include "help_window.h"
-#include "instance_channel.h"
-#include "main_window.h"
-#include "menu_bar.h"
-#include "options.h"
+#include "app/about_box.h"
+#include "app/commands.h"
+#include "app/help_window.h"
+#include "app/main_window.h"
+#include "app/menu_bar.h"
+#include "app/startup.h"
+#include "browser/view_area.h"
+#include "gui/gui_ports.h"
+#include "gui/options.h"
+#include "platform/instance_channel.h"
 #include "port_doubles.h"
-#include "startup.h"
-#include "view_area.h"
 
 #include <QAbstractButton>
 #include <QAction>

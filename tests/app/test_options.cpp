@@ -3,10 +3,10 @@
 // default of "Use storage root".
 #include "gui_test_support.h"
 
-#include "crypto_api.h"
-#include "last_error.h"
-#include "main_window.h"
-#include "options.h"
+#include "app/main_window.h"
+#include "engine/crypto_api.h"
+#include "gui/options.h"
+#include "platform/last_error.h"
 #include "port_doubles.h"
 
 #include <QAction>

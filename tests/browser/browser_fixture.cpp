@@ -1,12 +1,12 @@
 #include "browser_fixture.h"
 
-#include "browser_operations.h"
-#include "files.h"
-#include "main_window.h"
-#include "options.h"
-#include "row_paths.h"
-#include "view_area.h"
-#include "view_dialog.h"
+#include "app/main_window.h"
+#include "browser/browser_operations.h"
+#include "browser/row_paths.h"
+#include "browser/view_area.h"
+#include "browser/view_dialog.h"
+#include "gui/options.h"
+#include "platform/files.h"
 
 #include <QDir>
 #include <QDirIterator>

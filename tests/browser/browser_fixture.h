@@ -2,8 +2,8 @@
 // Shared pieces of the file browser's tests: folders and storage cards in the
 // test program's private home, and a view set up by the browser.
 #include "gui_test_support.h"
+#include "platform/storage_cards.h"
 #include "port_doubles.h"
-#include "storage_cards.h"
 
 #include <QComboBox>
 #include <QTreeWidget>

@@ -5,13 +5,13 @@
 //
 // The folder is made in a temporary home; the containers are real ones,
 // written by the engine.
-#include "encrypt_pipeline.h"
-#include "files.h"
-#include "gui_ports.h"
-#include "main_window.h"
-#include "options.h"
-#include "storage_cards.h"
-#include "view_area.h"
+#include "app/main_window.h"
+#include "browser/view_area.h"
+#include "engine/encrypt_pipeline.h"
+#include "gui/gui_ports.h"
+#include "gui/options.h"
+#include "platform/files.h"
+#include "platform/storage_cards.h"
 
 #include <QApplication>
 #include <QComboBox>

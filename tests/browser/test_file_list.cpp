@@ -2,13 +2,13 @@
 // Size texts, the order, the columns, and the row updates commands rely on.
 #include "browser_fixture.h"
 
-#include "browser_operations.h"
-#include "file_list.h"
-#include "files.h"
-#include "list_marks.h"
-#include "main_window.h"
-#include "options.h"
-#include "view_area.h"
+#include "app/main_window.h"
+#include "browser/browser_operations.h"
+#include "browser/file_list.h"
+#include "browser/list_marks.h"
+#include "browser/view_area.h"
+#include "gui/options.h"
+#include "platform/files.h"
 
 #include <QFile>
 #include <QHeaderView>

@@ -4,14 +4,14 @@
 // storage cannot keep the mark.
 #include "browser_fixture.h"
 
-#include "browser_operations.h"
-#include "error_report.h"
-#include "file_dialogs.h"
-#include "file_list.h"
-#include "files.h"
-#include "last_error.h"
-#include "main_window.h"
-#include "popup_menu_port.h"
+#include "app/main_window.h"
+#include "browser/browser_operations.h"
+#include "browser/file_list.h"
+#include "engine/error_report.h"
+#include "gui/file_dialogs.h"
+#include "gui/popup_menu_port.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
 
 #include <QContextMenuEvent>
 #include <QDir>

@@ -2,12 +2,12 @@
 // the 259-unit limit, the container extension, and the two path errors.
 #include "browser_fixture.h"
 
-#include "browser_operations.h"
-#include "error_report.h"
-#include "main_window.h"
-#include "options.h"
-#include "row_paths.h"
-#include "view_area.h"
+#include "app/main_window.h"
+#include "browser/browser_operations.h"
+#include "browser/row_paths.h"
+#include "browser/view_area.h"
+#include "engine/error_report.h"
+#include "gui/options.h"
 
 #include <QFocusEvent>
 

@@ -3,11 +3,11 @@
 // remembered storage and folder.
 #include "browser_fixture.h"
 
-#include "browser_operations.h"
-#include "files.h"
-#include "main_window.h"
-#include "options.h"
-#include "selectors.h"
+#include "app/main_window.h"
+#include "browser/browser_operations.h"
+#include "browser/selectors.h"
+#include "gui/options.h"
+#include "platform/files.h"
 
 #include <QDir>
 
@@ -68,7 +68,7 @@ class SelectorsTest : public QObject {
             BrowserView view;
             view.Choose(view.storages(), 2);
             view.Choose(view.folders(), 2);
-            SaveOptions();
+            SaveOptions(CurrentStorageName(), CurrentFolderName());
         }
         {
             BrowserView view;

@@ -2,10 +2,10 @@
 // the tap it swallows.
 #include "browser_fixture.h"
 
-#include "main_window.h"
-#include "popup_menu_port.h"
-#include "view_area.h"
-#include "view_dialog.h"
+#include "app/main_window.h"
+#include "browser/view_area.h"
+#include "browser/view_dialog.h"
+#include "gui/popup_menu_port.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -1,9 +1,9 @@
 // ksr driven in-process with a scripted console, and once as a program. Known
 // answers come from tests/data/vectors (made by an independent implementation).
-#include "files.h"
+#include "cli/ksr_main.h"
 #include "known_vectors.h"
-#include "ksr_main.h"
-#include "ports.h"
+#include "platform/files.h"
+#include "platform/ports.h"
 #include "temp_folder.h"
 
 #include <QDir>

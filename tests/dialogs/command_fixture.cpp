@@ -1,8 +1,8 @@
 #include "command_fixture.h"
 
-#include "encrypt_pipeline.h"
-#include "file_commands.h"
-#include "file_list.h"
+#include "browser/file_list.h"
+#include "dialogs/file_commands.h"
+#include "engine/encrypt_pipeline.h"
 
 #include <QApplication>
 #include <QFile>

@@ -2,10 +2,10 @@
 // Shared pieces of the command tests: a driver that answers the password
 // dialogs one after the other as real widgets, files and containers in the
 // documents folder, and the file list's rows by name and kind.
+#include "app/main_window.h"
+#include "browser/list_marks.h"
+#include "browser/view_area.h"
 #include "browser_fixture.h"
-#include "list_marks.h"
-#include "main_window.h"
-#include "view_area.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>

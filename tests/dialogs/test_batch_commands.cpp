@@ -2,11 +2,11 @@
 // containers, hidden and not: which rows each scope takes, how a declined
 // overwrite, a retried password and a failure shape the rest of the pass;
 // and the desktop's dot files, which no batch may reach.
+#include "browser/file_list.h"
 #include "command_fixture.h"
-#include "error_report.h"
-#include "file_commands.h"
-#include "file_list.h"
-#include "files.h"
+#include "dialogs/file_commands.h"
+#include "engine/error_report.h"
+#include "platform/files.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,14 +1,14 @@
 // The single commands: a tapped row, "Decrypt / Open", the "Bad Password?"
 // retry, failures under their captions, progress while the engine works.
 // The password dialogs are real widgets; message boxes go through the port.
+#include "browser/file_list.h"
+#include "browser/list_activation.h"
 #include "command_fixture.h"
-#include "error_report.h"
-#include "file_commands.h"
-#include "file_list.h"
-#include "files.h"
-#include "list_activation.h"
-#include "password_dialogs.h"
-#include "work_progress.h"
+#include "dialogs/file_commands.h"
+#include "dialogs/password_dialogs.h"
+#include "dialogs/work_progress.h"
+#include "engine/error_report.h"
+#include "platform/files.h"
 
 #include <QProgressBar>
 #include <QRandomGenerator>

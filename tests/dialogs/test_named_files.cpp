@@ -1,15 +1,15 @@
 // Files named from outside the list: the command line, as start-up hands it
 // on (in this process, to answer the dialogs, and as the real program), and
 // "Browse for file" with its open-file dialog.
+#include "app/commands.h"
+#include "app/main_window.h"
+#include "browser/file_list.h"
+#include "browser/view_area.h"
 #include "command_fixture.h"
-#include "commands.h"
-#include "error_report.h"
-#include "file_commands.h"
-#include "file_dialogs.h"
-#include "file_list.h"
-#include "instance_channel.h"
-#include "main_window.h"
-#include "view_area.h"
+#include "dialogs/file_commands.h"
+#include "engine/error_report.h"
+#include "gui/file_dialogs.h"
+#include "platform/instance_channel.h"
 
 #include <QProcess>
 

@@ -1,6 +1,6 @@
 // The four password dialogs driven as real widgets under the offscreen
 // platform; the mismatch question goes through the message-box port.
-#include "password_dialogs.h"
+#include "dialogs/password_dialogs.h"
 #include "port_doubles.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 // The password buffer's rules, the placing rule of the password dialogs and
 // the waiting light, without widgets.
-#include "password_dialogs.h"
-#include "password_request.h"
-#include "waiting_light.h"
+#include "dialogs/password_dialogs.h"
+#include "dialogs/password_request.h"
+#include "dialogs/waiting_light.h"
 
 #include <gtest/gtest.h>
 

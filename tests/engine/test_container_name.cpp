@@ -1,4 +1,4 @@
-#include "container_name.h"
+#include "engine/container_name.h"
 
 #include <gtest/gtest.h>
 

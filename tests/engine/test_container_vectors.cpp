@@ -2,8 +2,8 @@
 // implementation, a sample of them checked against the platform's own
 // CryptoAPI. Encrypting each plain file must give the same bytes, and every
 // container must decrypt under either compression setting.
-#include "decrypt_pipeline.h"
-#include "encrypt_pipeline.h"
+#include "engine/decrypt_pipeline.h"
+#include "engine/encrypt_pipeline.h"
 #include "known_vectors.h"
 #include "port_doubles.h"
 #include "temp_folder.h"

@@ -1,9 +1,9 @@
 // The CryptoAPI-like layer and the key context: the provider semantics that
 // containers of the original platform depend on.
-#include "crypto_api.h"
-#include "engine_faults.h"
-#include "key_context.h"
-#include "last_error.h"
+#include "engine/crypto_api.h"
+#include "engine/engine_faults.h"
+#include "engine/key_context.h"
+#include "platform/last_error.h"
 
 #include <QByteArray>
 

@@ -1,11 +1,11 @@
 // Decrypting a container: rejected data told apart from failures, and a
 // container that is deleted only after its plain file is safely back.
-#include "compression_stream.h"
-#include "decrypt_pipeline.h"
-#include "encrypt_pipeline.h"
+#include "engine/compression_stream.h"
+#include "engine/decrypt_pipeline.h"
+#include "engine/encrypt_pipeline.h"
+#include "engine/key_context.h"
 #include "engine_fixture.h"
-#include "key_context.h"
-#include "last_error.h"
+#include "platform/last_error.h"
 
 #include <QDir>
 #include <QFile>

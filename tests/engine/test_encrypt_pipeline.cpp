@@ -1,11 +1,11 @@
 // Encrypting a plain file into a container: the overwrite rules, options,
 // metadata, and what every failure leaves behind.
-#include "container_name.h"
-#include "crypto_api.h"
-#include "decrypt_pipeline.h"
-#include "encrypt_pipeline.h"
+#include "engine/container_name.h"
+#include "engine/crypto_api.h"
+#include "engine/decrypt_pipeline.h"
+#include "engine/encrypt_pipeline.h"
 #include "engine_fixture.h"
-#include "last_error.h"
+#include "platform/last_error.h"
 
 #include <QDir>
 #include <QFile>

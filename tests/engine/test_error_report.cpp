@@ -1,7 +1,7 @@
 // Error codes and their messages: the exact texts users see.
-#include "crypto_api.h"
-#include "error_report.h"
-#include "last_error.h"
+#include "engine/crypto_api.h"
+#include "engine/error_report.h"
+#include "platform/last_error.h"
 #include "port_doubles.h"
 
 #include <gtest/gtest.h>

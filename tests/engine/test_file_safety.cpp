@@ -2,12 +2,12 @@
 // new one is proven, act on anything but a regular file, widen permissions,
 // report a file that changed meanwhile as encrypted, or leave partial files
 // behind when it is stopped or crashes.
-#include "decrypt_pipeline.h"
-#include "encrypt_pipeline.h"
+#include "engine/decrypt_pipeline.h"
+#include "engine/encrypt_pipeline.h"
+#include "engine/wipe.h"
 #include "engine_fixture.h"
-#include "interrupts.h"
-#include "last_error.h"
-#include "wipe.h"
+#include "platform/interrupts.h"
+#include "platform/last_error.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // Encrypt then decrypt at the sizes where chunking could go wrong: the
 // plain file, the compressed stream and the container at 4096-byte edges.
-#include "decrypt_pipeline.h"
-#include "encrypt_pipeline.h"
+#include "engine/decrypt_pipeline.h"
+#include "engine/encrypt_pipeline.h"
 #include "engine_fixture.h"
 
 #include <zlib.h>

@@ -1,8 +1,8 @@
 // Disposing of plain files: the wipe pass, its Retry question, and the
 // messages when the file cannot be deleted.
+#include "engine/wipe.h"
 #include "engine_fixture.h"
-#include "last_error.h"
-#include "wipe.h"
+#include "platform/last_error.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // The file copy: data, attributes and last-write time carried over, the
 // refusals of an existing target, and no harm done by a copy that fails or
 // that names its own source.
-#include "files.h"
-#include "last_error.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
 #include "temp_folder.h"
 
 #include <QDateTime>

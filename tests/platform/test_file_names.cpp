@@ -1,6 +1,6 @@
 // Names whose bytes are not UTF-8: the text of "a\xff" reads like the file
 // "a\uFFFD", so a path made of that text must not be taken as either.
-#include "file_names.h"
+#include "platform/file_names.h"
 #include "temp_folder.h"
 
 #include <QFile>

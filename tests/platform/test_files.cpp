@@ -1,7 +1,7 @@
 // File stand-ins: exclusive opens, read-only refusal even for root, DOS
 // attributes in user.DOSATTRIB, the three times, and Win32 error codes.
-#include "files.h"
-#include "last_error.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
 #include "temp_folder.h"
 
 #include <QDir>

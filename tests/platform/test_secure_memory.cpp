@@ -1,6 +1,6 @@
 // Secrets in memory: what forgetting a shared string leaves, and the process
 // kept from core dumps and tracing.
-#include "secure_memory.h"
+#include "platform/secure_memory.h"
 
 #include <gtest/gtest.h>
 

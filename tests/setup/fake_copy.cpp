@@ -1,6 +1,6 @@
 #include "fake_copy.h"
 
-#include "instance_channel.h"
+#include "platform/instance_channel.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -2,14 +2,14 @@
 // consent, the executable and its launcher put in place and taken back,
 // the recorded paths, and the terminal question of a package installation.
 #include "fake_copy.h"
-#include "installer_console.h"
-#include "instance_channel.h"
-#include "keshlor_setup.h"
-#include "launcher.h"
+#include "platform/instance_channel.h"
 #include "port_doubles.h"
-#include "running_copies.h"
-#include "setup_hooks.h"
-#include "setup_store.h"
+#include "setup/installer_console.h"
+#include "setup/keshlor_setup.h"
+#include "setup/launcher.h"
+#include "setup/running_copies.h"
+#include "setup/setup_hooks.h"
+#include "setup/setup_store.h"
 #include "temp_folder.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #pragma once
 // A fixture for engine tests: a temporary folder, every port replaced by a
 // double, and no fault left behind for the next test.
-#include "engine_faults.h"
-#include "error_report.h"
-#include "files.h"
+#include "engine/engine_faults.h"
+#include "engine/error_report.h"
+#include "platform/files.h"
 #include "port_doubles.h"
 #include "temp_folder.h"
 

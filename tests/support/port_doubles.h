@@ -1,7 +1,7 @@
 #pragma once
 // Test doubles for the engine's ports: scripted message-box answers with a
 // record of everything shown, option values, and a counting wait cursor.
-#include "ports.h"
+#include "platform/ports.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The engine's ports as the program fills them: message boxes as dialogs,
 // options from the Options menu, the wait cursor as the application cursor.
-#include "ports.h"
+#include "platform/ports.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // The folder search behind the selectors and the list: it agrees with the
 // files service on every entry, and leaves out what no path can reach.
-#include "files.h"
-#include "folder_search.h"
+#include "platform/files.h"
+#include "platform/folder_search.h"
 #include "temp_folder.h"
 
 #include <QDir>

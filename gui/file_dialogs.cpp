@@ -1,4 +1,4 @@
-#include "file_dialogs.h"
+#include "gui/file_dialogs.h"
 
 #include <QFileDialog>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "popup_menu_port.h"
+#include "gui/popup_menu_port.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,9 +1,6 @@
-#include "gui_ports.h"
+#include "gui/gui_ports.h"
 
-#include "artwork.h"
-#include "help_window.h"
-#include "options.h"
-#include "password_dialogs.h"
+#include "gui/options.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -84,16 +81,10 @@ void InstallGuiPorts() {
     plat::SetMessageBoxPort(ShowMessageBox);
     InstallOptionPort();
     plat::SetCursorPort({SetWaitCursor, RestoreAppCursor});
-    // Help from a password dialog opens over that dialog, where its modality allows use.
-    SetPasswordHelpHandler(
-        [](QWidget* dialog, const QString& anchor) { ShowHelp(dialog, anchor); });
-    SetPasswordNotificationIcon([] { return NotificationIcon(); });
 }
 
 void RemoveGuiPorts() {
     plat::SetMessageBoxPort({});
     plat::SetOptionPort({});
     plat::SetCursorPort({});
-    SetPasswordHelpHandler({});
-    SetPasswordNotificationIcon({});
 }

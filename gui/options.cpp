@@ -1,8 +1,7 @@
-#include "options.h"
+#include "gui/options.h"
 
-#include "browser_operations.h"
-#include "key_context.h"
-#include "last_error.h"
+#include "engine/key_context.h"
+#include "platform/last_error.h"
 
 #include <QAction>
 #include <QMenu>
@@ -142,7 +141,7 @@ void LoadOptions() {
         LoadOption(store, option.valueName, option.id);
 }
 
-void SaveOptions() {
+void SaveOptions(const QString& storageName, const QString& folderName) {
     QSettings store{QString::fromLatin1(kSettingsOrganization),
                     QString::fromLatin1(kSettingsApplication)};
     if (store.status() != QSettings::NoError)
@@ -155,10 +154,8 @@ void SaveOptions() {
     save("HideEncrypted", HideEncrypted);
     save("HighEncryption", HighEncryption);
     if (IsOptionChecked(RememberFolder)) {
-        store.setValue(QLatin1String(kRecentStorageValue),
-                       CurrentStorageName().left(kMaxRecentLength));
-        store.setValue(QLatin1String(kRecentFolderValue),
-                       CurrentFolderName().left(kMaxRecentLength));
+        store.setValue(QLatin1String(kRecentStorageValue), storageName.left(kMaxRecentLength));
+        store.setValue(QLatin1String(kRecentFolderValue), folderName.left(kMaxRecentLength));
     } else {
         // Turning the option on later then starts from the default choices.
         store.setValue(QLatin1String(kRecentStorageValue), QString::fromLatin1(""));

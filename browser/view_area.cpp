@@ -1,6 +1,6 @@
-#include "view_area.h"
+#include "browser/view_area.h"
 
-#include "browser_operations.h"
+#include "browser/browser_operations.h"
 
 #include <QComboBox>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
 #pragma once
 // The eight options. Their only value at run time is the check mark of their
 // item in the Options menu; the settings store keeps them between runs.
-#include "ports.h"
+#include "platform/ports.h"
 
 #include <QPointer>
 #include <QString>
@@ -68,5 +68,6 @@ bool ReadStoredDword(const QVariant& value, uint32_t* number);
 void LoadOption(QSettings& store, const char* valueName, uint16_t commandId);
 // Loads every option into its check mark, in load order.
 void LoadOptions();
-// Writes every option and the remembered storage and folder, in save order.
-void SaveOptions();
+// Writes every option and, with "Remember folder" on, the chosen storage card
+// and subfolder (empty for the fixed entries), in save order.
+void SaveOptions(const QString& storageName, const QString& folderName);

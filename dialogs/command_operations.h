@@ -1,7 +1,6 @@
 #pragma once
 // The commands that take a file, or a batch of files from the list, to the
-// engine through the password dialogs; and the two hooks through which the
-// main window keeps an open password dialog usable.
+// engine through the password dialogs.
 #include <QString>
 
 class QTreeWidget;
@@ -13,6 +12,9 @@ enum class BatchScope : int {
     VisibleOnly = 2,
 };
 
+// What a tap on a row starts (the browser's row command): encrypts a plain
+// row or decrypts a container row, updating the row as it goes.
+void RunRowCommand(QWidget* owner, QTreeWidget* list, int row);
 // Starts encrypting a plain file or decrypting a container (by its name)
 // named by a full path. True when a command was started; false for an empty
 // path or one too long to take or lose the container extension.
@@ -21,7 +23,3 @@ bool OpenFileByName(QWidget* owner, const QString& path);
 bool ChooseFileToOpen(QWidget* owner, QString* path);
 void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope);
 void BatchDecrypt(QWidget* owner, QTreeWidget* list, BatchScope scope);
-// The main window changed size: an open password dialog places itself again.
-void NotifyPasswordDialogResized();
-// The main window got the focus: an open password dialog takes it back.
-void FocusPasswordDialog();

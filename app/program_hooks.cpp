@@ -1,0 +1,21 @@
+#include "app/program_hooks.h"
+
+#include "app/artwork.h"
+#include "app/help_window.h"
+#include "browser/list_activation.h"
+#include "dialogs/command_operations.h"
+#include "dialogs/password_dialogs.h"
+
+void InstallProgramHooks() {
+    SetRowCommandHook(RunRowCommand);
+    // Help from a password dialog opens over that dialog, where its modality allows use.
+    SetPasswordHelpHandler(
+        [](QWidget* dialog, const QString& anchor) { ShowHelp(dialog, anchor); });
+    SetPasswordNotificationIcon([] { return NotificationIcon(); });
+}
+
+void RemoveProgramHooks() {
+    SetRowCommandHook({});
+    SetPasswordHelpHandler({});
+    SetPasswordNotificationIcon({});
+}
