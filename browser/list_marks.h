@@ -1,6 +1,6 @@
 #pragma once
-// The pictures of the file list: the four state marks (bitmap 117) and one
-// icon per row made of the row's mark beside the icon of its file's type.
+// The pictures of the file list: the four state marks drawn beside a name,
+// and one icon per row made of the row's mark beside the icon of its file's type.
 #include <QIcon>
 #include <QPixmap>
 #include <QSize>

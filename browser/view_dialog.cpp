@@ -77,113 +77,116 @@ void ViewDialog::OpenContextMenu(int row, const QPoint& globalPos) {
 }
 
 bool ViewDialog::eventFilter(QObject* watched, QEvent* event) {
-    const QEvent::Type type = event->type();
-    switch (type) {
+    switch (event->type()) {
     case QEvent::Paint:
+        if (watched == view_)
+            PaintBackground();
+        return false;
     case QEvent::FocusIn:
+        OnFocusIn(watched, static_cast<QFocusEvent*>(event));
+        return false;
     case QEvent::KeyPress:
-    case QEvent::ContextMenu:
-    case QEvent::Resize:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::MouseButtonRelease:
-        break;
-    default:
-        return false;
-    }
-    BrowserState& state = Browser();
-
-    if (watched == view_ && type == QEvent::Paint) {
-        // The view's own background shows around the selectors.
-        QPainter painter(view_);
-        painter.fillRect(view_->rect(), view_->palette().color(QPalette::Dark));
-        return false;
-    }
-
-    // A drop-down closing hands the focus back; that is no new visit.
-    if (type == QEvent::FocusIn &&
-        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
-        if (watched == storages_)
-            FillStorageSelector(kAllPosition);
-        else if (watched == folders_)
-            FillFolderSelector(kBasePosition);
-        return false;
-    }
-
-    if (watched == list_ && type == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat()) {
-            const QList<QTreeWidgetItem*> selected = list_->selectedItems();
-            if (!selected.isEmpty()) {
-                const int row = list_->indexOfTopLevelItem(selected.first());
-                emit rowActivated(row);
-                ActivateListItem(view_, list_, row);
-            }
-        }
+        if (watched == list_)
+            OnListKey(static_cast<QKeyEvent*>(event));
         // The list still sees the key, for its own activation signal.
         return false;
-    }
-
-    if ((watched == list_ || watched == viewport_) && type == QEvent::ContextMenu) {
-        auto* request = static_cast<QContextMenuEvent*>(event);
-        hold_.stop();
-        if (request->reason() == QContextMenuEvent::Keyboard) {
-            QTreeWidgetItem* item = list_->currentItem();
-            if (item && item->isSelected()) {
-                const QRect rect = list_->visualItemRect(item);
-                OpenContextMenu(list_->indexOfTopLevelItem(item),
-                                list_->viewport()->mapToGlobal(rect.center()));
-            }
-        } else {
-            const QPoint pos = watched == list_ ? list_->viewport()->mapFrom(list_, request->pos())
-                                                : request->pos();
-            if (QTreeWidgetItem* item = list_->itemAt(pos))
-                OpenContextMenu(list_->indexOfTopLevelItem(item), request->globalPos());
-        }
+    case QEvent::ContextMenu:
+        if (watched != list_ && watched != viewport_)
+            return false;
+        OnContextMenuRequest(watched, static_cast<QContextMenuEvent*>(event));
         return true;
-    }
-
-    if (watched != viewport_)
-        return false;
-    switch (type) {
     case QEvent::Resize:
         // The list's room changes with its scroll bars too, not only with the view.
-        FitColumns();
-        break;
+        if (watched == viewport_)
+            FitColumns();
+        return false;
     case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick: {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() != Qt::LeftButton)
-            break;
-        // A new press is a new tap: whatever a menu left pending is over.
-        state.suppressNextTap = false;
-        swallowClick_ = false;
-        pressPos_ = mouse->position().toPoint();
-        hold_.start();
-        break;
-    }
-    case QEvent::MouseMove: {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (hold_.isActive() && (mouse->position().toPoint() - pressPos_).manhattanLength() >
-                                    QApplication::startDragDistance())
-            hold_.stop();
-        break;
-    }
-    case QEvent::MouseButtonRelease: {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() != Qt::LeftButton)
-            break;
-        hold_.stop();
-        // The release that ends a tap-and-hold is not a tap of its own.
-        swallowClick_ = state.suppressNextTap;
-        state.suppressNextTap = false;
-        break;
-    }
+    case QEvent::MouseButtonDblClick:
+        if (watched == viewport_)
+            OnPress(static_cast<QMouseEvent*>(event));
+        return false;
+    case QEvent::MouseMove:
+        if (watched == viewport_)
+            OnMove(static_cast<QMouseEvent*>(event));
+        return false;
+    case QEvent::MouseButtonRelease:
+        if (watched == viewport_)
+            OnRelease(static_cast<QMouseEvent*>(event));
+        return false;
     default:
-        break;
+        return false;
     }
-    return false;
+}
+
+void ViewDialog::PaintBackground() {
+    // The view's own background shows around the selectors.
+    QPainter painter(view_);
+    painter.fillRect(view_->rect(), view_->palette().color(QPalette::Dark));
+}
+
+void ViewDialog::OnFocusIn(QObject* watched, const QFocusEvent* focus) {
+    // A drop-down closing hands the focus back; that is no new visit.
+    if (focus->reason() == Qt::PopupFocusReason)
+        return;
+    if (watched == storages_)
+        FillStorageSelector(kAllPosition);
+    else if (watched == folders_)
+        FillFolderSelector(kBasePosition);
+}
+
+void ViewDialog::OnListKey(const QKeyEvent* key) {
+    if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) || key->isAutoRepeat())
+        return;
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int row = list_->indexOfTopLevelItem(selected.first());
+    emit rowActivated(row);
+    ActivateListItem(view_, list_, row);
+}
+
+void ViewDialog::OnContextMenuRequest(QObject* watched, const QContextMenuEvent* request) {
+    hold_.stop();
+    if (request->reason() == QContextMenuEvent::Keyboard) {
+        QTreeWidgetItem* item = list_->currentItem();
+        if (item && item->isSelected()) {
+            const QRect rect = list_->visualItemRect(item);
+            OpenContextMenu(list_->indexOfTopLevelItem(item),
+                            list_->viewport()->mapToGlobal(rect.center()));
+        }
+        return;
+    }
+    const QPoint pos =
+        watched == list_ ? list_->viewport()->mapFrom(list_, request->pos()) : request->pos();
+    if (QTreeWidgetItem* item = list_->itemAt(pos))
+        OpenContextMenu(list_->indexOfTopLevelItem(item), request->globalPos());
+}
+
+void ViewDialog::OnPress(const QMouseEvent* mouse) {
+    if (mouse->button() != Qt::LeftButton)
+        return;
+    // A new press is a new tap: whatever a menu left pending is over.
+    Browser().suppressNextTap = false;
+    swallowClick_ = false;
+    pressPos_ = mouse->position().toPoint();
+    hold_.start();
+}
+
+void ViewDialog::OnMove(const QMouseEvent* mouse) {
+    // A finger that wanders off is no longer holding the row.
+    if (hold_.isActive() && (mouse->position().toPoint() - pressPos_).manhattanLength() >
+                                QApplication::startDragDistance())
+        hold_.stop();
+}
+
+void ViewDialog::OnRelease(const QMouseEvent* mouse) {
+    if (mouse->button() != Qt::LeftButton)
+        return;
+    hold_.stop();
+    // The release that ends a tap-and-hold is not a tap of its own.
+    BrowserState& state = Browser();
+    swallowClick_ = state.suppressNextTap;
+    state.suppressNextTap = false;
 }
 
 void InitViewDialog(ViewArea* view) {

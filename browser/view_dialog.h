@@ -8,6 +8,10 @@
 #include <QTimer>
 
 class QComboBox;
+class QContextMenuEvent;
+class QFocusEvent;
+class QKeyEvent;
+class QMouseEvent;
 class QTreeWidget;
 class QWidget;
 class ViewArea;
@@ -32,6 +36,17 @@ class ViewDialog : public QObject {
     void OnTap(int row);
     void OnHeld();
     void OpenContextMenu(int row, const QPoint& globalPos);
+
+    void PaintBackground();
+    void OnFocusIn(QObject* watched, const QFocusEvent* focus);
+    // Enter on the selected row.
+    void OnListKey(const QKeyEvent* key);
+    // A right click or the context-menu key on the list.
+    void OnContextMenuRequest(QObject* watched, const QContextMenuEvent* request);
+    // Press, move and release on the list's viewport time a tap-and-hold.
+    void OnPress(const QMouseEvent* mouse);
+    void OnMove(const QMouseEvent* mouse);
+    void OnRelease(const QMouseEvent* mouse);
 
     // The view's controls live as long as this, its child, but die first when
     // the view is deleted; they are used only for events a dying widget does

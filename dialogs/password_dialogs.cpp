@@ -398,7 +398,7 @@ class PasswordDialog : public QDialog {
     bool ledStarted_ = false;
 };
 
-// Password and confirmation (115, 133).
+// The encrypt dialogs, single file and batch: password and confirmation.
 class EncryptPasswordDialog : public PasswordDialog {
     Q_OBJECT
 
@@ -469,7 +469,7 @@ class EncryptPasswordDialog : public PasswordDialog {
     }
 };
 
-// One password (114, 132).
+// The decrypt dialogs, single file and batch: one password.
 class DecryptPasswordDialog : public PasswordDialog {
     Q_OBJECT
 

@@ -14,7 +14,7 @@
 
 class QWidget;
 
-// The dialogs by their template numbers, which the commands pass on (a retry
+// The four dialogs, named by the number the commands pass on (a retry
 // shows the dialog it was given again, so a batch keeps its batch dialog).
 enum PasswordDialogId : int {
     SingleDecryptDialog = 114,

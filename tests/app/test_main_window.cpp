@@ -13,12 +13,16 @@
 #include "gui/gui_ports.h"
 #include "gui/options.h"
 #include "platform/instance_channel.h"
+#include "platform/storage_cards.h"
 #include "port_doubles.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -80,6 +84,42 @@ void PressOk(QWidget* dialog) {
     QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
 }
 
+QString InHome(const QString& path) {
+    return QDir::homePath() + QLatin1Char('/') + path;
+}
+
+// An empty file, with its folders.
+void Touch(const QString& path) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+QStringList Entries(const QComboBox* selector) {
+    QStringList entries;
+    for (int position = 0; position < selector->count(); ++position)
+        entries << selector->itemText(position);
+    return entries;
+}
+
+QStringList Rows(const QTreeWidget* list) {
+    QStringList rows;
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        rows << list->topLevelItem(row)->text(0);
+    return rows;
+}
+
+// The storage cards the system reports while this lives.
+class InjectedCards {
+  public:
+    explicit InjectedCards(const QList<plat::StorageCard>& cards) {
+        plat::SetStorageCardEnumerator([cards] { return cards; });
+    }
+    ~InjectedCards() { plat::SetStorageCardEnumerator({}); }
+    InjectedCards(const InjectedCards&) = delete;
+    InjectedCards& operator=(const InjectedCards&) = delete;
+};
+
 } // namespace
 
 class MainWindowTest : public QObject {
@@ -88,6 +128,11 @@ class MainWindowTest : public QObject {
   private slots:
     void initTestCase() { InstallOptionPort(); }
     void init() { RemoveStore(); }
+    void cleanup() {
+        QDir(InHome(QStringLiteral("cards"))).removeRecursively();
+        QDir(InHome(QStringLiteral("Documents"))).removeRecursively();
+        QDir().mkpath(InHome(QStringLiteral("Documents")));
+    }
 
     // --- identity, command bar, drop-downs ---
 
@@ -257,6 +302,74 @@ class MainWindowTest : public QObject {
         QCOMPARE(IsOptionChecked(ShowDate), 1);
         QTest::qWait(50);
         QVERIFY(!window->hasClosed());
+    }
+
+    // --- what the view commands show ---
+
+    void refreshListsWhatCameMeanwhile() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        ViewArea* view = window->view();
+        QTreeWidget* list = view->fileList();
+        list->setFocus();
+        Touch(InHome(QStringLiteral("Documents/late.txt")));
+        QVERIFY(QDir().mkpath(InHome(QStringLiteral("Documents/late folder"))));
+        const InjectedCards cards({{QStringLiteral("Late"), InHome(QStringLiteral("cards/Late"))}});
+        QVERIFY(!Rows(list).contains(QStringLiteral("late.txt")));
+
+        QTest::keyClick(list, Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(Entries(view->storageSelector()).contains(QStringLiteral("Late")));
+        QVERIFY(Entries(view->folderSelector()).contains(QStringLiteral("late folder")));
+        QVERIFY(Rows(list).contains(QStringLiteral("late.txt")));
+    }
+
+    void useStorageRootSwitchesACardBetweenItsRootAndItsDocuments() {
+        const QString root = InHome(QStringLiteral("cards/Card"));
+        Touch(root + QStringLiteral("/atRoot/a.txt"));
+        Touch(root + QStringLiteral("/atRoot.txt"));
+        Touch(root + QStringLiteral("/Documents/inDocuments/d.txt"));
+        Touch(root + QStringLiteral("/Documents/inDocuments.txt"));
+        const InjectedCards cards({{QStringLiteral("Card"), root}});
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        ViewArea* view = window->view();
+        QTreeWidget* list = view->fileList();
+        list->setFocus();
+        bool atRoot = IsOptionChecked(ShowRootFolder) != 0;
+        for (int round = 0; round < 3; ++round) {
+            if (round > 0) {
+                QTest::keyClick(list, Qt::Key_S, Qt::ControlModifier);
+                atRoot = !atRoot;
+                QCOMPARE(IsOptionChecked(ShowRootFolder), int(atRoot));
+            }
+            const QStringList folders = Entries(view->folderSelector());
+            QCOMPARE(folders.contains(QStringLiteral("atRoot")), atRoot);
+            QCOMPARE(folders.contains(QStringLiteral("inDocuments")), !atRoot);
+            QCOMPARE(Rows(list).contains(QStringLiteral("atRoot.txt")), atRoot);
+            QCOMPARE(Rows(list).contains(QStringLiteral("inDocuments.txt")), !atRoot);
+        }
+    }
+
+    void showDateAndShowSizeShowAndHideTheirColumns() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QTreeWidget* list = window->view()->fileList();
+        list->setFocus();
+        const struct {
+            Qt::Key key;
+            uint16_t option;
+            int column;
+        } toggles[] = {{Qt::Key_D, ShowDate, 1}, {Qt::Key_Z, ShowSize, 2}};
+        for (const auto& toggle : toggles) {
+            for (int round = 0; round < 2; ++round) {
+                QTest::keyClick(list, toggle.key, Qt::ControlModifier);
+                const bool shown = IsOptionChecked(toggle.option) != 0;
+                QCOMPARE(list->columnWidth(toggle.column) > 0, shown);
+                // The name takes whatever room the other columns leave.
+                QCOMPARE(list->columnWidth(0) + list->columnWidth(1) + list->columnWidth(2),
+                         list->viewport()->width());
+            }
+        }
     }
 
     // --- About ---

@@ -97,6 +97,7 @@ class CommandsTest : public QObject {
     void emptyPasswordWorksBothWays();
     void wrongStrengthNamesTheCurrentOptionAndRetryOffersTheLastPassword_data();
     void wrongStrengthNamesTheCurrentOptionAndRetryOffersTheLastPassword();
+    void retryThatCannotShowTheLastPasswordEndsWithADialogError();
     void failuresAreReportedUnderTheCommandsCaption_data();
     void failuresAreReportedUnderTheCommandsCaption();
     void declinedOverwriteGivesTheRowItsMarkBack();
@@ -318,6 +319,29 @@ void CommandsTest::wrongStrengthNamesTheCurrentOptionAndRetryOffersTheLastPasswo
     QCOMPARE(ReadAll(plain), QByteArray("strength"));
     QCOMPARE(MarkOf(list, row), ItemMark::NoMark);
     QCOMPARE(boxes_->shown().size(), size_t(1));
+}
+
+void CommandsTest::retryThatCannotShowTheLastPasswordEndsWithADialogError() {
+    const QString container =
+        MakeContainer(options_, QStringLiteral("r.txt"), "retry", QStringLiteral("pw"));
+    QTreeWidget* list = ShowView();
+    const int row = RowOf(list, QStringLiteral("r.txt"), true);
+    // A password that fills the whole buffer is one unit longer than a field holds.
+    PasswordRequest& request = SharedPasswordRequest();
+    std::fill_n(request.password, kPasswordCapacity, u'x');
+    boxes_->Answer(plat::kIdRetry);
+
+    DialogScript script({});
+    QVERIFY(!DecryptWithRetry(view_->view(), list, row, container,
+                              Documents(QStringLiteral("r.txt")), SingleDecryptDialog));
+    QVERIFY(script.finished());
+    // Running on without a password would only have asked "Bad Password?" again.
+    QCOMPARE(boxes_->captions(), (std::vector<QString>{QStringLiteral("Bad Password?"),
+                                                       QStringLiteral("Decryption Error")}));
+    QCOMPARE(boxes_->shown()[1].text, ErrorMessage(31, 0));
+    QVERIFY(!IsPasswordStored(request));
+    QVERIFY(Exists(container));
+    QCOMPARE(MarkOf(list, row), ItemMark::Encrypted);
 }
 
 void CommandsTest::failuresAreReportedUnderTheCommandsCaption_data() {
