@@ -33,6 +33,7 @@ bool g_flushFault = false;
 int g_flushFaultErrno = EIO;
 bool g_folderFlushFault = false;
 int g_folderFlushFaultErrno = EIO;
+QStringList* g_flushedFolders = nullptr;
 bool g_deleteFault = false;
 int g_deleteFaultErrno = EWOULDBLOCK;
 
@@ -321,9 +322,11 @@ bool FlushFolderOf(const QString& path) {
     if (!fd.valid())
         return Fail(errno);
     // Some file systems cannot sync a folder; the data itself is synced already.
-    if (::fsync(fd.get()) == 0 || errno == EINVAL || errno == EROFS)
-        return true;
-    return Fail(errno);
+    if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS)
+        return Fail(errno);
+    if (g_flushedFolders)
+        g_flushedFolders->append(folder);
+    return true;
 }
 
 bool SeekToStart(FileHandle file) {
@@ -841,11 +844,16 @@ void FailDeletes(bool on, int error) {
     g_deleteFaultErrno = error;
 }
 
+void RecordFolderFlushes(QStringList* folders) {
+    g_flushedFolders = folders;
+}
+
 void Clear() {
     g_writeBudget = -1;
     g_flushFault = false;
     g_folderFlushFault = false;
     g_deleteFault = false;
+    g_flushedFolders = nullptr;
 }
 
 } // namespace faults

@@ -3,6 +3,7 @@
 // opens (share mode 0), DOS attribute bits, three file times, and Win32 error
 // codes in the per-thread last error.
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <vector>
 
@@ -177,12 +178,15 @@ bool GenerateRandom(void* buffer, size_t length);
 // Fault injection for tests. Writes through WriteFile stop being taken once
 // `bytesAllowed` more bytes have gone out, with `error` (an errno value);
 // a negative value turns the fault off. FlushFile, FlushFolderOf and
-// DeleteFile fail with `error` while their faults are on.
+// DeleteFile fail with `error` while their faults are on. Each folder that
+// FlushFolderOf did sync is added to the list given to RecordFolderFlushes
+// (null stops the record).
 namespace faults {
 void FailWritesAfter(int64_t bytesAllowed, int error);
 void FailFlushes(bool on, int error);
 void FailFolderFlushes(bool on, int error);
 void FailDeletes(bool on, int error);
+void RecordFolderFlushes(QStringList* folders);
 void Clear();
 } // namespace faults
 

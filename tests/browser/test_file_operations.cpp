@@ -175,6 +175,7 @@ class FileOperationsTest : public QObject {
         answers_ << QString();
         Choose(RowOf("notes.txt", false), "Copy");
         QCOMPARE(requests_.size(), 2);
+        QCOMPARE(requests_.last().filters.size(), 1);
         QCOMPARE(requests_.last().filters.first().pattern, QStringLiteral("*.txt"));
         QVERIFY(!requests_.last().filters.first().description.contains("encrypted"));
     }
@@ -192,6 +193,7 @@ class FileOperationsTest : public QObject {
         QCOMPARE(requests_.size(), 1);
         QCOMPARE(requests_.first().title, QStringLiteral("Move / Rename"));
         QCOMPARE(requests_.first().initialPath, InDocuments("old.files/readme"));
+        QCOMPARE(requests_.first().filters.size(), 1);
         QCOMPARE(requests_.first().filters.first().pattern, QStringLiteral("*."));
     }
 
@@ -233,6 +235,7 @@ class FileOperationsTest : public QObject {
         answers_ << InDocuments("copied.txt");
         Choose(RowOf("notes.txt", false), "Copy");
         QVERIFY(!Exists(InDocuments("copied.txt")));
+        QCOMPARE(messages_->shown().size(), size_t(2));
         QCOMPARE(messages_->shown().back().caption, QStringLiteral("Copy Failed"));
         QCOMPARE(messages_->shown().back().text, ErrorMessage(35, plat::kErrorDiskFull));
         QVERIFY(Listed("zz-later.txt"));
@@ -346,6 +349,7 @@ class FileOperationsTest : public QObject {
 
         messages_->Answer(plat::kIdYes);
         Choose(RowOf("report.doc", true), "Delete");
+        QCOMPARE(messages_->shown().size(), size_t(2));
         QCOMPARE(messages_->shown().back().text, InDocuments("report.doc"));
         QVERIFY(!Exists(InDocuments("report.doc.ksr")));
         QCOMPARE(view_->RowTexts(), (QStringList{"notes.txt", "zz-late.txt"}));

@@ -34,6 +34,25 @@ QByteArray Encrypt(HCRYPTKEY key, QByteArray data, bool final) {
     return data;
 }
 
+// `plain` (whole blocks) encrypted without padding under a key fresh off its password.
+QByteArray EncryptedBlock(const QByteArray& plain) {
+    Key key("secret", true);
+    EXPECT_EQ(key.step, 0);
+    return Encrypt(key.context.key, plain, false);
+}
+
+// Decrypts `data` as the last of a run under a fresh key; on success leaves the unpadded data.
+bool DecryptFinalBlock(QByteArray* data) {
+    Key key("secret", true);
+    EXPECT_EQ(key.step, 0);
+    uint32_t length = static_cast<uint32_t>(data->size());
+    if (!CryptDecrypt(key.context.key, nullptr, true, 0, reinterpret_cast<uint8_t*>(data->data()),
+                      &length))
+        return false;
+    data->truncate(length);
+    return true;
+}
+
 TEST(CryptoApi, KeyContextReportsRc2BlockLengthInBits) {
     for (const bool high : {true, false}) {
         Key key("secret", high);
@@ -90,18 +109,31 @@ TEST(CryptoApi, FinalDecryptChecksThePadding) {
                              reinterpret_cast<uint8_t*>(cipher.data()), &length));
     EXPECT_EQ(cipher.left(length), plain);
 
-    // Ciphertext of a block whose last byte is not a valid pad.
-    QByteArray bad = Encrypt(key.context.key, QByteArray(8, '\x09'), false);
-    length = 8;
-    EXPECT_FALSE(CryptDecrypt(key.context.key, nullptr, true, 0,
-                              reinterpret_cast<uint8_t*>(bad.data()), &length));
-    EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
-    // Pad bytes that disagree with the last one.
-    QByteArray mixed = Encrypt(key.context.key, QByteArray("abcde\x01\x03\x03", 8), false);
-    length = 8;
-    EXPECT_FALSE(CryptDecrypt(key.context.key, nullptr, true, 0,
-                              reinterpret_cast<uint8_t*>(mixed.data()), &length));
-    EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
+    // Each block is encrypted unpadded under a fresh key and decrypted as the
+    // last one under another, so the padding check sees exactly these bytes.
+    QByteArray padded = EncryptedBlock(QByteArray("abcde\x03\x03\x03", 8));
+    ASSERT_TRUE(DecryptFinalBlock(&padded));
+    EXPECT_EQ(padded, QByteArray("abcde"));
+    QByteArray allPad = EncryptedBlock(QByteArray(8, '\x08'));
+    ASSERT_TRUE(DecryptFinalBlock(&allPad));
+    EXPECT_TRUE(allPad.isEmpty());
+
+    const QByteArray refused[] = {
+        // Last bytes that are no pad length.
+        QByteArray(8, '\x09'),
+        QByteArray("abcdefg\0", 8),
+        // A valid pad length, but pad bytes that disagree with it: the first
+        // of them, one in the middle, and the first of a whole block of pad.
+        QByteArray("abcde\x01\x03\x03", 8),
+        QByteArray("abcd\x04\x04\x05\x04", 8),
+        QByteArray("\x07\x08\x08\x08\x08\x08\x08\x08", 8),
+    };
+    for (const QByteArray& block : refused) {
+        QByteArray bad = EncryptedBlock(block);
+        plat::SetLastError(0);
+        EXPECT_FALSE(DecryptFinalBlock(&bad)) << block.toHex().constData();
+        EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA) << block.toHex().constData();
+    }
 
     uint8_t none[8];
     length = 0;

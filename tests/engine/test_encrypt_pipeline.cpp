@@ -215,7 +215,7 @@ TEST_F(EncryptPipeline, ReadOnlyPlainFileStillCountsAsEncrypted) {
     ASSERT_TRUE(plat::SetFileAttributes(plain, plat::kAttrReadOnly | plat::kAttrArchive));
     options.Set(WipePlainFiles, false);
     EXPECT_EQ(Encrypt(), EncryptResult::Ok);
-    EXPECT_EQ(boxes.captions(), std::vector<QString>{"Delete Error"});
+    ASSERT_EQ(boxes.captions(), std::vector<QString>{"Delete Error"});
     EXPECT_TRUE(boxes.shown()[0].text.startsWith("File couldn't be deleted (code 38-5)"));
     EXPECT_TRUE(Exists(plain));
     EXPECT_TRUE(Exists(container));

@@ -13,21 +13,31 @@ namespace {
 const QString kContact = ": please contact Keshlor support (support@keshlor.org).";
 
 QString Report(ScriptedMessageBoxes& boxes, int code, uint32_t lastError, const QString& caption) {
+    const size_t before = boxes.shown().size();
     plat::SetLastError(lastError);
     RecordError(code);
     ReportError(nullptr, caption);
+    if (boxes.shown().size() != before + 1) {
+        ADD_FAILURE() << "code " << code << " showed " << boxes.shown().size() - before
+                      << " messages";
+        return QString();
+    }
     return boxes.shown().back().text;
 }
 
 class ErrorReport : public ::testing::Test {
   protected:
-    void SetUp() override { ReportError(nullptr, QString()); }
+    void SetUp() override {
+        ReportError(nullptr, QString()); // start with nothing pending
+        boxes.Forget();
+    }
     ScriptedMessageBoxes boxes;
 };
 
 TEST_F(ErrorReport, LastErrorsShowAsUnsignedDecimal) {
     EXPECT_EQ(Report(boxes, 9, NTE_BAD_DATA, "Encryption Error"),
               "Unexpected encryption error (code 9-2148073477)" + kContact);
+    ASSERT_EQ(boxes.shown().size(), 1u);
     const auto& shown = boxes.shown().back();
     EXPECT_EQ(shown.caption, QString("Encryption Error"));
     EXPECT_EQ(shown.style, 0x30u);
@@ -48,6 +58,7 @@ TEST_F(ErrorReport, AReportClearsThePendingError) {
     EXPECT_EQ(CurrentPendingError().code, 0);
     EXPECT_EQ(CurrentPendingError().lastError, 0u);
     ReportError(nullptr, "Encryption Error");
+    ASSERT_EQ(boxes.shown().size(), 2u);
     EXPECT_EQ(boxes.shown().back().text, "Unknown error (code 0-0)" + kContact);
 }
 
@@ -57,6 +68,7 @@ TEST_F(ErrorReport, ASecondRecordReplacesTheFirst) {
     plat::SetLastError(112);
     RecordError(28);
     ReportError(nullptr, "Decryption Error");
+    ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown().back().text,
               QString("Error writing to file (code 28-112): check storage is not full."));
 }

@@ -94,6 +94,33 @@ TEST_F(FileSafety, AnExistingTargetIsReplacedOnlyByAProvenResult) {
     EXPECT_EQ(ReadAll(plain), data);
 }
 
+// A new name survives a power cut only once its folder is synced; each run
+// syncs the folder where its target appears, and fails when it cannot.
+TEST_F(FileSafety, EachRunSyncsTheFolderItsTargetAppearsIn) {
+    ASSERT_TRUE(QDir(folder.root()).mkpath("sealed") && QDir(folder.root()).mkpath("opened"));
+    const QString sealed = folder.path("sealed/doc.ksr");
+    const QString opened = folder.path("opened/doc");
+    QStringList synced;
+    plat::faults::RecordFolderFlushes(&synced);
+    ASSERT_EQ(EncryptFileToContainer(nullptr, plain, sealed, "pw"), EncryptResult::Ok);
+    EXPECT_TRUE(synced.contains(folder.path("sealed"))) << synced.join(' ').toStdString();
+    const QByteArray sealedBytes = ReadAll(sealed);
+
+    plat::faults::FailFolderFlushes(true, EIO);
+    EXPECT_EQ(DecryptContainerToFile(nullptr, sealed, opened, "pw"), DecryptResult::Failed);
+    EXPECT_EQ(CurrentPendingError().code, 28);
+    EXPECT_EQ(ReadAll(sealed), sealedBytes);
+    EXPECT_TRUE(
+        QDir(folder.path("opened"))
+            .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+
+    plat::faults::FailFolderFlushes(false, 0);
+    synced.clear();
+    ASSERT_EQ(DecryptContainerToFile(nullptr, sealed, opened, "pw"), DecryptResult::Ok);
+    EXPECT_TRUE(synced.contains(folder.path("opened"))) << synced.join(' ').toStdString();
+    EXPECT_EQ(ReadAll(opened), data);
+}
+
 TEST_F(FileSafety, OnlyRegularFilesAreReadWrittenOrRemoved) {
     options.Set(WipePlainFiles, true);
     // A link to the plain file is neither followed nor removed.

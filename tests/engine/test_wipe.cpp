@@ -104,7 +104,7 @@ TEST_F(Wipe, HeldFileRetryThenCancelLeavesItUnwipedWithTheDeleteMessage) {
     boxes.Answer(plat::kIdRetry);
     boxes.Answer(plat::kIdCancel);
     DisposePlainFile(nullptr, path);
-    EXPECT_EQ(boxes.captions(),
+    ASSERT_EQ(boxes.captions(),
               (std::vector<QString>{"Can't wipe!", "Can't wipe!", "Delete Error"}));
     // Not the "data wiped" message: the data is all still there.
     EXPECT_EQ(boxes.shown()[2].text,
@@ -118,7 +118,7 @@ TEST_F(Wipe, ReadOnlyFileWithWipingOnAndOff) {
     ASSERT_TRUE(plat::SetFileAttributes(path, plat::kAttrReadOnly | plat::kAttrArchive));
     boxes.Answer(plat::kIdCancel);
     DisposePlainFile(nullptr, path);
-    EXPECT_EQ(boxes.captions(), (std::vector<QString>{"Can't wipe!", "Delete Error"}));
+    ASSERT_EQ(boxes.captions(), (std::vector<QString>{"Can't wipe!", "Delete Error"}));
     EXPECT_TRUE(boxes.shown()[1].text.startsWith("File couldn't be deleted (code 38-5)"));
     EXPECT_EQ(ReadAll(path), QByteArray("keep me"));
 
@@ -142,7 +142,7 @@ TEST_F(Wipe, AWipedFileThatCannotBeDeletedStaysUnderATemporaryNameTheMessageGive
     const QByteArray after = ReadAll(folder.path(aside[0]));
     EXPECT_EQ(after.size(), 100);
     EXPECT_NE(after, QByteArray(100, 'x'));
-    EXPECT_EQ(boxes.captions(), std::vector<QString>{"Wipe Delete Error"});
+    ASSERT_EQ(boxes.captions(), std::vector<QString>{"Wipe Delete Error"});
     EXPECT_EQ(boxes.shown()[0].text,
               QString("File data wiped but file not deleted (code 32): close any applications "
                       "which may be accessing it and delete it manually.\nIt now has the name "
@@ -156,7 +156,7 @@ TEST_F(Wipe, AWipedFileThatCannotBeDeletedStaysUnderATemporaryNameTheMessageGive
     plat::faults::FailWritesAfter(0, ENOSPC);
     EXPECT_EQ(DisposePlainFile(nullptr, untouched), DisposeOutcome::Kept);
     EXPECT_EQ(ReadAll(untouched), QByteArray(100, 'u'));
-    EXPECT_EQ(boxes.captions(), (std::vector<QString>{"Can't wipe!", "Delete Error"}));
+    ASSERT_EQ(boxes.captions(), (std::vector<QString>{"Can't wipe!", "Delete Error"}));
     EXPECT_TRUE(boxes.shown()[1].text.startsWith("File couldn't be deleted (code 38-32)"));
 }
 

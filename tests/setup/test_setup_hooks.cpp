@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -303,6 +304,11 @@ struct StoreCase {
     const char* name;
     const char* content; // the store file as written, or nullptr for none
 };
+
+// Without it the case prints as raw pointer bytes, which change from run to run.
+void PrintTo(const StoreCase& store, std::ostream* out) {
+    *out << store.name;
+}
 
 class RecordedPaths : public SetupHooks, public ::testing::WithParamInterface<StoreCase> {};
 
