@@ -10,8 +10,12 @@
 #include <QTemporaryDir>
 #include <zlib.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <string_view>
 
 namespace {
 
@@ -20,6 +24,22 @@ const QString kPassword = QStringLiteral("password");
 const QString kCaption = QStringLiteral("fuzz: pending error");
 
 bool g_high = true;
+
+// zlib is not instrumented, so libFuzzer cannot see why inflate stopped or how
+// far into the stream it got; one counter per reason and depth shows it, and
+// an input that gets deeper or fails differently is kept.
+constexpr size_t kReasons = 16;
+constexpr size_t kDepths = 16;
+__attribute__((used, section("__libfuzzer_extra_counters")))
+uint8_t g_inflateCounters[kReasons * kDepths];
+
+void CountInflateOutcome(const z_stream& z, int rc) {
+    const std::string_view reason = z.msg ? z.msg : "";
+    const size_t kind =
+        (std::hash<std::string_view>{}(reason) + static_cast<size_t>(rc + 8)) % kReasons;
+    const size_t depth = std::min<size_t>(std::bit_width(z.total_in), kDepths - 1);
+    ++g_inflateCounters[kind * kDepths + depth];
+}
 
 struct Folder {
     QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/keshlor-fuzz-XXXXXX")};
@@ -111,6 +131,7 @@ bool InflateAll(const Bytes& stream, Bytes* plain) {
         rc = inflate(&z, Z_NO_FLUSH);
         plain->insert(plain->end(), out, out + (sizeof out - z.avail_out));
     }
+    CountInflateOutcome(z, rc);
     inflateEnd(&z);
     return rc == Z_STREAM_END;
 }
