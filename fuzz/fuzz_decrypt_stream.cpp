@@ -26,11 +26,12 @@ enum class Ending {
                 // fills its last piece or leaves 8 bytes past it
     Truncated,  // 1 + `parameter` bytes cut off the end
     CutAtPiece, // only the whole pieces before the last one
-    BadPadding, // padding written by hand: the last byte `parameter` & 15, the rest `parameter` >>
-                // 4
+    BadPadding, // padding by hand: last byte `parameter` & 15, the rest `parameter` >> 4
 };
 constexpr int kEndings = 5;
 
+// One call gives the container the encrypt pipeline writes piece by piece,
+// since the chain carries over from one call to the next.
 Bytes Encrypt(Bytes data, bool high, bool final) {
     ScopedKey key(high);
     uint32_t length = static_cast<uint32_t>(data.size());
