@@ -34,7 +34,7 @@ PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
     do {
         if (!s->endOfInput && s->stream.avail_in == 0) {
             uint32_t got = 0;
-            if (!plat::ReadFile(s->file, s->staging, kStagingSize, &got)) {
+            if (!plat::ReadFile(s->source.get(), s->staging, kStagingSize, &got)) {
                 *count = 0;
                 RecordError(23);
                 return PumpResult::Failed;
@@ -83,7 +83,8 @@ PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
             const uint32_t pending = kStagingSize - s->stream.avail_out;
             uint32_t written = 0;
             // A short write loses plain data just as a failed one does.
-            if (!plat::WriteFile(s->file, s->staging, pending, &written) || written != pending) {
+            if (!plat::WriteFile(s->target.file.get(), s->staging, pending, &written) ||
+                written != pending) {
                 *count = 0;
                 RecordError(28);
                 return PumpResult::Failed;
@@ -109,18 +110,18 @@ CompressionStream* OpenCompressionStream(const QString& plainPath) {
         RecordError(7);
         return nullptr;
     }
-    s->file = plat::CreateFile(plainPath, plat::Access::Read, plat::Disposition::OpenExisting);
-    if (s->file != plat::kInvalidHandle && plat::GetFileState(s->file, &s->opened) &&
+    s->source.reset(
+        plat::CreateFile(plainPath, plat::Access::Read, plat::Disposition::OpenExisting));
+    if (s->source.valid() && plat::GetFileState(s->source.get(), &s->opened) &&
         s->opened.links > 1) {
-        plat::CloseHandle(s->file);
-        s->file = plat::kInvalidHandle;
+        s->source.reset();
         plat::SetLastErrorWithDetail(
             plat::kErrorTooManyLinks,
             QStringLiteral("\u201c%1\u201d has other names (hard links), which would keep its "
                            "data after it is encrypted and removed, so Keshlor leaves it as it is.")
                 .arg(plainPath));
     }
-    if (s->file == plat::kInvalidHandle) {
+    if (!s->source.valid()) {
         FreeStream(s);
         RecordError(21);
         return nullptr;
@@ -129,7 +130,6 @@ CompressionStream* OpenCompressionStream(const QString& plainPath) {
     s->endOfInput = 0;
     const int level = IsOptionChecked(FastCompression) ? 1 : 9;
     if (deflateInit_(&s->stream, level, ZlibVersionForInit(), sizeof(z_stream)) != Z_OK) {
-        plat::CloseHandle(s->file);
         FreeStream(s);
         RecordError(22);
         return nullptr;
@@ -154,12 +154,11 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
         FreeStream(s);
         return 1;
     }
-    if (s->target.file == plat::kInvalidHandle) {
+    if (!s->target.file.valid()) {
         FreeStream(s);
         RecordError(26);
         return 0;
     }
-    s->file = s->target.file;
     s->mode = Decompress;
     s->endOfInput = 0;
     if (inflateInit_(&s->stream, ZlibVersionForInit(), sizeof(z_stream)) != Z_OK) {
@@ -192,7 +191,7 @@ PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uin
 
 bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPath) {
     plat::FileState now;
-    if (!plat::GetFileState(stream->file, &now)) {
+    if (!plat::GetFileState(stream->source.get(), &now)) {
         RecordError(23);
         return false;
     }
@@ -208,15 +207,11 @@ bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPat
 }
 
 void CloseCompressionStream(CompressionStream* stream) {
-    if (stream->mode == Compress) {
+    if (stream->mode == Compress)
         deflateEnd(&stream->stream);
-        plat::CloseHandle(stream->file);
-    } else {
-        if (stream->mode == Decompress)
-            inflateEnd(&stream->stream);
-        // Closes the plain file unless it was committed; what it holds stays for the caller.
-        plat::ReleaseReplacement(&stream->target);
-    }
+    else if (stream->mode == Decompress)
+        inflateEnd(&stream->stream);
+    // Closes the plain file; one written but not committed stays where it is for the caller.
     FreeStream(stream);
 }
 

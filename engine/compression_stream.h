@@ -14,14 +14,14 @@ inline constexpr uint32_t kStagingSize = 4096;
 enum StreamMode : int32_t { Compress = 0, Decompress = 1 };
 
 struct CompressionStream {
-    plat::FileHandle file = plat::kInvalidHandle;
+    plat::UniqueFd source; // Compress: the plain file being read
     int32_t mode = Compress;
     z_stream stream{};
     uint8_t staging[kStagingSize];
     int32_t endOfInput = 0;   // Compress: a read came back short
     bool streamEnded = false; // zlib reported Z_STREAM_END
     plat::FileState opened;   // Compress: the plain file as it was opened
-    plat::Replacement target; // Decompress: the plain file being written, `file` its handle
+    plat::Replacement target; // Decompress: the plain file being written
 };
 
 enum class PumpResult : int { Ok = 0, BadData = 1, Failed = 2 };
@@ -46,7 +46,7 @@ void CloseCompressionStream(CompressionStream* stream);
 
 // Starts the file that will take `path` with `attributes`, asking before it
 // would replace a file; the earlier file stays as it is until the new one is
-// committed. Returns whether a handle was produced; its file is kInvalidHandle
+// committed. Returns whether a handle was produced; its file is not valid
 // when creation itself failed, or when `path` is a link, a folder or anything
 // else but a regular file (last error set, nothing asked).
 bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t attributes,

@@ -97,7 +97,7 @@ DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& c
         if (container != plat::kInvalidHandle) {
             plat::FileTimes times;
             if (plat::GetFileTime(container, &times))
-                plat::SetFileTime(stream->file, times);
+                plat::SetFileTime(stream->target.file.get(), times);
         }
         // The container goes next: the plain file must be on the disk under its name first.
         if (result == DecryptResult::Ok &&

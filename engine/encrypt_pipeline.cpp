@@ -31,7 +31,7 @@ EncryptResult MoveData(const KeyContext& context, CompressionStream* stream,
                        plat::FileHandle container, uint8_t* buffer, uint32_t bufferSize) {
     const uint32_t chunkSize = 64 * context.blockLength;
     uint64_t plainSize = 0;
-    plat::GetFileSize(stream->file, &plainSize);
+    plat::GetFileSize(stream->source.get(), &plainSize);
     for (;;) {
         if (plat::InterruptRequested())
             return EncryptResult::Cancelled;
@@ -99,11 +99,11 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
                 attributes, containerPath, plat::TemporaryKind::Container, &container);
             if (!haveContainer) {
                 result = EncryptResult::Declined;
-            } else if (container.file == plat::kInvalidHandle) {
+            } else if (!container.file.valid()) {
                 RecordError(8);
             } else {
                 const intptr_t savedCursor = plat::ShowWaitCursor();
-                result = MoveData(context, stream, container.file, buffer, bufferSize);
+                result = MoveData(context, stream, container.file.get(), buffer, bufferSize);
                 plat::RestoreCursor(savedCursor);
             }
         }
@@ -112,10 +112,10 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
     EngineFree(buffer, bufferSize);
     CloseKeyContext(&context);
 
-    if (haveContainer && container.file != plat::kInvalidHandle) {
+    if (haveContainer && container.file.valid()) {
         plat::FileTimes times;
-        if (plat::GetFileTime(stream->file, &times))
-            plat::SetFileTime(container.file, times);
+        if (plat::GetFileTime(stream->source.get(), &times))
+            plat::SetFileTime(container.file.get(), times);
         if (result == EncryptResult::Ok && !CommitContainer(stream, plainPath, &container))
             result = EncryptResult::Failed;
         plat::DiscardReplacement(&container); // nothing left to discard after a commit

@@ -2,6 +2,8 @@
 // File services with the semantics the engine was written against: exclusive
 // opens (share mode 0), DOS attribute bits, three file times, and Win32 error
 // codes in the per-thread last error.
+#include "platform/unique_fd.h"
+
 #include <QString>
 #include <cstdint>
 #include <vector>
@@ -105,10 +107,10 @@ enum class TemporaryKind {
     Container, // ciphertext: simply deleted
 };
 struct Replacement {
-    FileHandle file = kInvalidHandle;     // the temporary file, for the caller to write
-    QString path;                         // the name it takes
-    QString temporary;                    // where it lies until then
-    FileHandle existing = kInvalidHandle; // the earlier file of that name, held until replaced
+    UniqueFd file;     // the temporary file, for the caller to write
+    QString path;      // the name it takes
+    QString temporary; // where it lies until then
+    UniqueFd existing; // the earlier file of that name, held until replaced
     bool replaceExisting = false;
     bool attributesStored = true; // false when the file system keeps no extended attributes
 };
@@ -139,7 +141,7 @@ bool MoveBack(const QString& temporary, const QString& path);
 
 // A temporary file that no run holds: the debris of a run that crashed.
 struct Leftover {
-    FileHandle file = kInvalidHandle; // opened for writing where possible, and held
+    UniqueFd file; // opened for writing where possible, and held
     QString path;
     TemporaryKind kind = TemporaryKind::Plain;
 };
