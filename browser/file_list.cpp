@@ -265,7 +265,7 @@ void InitFileList(ViewArea* view) {
 
     const int iconSize = list->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, list);
     if (!PrepareRowIcons(iconSize, list->devicePixelRatioF())) {
-        RecordError(42);
+        RecordError(kRowIconsUnavailable);
         ReportError(HandleOf(view), QStringLiteral("Icon Problem"));
     }
     list->setIconSize(RowIconSize());

@@ -127,7 +127,7 @@ bool ClearCopyTarget(QWidget* owner, const QString& caption, QString* target) {
         return true;
     }
     if (container == ExistingTarget::Replaceable && !plat::DeleteFile(*target)) {
-        RecordError(36);
+        RecordError(kCopyTargetNotDeleted);
         ReportError(HandleOf(owner), QStringLiteral("Overwrite Error"));
     }
     target->truncate(plainLength);
@@ -188,7 +188,7 @@ bool CopyItem(QWidget* owner, const QString& caption, int row) {
     if (!ChooseCopyTarget(owner, caption, row, &source, &target))
         return false;
     if (!CopyToTarget(source, target)) {
-        RecordError(35);
+        RecordError(kCopyFailed);
         ReportError(HandleOf(owner), QStringLiteral("Copy Failed"));
     }
     return true;
@@ -202,14 +202,14 @@ bool MoveItem(QWidget* owner, const QString& caption, int row) {
         return false;
     // The copy is on the disk under its name before the source goes.
     if (!CopyToTarget(source, target)) {
-        RecordError(33);
+        RecordError(kMoveCopyFailed);
         ReportError(HandleOf(owner), QStringLiteral("Move Failed"));
         return true;
     }
     if (!container) {
         DisposePlainFile(HandleOf(owner), source);
     } else if (!plat::DeleteFile(source)) {
-        RecordError(34);
+        RecordError(kMovedSourceNotDeleted);
         ReportError(HandleOf(owner), QStringLiteral("Delete Failed"));
     }
     return true;

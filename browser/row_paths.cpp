@@ -10,7 +10,7 @@
 namespace {
 
 bool FailPath(QWidget* owner) {
-    RecordError(39);
+    RecordError(kPathNotBuilt);
     ReportError(HandleOf(owner), QStringLiteral("Path Error"));
     return false;
 }
@@ -57,7 +57,7 @@ bool BuildItemPath(QWidget* owner, int row, QString* path) {
 
 bool AppendContainerExtension(QWidget* owner, QString* path) {
     if (path->size() + kContainerExtensionLength >= kMaxPathUnits) {
-        RecordError(40);
+        RecordError(kNoRoomForExtension);
         ReportError(HandleOf(owner), QStringLiteral("Keshlor Path Error"));
         return false;
     }

@@ -10,10 +10,10 @@ class QWidget;
 inline constexpr int kMaxPathUnits = 260;
 
 // The row's plain path (never with ".ksr"). False after showing "Path Error"
-// (code 39) when the row's location names no storage or folder, or the path
+// (kPathNotBuilt) when the row's location names no storage or folder, or the path
 // would be too long; `path` is then unchanged.
 bool BuildItemPath(QWidget* owner, int row, QString* path);
 
 // Adds ".ksr" to a path of at most 255 units. False after showing "Keshlor
-// Path Error" (code 40); `path` is then unchanged.
+// Path Error" (kNoRoomForExtension); `path` is then unchanged.
 bool AppendContainerExtension(QWidget* owner, QString* path);

@@ -195,7 +195,7 @@ int ReadTerminalPassword(bool confirm, const KsrConsole& console, QString* passw
 // A name that would lead to another file is refused as a file that cannot be opened.
 int RefuseUnfaithfulName(const FileJob& job) {
     plat::RefuseUnfaithfulName(ShownBytes(*job.unfaithful));
-    RecordError(job.encrypt ? 21 : 18);
+    RecordError(job.encrypt ? kPlainOpenFailed : kContainerOpenFailed);
     ReportError(nullptr, job.encrypt ? QStringLiteral("Encryption Error")
                                      : QStringLiteral("Decryption Error"));
     return kKsrFailed;
@@ -246,7 +246,7 @@ int DecryptOne(const FileJob& job, const QString& password, const TerminalMessag
         PrintMessage(messages, QStringLiteral("Delete Error"),
                      QStringLiteral("the file was decrypted, but the container could not be "
                                     "deleted: ") +
-                         ErrorMessage(38, removal.lastError));
+                         ErrorMessage(kFileNotDeleted, removal.lastError));
         return kKsrFailed;
     }
     case DecryptResult::Cancelled:

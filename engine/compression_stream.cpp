@@ -36,7 +36,7 @@ PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
             uint32_t got = 0;
             if (!plat::ReadFile(s->source.get(), s->staging, kStagingSize, &got)) {
                 *count = 0;
-                RecordError(23);
+                RecordError(kPlainReadFailed);
                 return PumpResult::Failed;
             }
             s->stream.next_in = s->staging;
@@ -51,7 +51,7 @@ PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
         }
         if (rc != Z_OK) {
             *count = 0;
-            RecordError(24);
+            RecordError(kDeflateFailed);
             return PumpResult::Failed;
         }
     } while (s->stream.avail_out != 0);
@@ -76,7 +76,7 @@ PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
         }
         if (rc < 0 || rc > Z_STREAM_END) {
             *count = 0;
-            RecordError(29);
+            RecordError(kInflateFailed);
             return PumpResult::Failed;
         }
         if (s->stream.avail_out < kStagingSize) {
@@ -86,7 +86,7 @@ PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
             if (!plat::WriteFile(s->target.file.get(), s->staging, pending, &written) ||
                 written != pending) {
                 *count = 0;
-                RecordError(28);
+                RecordError(kPlainWriteFailed);
                 return PumpResult::Failed;
             }
             s->stream.next_out = s->staging;
@@ -107,7 +107,7 @@ CompressionStream* OpenCompressionStream(const QString& plainPath) {
     CompressionStream* s = NewStream();
     if (!s) {
         plat::SetLastError(plat::kErrorNotEnoughMemory);
-        RecordError(7);
+        RecordError(kEncryptOutOfMemory);
         return nullptr;
     }
     s->source.reset(
@@ -123,7 +123,7 @@ CompressionStream* OpenCompressionStream(const QString& plainPath) {
     }
     if (!s->source.valid()) {
         FreeStream(s);
-        RecordError(21);
+        RecordError(kPlainOpenFailed);
         return nullptr;
     }
     s->mode = Compress;
@@ -131,7 +131,7 @@ CompressionStream* OpenCompressionStream(const QString& plainPath) {
     const int level = IsOptionChecked(FastCompression) ? 1 : 9;
     if (deflateInit_(&s->stream, level, ZlibVersionForInit(), sizeof(z_stream)) != Z_OK) {
         FreeStream(s);
-        RecordError(22);
+        RecordError(kDeflateStartFailed);
         return nullptr;
     }
     s->stream.avail_in = 0;
@@ -145,7 +145,7 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
     CompressionStream* s = NewStream();
     if (!s) {
         plat::SetLastError(plat::kErrorNotEnoughMemory);
-        RecordError(25);
+        RecordError(kInflateOutOfMemory);
         return 0;
     }
     if (!CreateTargetFile(window,
@@ -156,7 +156,7 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
     }
     if (!s->target.file.valid()) {
         FreeStream(s);
-        RecordError(26);
+        RecordError(kPlainNotCreated);
         return 0;
     }
     s->mode = Decompress;
@@ -166,7 +166,7 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
         plat::DiscardReplacement(&s->target);
         plat::SetLastError(plat::kErrorSuccess);
         FreeStream(s);
-        RecordError(27);
+        RecordError(kInflateStartFailed);
         return 0;
     }
     s->stream.avail_in = 0;
@@ -184,7 +184,7 @@ PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uin
         return Inflate(stream, buffer, length, count);
     default:
         *count = 0;
-        RecordError(30);
+        RecordError(kStreamModeUnknown);
         return PumpResult::Failed;
     }
 }
@@ -192,7 +192,7 @@ PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uin
 bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPath) {
     plat::FileState now;
     if (!plat::GetFileState(stream->source.get(), &now)) {
-        RecordError(23);
+        RecordError(kPlainReadFailed);
         return false;
     }
     if (!plat::FileChanged(stream->opened, now))
@@ -202,7 +202,7 @@ bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPat
         QStringLiteral("\u201c%1\u201d changed while it was being encrypted, so it was kept as it "
                        "is and no container was made. Try again when no program is writing to it.")
             .arg(plainPath));
-    RecordError(23);
+    RecordError(kPlainReadFailed);
     return false;
 }
 

@@ -27,15 +27,17 @@ struct CompressionStream {
 enum class PumpResult : int { Ok = 0, BadData = 1, Failed = 2 };
 
 // A stream in Compress mode over the plain file, or null with a code recorded
-// (7 for the object, 21 for the file, 22 for deflateInit). A plain file that
-// other hard links also name is refused with 21: removing this name after
+// (kEncryptOutOfMemory for the object, kPlainOpenFailed for the file,
+// kDeflateStartFailed for deflateInit). A plain file that other hard links
+// also name is refused with kPlainOpenFailed: removing this name after
 // encryption would leave its data readable under the others.
 CompressionStream* OpenCompressionStream(const QString& plainPath);
-// False, with code 23 recorded, when anything wrote to the plain file since
+// False, with kPlainReadFailed recorded, when anything wrote to the plain file since
 // it was opened: the container would then hold no single version of it.
 bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPath);
-// 0 with a stream; 0 with none on failure (25, 26 or 27 recorded); 1 with none
-// when the user declined to overwrite.
+// 0 with a stream; 0 with none on failure (kInflateOutOfMemory,
+// kPlainNotCreated or kInflateStartFailed recorded); 1 with none when the
+// user declined to overwrite.
 int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPath,
                               CompressionStream** stream);
 // Compress: fills `buffer` with up to `length` bytes of compressed stream.

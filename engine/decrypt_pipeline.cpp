@@ -24,7 +24,7 @@ DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
             return DecryptResult::Cancelled;
         uint32_t count = 0;
         if (!plat::ReadFile(container, buffer, chunkSize, &count)) {
-            RecordError(19);
+            RecordError(kContainerReadFailed);
             return DecryptResult::Failed;
         }
         readSoFar += count;
@@ -35,7 +35,7 @@ DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
         if (!CryptDecrypt(context.key, nullptr, final, 0, buffer, &count)) {
             if (plat::GetLastError() == NTE_BAD_DATA)
                 return DecryptResult::BadData;
-            RecordError(20);
+            RecordError(kDecryptFailed);
             return DecryptResult::Failed;
         }
         uint32_t consumed = 0;
@@ -69,17 +69,17 @@ DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& c
     CompressionStream* stream = nullptr;
 
     if (const int step = OpenKeyContext(&context, password, IsOptionChecked(HighEncryption))) {
-        RecordError(10 + step);
+        RecordError(KeyStepError(kDecryptProviderUnavailable, step));
     } else {
         bufferSize = 64 * context.blockLength;
         buffer = static_cast<uint8_t*>(EngineAllocate(bufferSize));
         if (!buffer) {
             plat::SetLastError(plat::kErrorNotEnoughMemory);
-            RecordError(17);
+            RecordError(kDecryptOutOfMemory);
         } else if ((container = plat::CreateFile(containerPath, plat::Access::Read,
                                                  plat::Disposition::OpenExisting)) ==
                    plat::kInvalidHandle) {
-            RecordError(18);
+            RecordError(kContainerOpenFailed);
         } else if (CreateDecompressionStream(window, plainPath, &stream) == 1) {
             result = DecryptResult::Declined;
         } else if (stream) {
@@ -104,14 +104,14 @@ DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& c
             (!plat::GetFileState(container, &containerState) ||
              !plat::CommitReplacement(&stream->target, plat::CarriedMode(containerState.mode),
                                       &containerState))) {
-            RecordError(28);
+            RecordError(kPlainWriteFailed);
             result = DecryptResult::Failed;
         }
         if (result != DecryptResult::Ok) {
             const PendingError pending = CurrentPendingError();
             DisposePartialOutput(window, &stream->target);
             // Disposal reports its own failures; the run's code stays the one to show.
-            if (result == DecryptResult::Failed && CurrentPendingError().code == 0) {
+            if (result == DecryptResult::Failed && CurrentPendingError().code == kNoError) {
                 plat::SetLastErrorWithDetail(pending.lastError, pending.detail);
                 RecordError(pending.code);
             }

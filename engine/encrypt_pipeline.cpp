@@ -40,12 +40,12 @@ EncryptResult MoveData(const KeyContext& context, CompressionStream* stream,
             return EncryptResult::Failed;
         const bool final = count != chunkSize;
         if (!CryptEncrypt(context.key, nullptr, final, 0, buffer, &count, bufferSize)) {
-            RecordError(9);
+            RecordError(kEncryptFailed);
             return EncryptResult::Failed;
         }
         uint32_t written = 0;
         if (!plat::WriteFile(container, buffer, count, &written) || written != count) {
-            RecordError(10);
+            RecordError(kContainerWriteFailed);
             return EncryptResult::Failed;
         }
         plat::ReportProgress(stream->stream.total_in, plainSize);
@@ -62,7 +62,7 @@ bool CommitContainer(CompressionStream* stream, const QString& plainPath,
         return false;
     if (!plat::CommitReplacement(container, plat::CarriedMode(stream->opened.mode),
                                  &stream->opened)) {
-        RecordError(10);
+        RecordError(kContainerWriteFailed);
         return false;
     }
     return true;
@@ -83,13 +83,13 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
     bool haveContainer = false;
 
     if (const int step = OpenKeyContext(&context, password, IsOptionChecked(HighEncryption))) {
-        RecordError(step);
+        RecordError(KeyStepError(kEncryptProviderUnavailable, step));
     } else {
         bufferSize = 65 * context.blockLength; // room for the final call's padding
         buffer = static_cast<uint8_t*>(EngineAllocate(bufferSize));
         if (!buffer) {
             plat::SetLastError(plat::kErrorNotEnoughMemory);
-            RecordError(7);
+            RecordError(kEncryptOutOfMemory);
         } else if ((stream = OpenCompressionStream(plainPath)) != nullptr) {
             const uint32_t attributes = IsOptionChecked(HideEncrypted)
                                             ? plat::kAttrArchive | plat::kAttrHidden
@@ -100,7 +100,7 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
             if (!haveContainer) {
                 result = EncryptResult::Declined;
             } else if (!container.file.valid()) {
-                RecordError(8);
+                RecordError(kContainerNotCreated);
             } else {
                 const intptr_t savedCursor = plat::ShowWaitCursor();
                 result = MoveData(context, stream, container.file.get(), buffer, bufferSize);

@@ -107,7 +107,7 @@ DisposeOutcome Dispose(plat::WindowHandle window, const QString& path) {
     if (!IsOptionChecked(WipePlainFiles)) {
         if (plat::DeleteFile(path))
             return DisposeOutcome::Removed;
-        RecordError(38);
+        RecordError(kFileNotDeleted);
         ReportError(window, QStringLiteral("Delete Error"));
         return DisposeOutcome::Kept;
     }
@@ -126,7 +126,7 @@ DisposeOutcome Dispose(plat::WindowHandle window, const QString& path) {
             current = path;
     }
     // Only a wiped file gets the "data wiped" message; an abandoned wipe left the data as it was.
-    RecordError(wiped ? 37 : 38);
+    RecordError(wiped ? kWipedNotDeleted : kFileNotDeleted);
     if (current != path) {
         AddErrorDetail(QStringLiteral("It now has the name \u201c%1\u201d in the same folder, and "
                                       "Keshlor removes it the next time it writes there.")
