@@ -10,6 +10,7 @@
 #include "gui/gui_ports.h"
 #include "platform/files.h"
 #include "platform/folder_search.h"
+#include "platform/path_limits.h"
 #include "platform/ports.h"
 
 #include <QDate>
@@ -138,7 +139,7 @@ void ListFolder(Listing& listing, const QString& baseFolder, int storagePosition
         folder += folderText;
     }
     // No file of a folder this long could be given a path.
-    if (folder.size() + 1 >= kMaxPathUnits)
+    if (folder.size() + 1 > plat::kLongestPath)
         return;
     listing.entries.clear();
     if (!plat::SearchFolder(folder, &listing.entries))

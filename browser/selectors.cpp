@@ -8,6 +8,7 @@
 #include "platform/documents_path.h"
 #include "platform/files.h"
 #include "platform/folder_search.h"
+#include "platform/path_limits.h"
 #include "platform/ports.h"
 
 #include <QDir>
@@ -90,7 +91,7 @@ bool LiesIn(const QString& path, const QString& root) {
 
 // Adds the names of the offered subfolders of `baseFolder` not named yet.
 void AddSubfolders(const QString& baseFolder, QStringList* names, QSet<QString>* named) {
-    if (baseFolder.size() + 1 >= kMaxPathUnits)
+    if (baseFolder.size() + 1 > plat::kLongestPath)
         return;
     std::vector<plat::FolderEntry> entries;
     if (!plat::SearchFolder(baseFolder, &entries))
@@ -174,7 +175,7 @@ bool FillStorageSelector(int defaultPosition) {
     QList<plat::StorageCard> cards;
     for (const plat::StorageCard& card : plat::EnumerateStorageCards()) {
         // A root that leaves no room for a file's name is of no use.
-        if (!IsListedCard(card) || card.root.size() + 1 >= kMaxPathUnits)
+        if (!IsListedCard(card) || card.root.size() + 1 > plat::kLongestPath)
             continue;
         const bool named = std::any_of(cards.begin(), cards.end(), [&card](const auto& listed) {
             return listed.name == card.name;

@@ -13,6 +13,7 @@
 #include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
+#include "platform/path_limits.h"
 
 #include <QPointer>
 #include <QTreeWidget>
@@ -144,9 +145,8 @@ bool IsNamedContainer(const QString& path) {
 // long itself, or no room for the container extension.
 ErrorCode NamedPathProblem(const QString& path) {
     if (IsNamedContainer(path))
-        return path.size() >= kMaxPathUnits ? kPathNotBuilt : kNoError;
-    return path.size() + kContainerExtensionLength >= kMaxPathUnits ? kNoRoomForExtension
-                                                                    : kNoError;
+        return path.size() > plat::kLongestPath ? kPathNotBuilt : kNoError;
+    return path.size() > kLongestPlainPath ? kNoRoomForExtension : kNoError;
 }
 
 } // namespace
