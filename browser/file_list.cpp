@@ -29,10 +29,6 @@ namespace {
 
 enum Column { NameColumn = 0, DateColumn = 1, SizeColumn = 2 };
 
-// Protective attributes (read-only, system, in-ROM, temporary, ROM static
-// reference, ROM module) and the folder bit: such entries are never rows.
-constexpr uint32_t kUnlistedAttributes = 0x3155;
-
 constexpr qint64 kNanosPerDay = 86400LL * 1000000000LL;
 constexpr qint64 kJulianDayOfEpoch = 2440588;
 
@@ -146,7 +142,8 @@ void ListFolder(Listing& listing, const QString& baseFolder, int storagePosition
         return;
     const uint32_t location = ItemLocation(storagePosition, folderPosition);
     for (plat::FolderEntry& entry : listing.entries) {
-        if (entry.attributes & kUnlistedAttributes)
+        // Folders and protected files are never rows.
+        if (entry.attributes & (plat::kProtectiveAttributes | plat::kAttrDirectory))
             continue;
         const bool hidden = (entry.attributes & plat::kAttrHidden) != 0;
         PendingRow row;

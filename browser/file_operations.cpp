@@ -20,10 +20,6 @@
 
 namespace {
 
-// Read-only, system, in-ROM, temporary, ROM static reference, ROM module: a
-// file with any of them is never replaced.
-constexpr uint32_t kProtectiveAttributes = 0x3145;
-
 const QString kPlainRefusal = QStringLiteral(
     "Plain file exists, and attributes prevent its deletion. Please choose a different name.");
 const QString kContainerRefusal = QStringLiteral(
@@ -101,7 +97,7 @@ ExistingTarget CheckExistingTarget(QWidget* owner, const QString& caption, const
         Refuse(owner, kFolderRefusal, caption);
         return ExistingTarget::Kept;
     }
-    if (attributes & kProtectiveAttributes) {
+    if (attributes & plat::kProtectiveAttributes) {
         Refuse(owner, refusal, caption);
         return ExistingTarget::Kept;
     }

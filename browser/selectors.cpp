@@ -21,9 +21,6 @@
 
 namespace {
 
-// Read-only, system, in-ROM, temporary, ROM static reference, ROM module: a
-// folder with any of them is not offered.
-constexpr uint32_t kProtectiveAttributes = 0x3145;
 // Rows keep selector positions in 16 bits.
 constexpr int kMostEntries = 0xFFFF;
 
@@ -98,7 +95,7 @@ void AddSubfolders(const QString& baseFolder, QStringList* names, QSet<QString>*
         return;
     for (plat::FolderEntry& entry : entries) {
         if (!(entry.attributes & plat::kAttrDirectory) ||
-            (entry.attributes & kProtectiveAttributes))
+            (entry.attributes & plat::kProtectiveAttributes))
             continue;
         if (named->contains(entry.name))
             continue;

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kProtectedAttributes = 0x3155; // read-only, system, directory, ROM, temporary
-
 CompressionStream* NewStream() {
     void* memory = EngineAllocate(sizeof(CompressionStream));
     return memory ? new (memory) CompressionStream : nullptr;
@@ -229,7 +227,7 @@ bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t
         plat::CreateReplacement(path, kind, attributes, false, target);
         return true;
     }
-    if (existing & kProtectedAttributes) {
+    if (existing & (plat::kProtectiveAttributes | plat::kAttrDirectory)) {
         plat::MessageBox(window,
                          QStringLiteral("A file or directory already exists with the target file "
                                         "name. It cannot be overwritten. Rename one or other file "

@@ -63,6 +63,11 @@ bool StoreAttributes(int fd, const QByteArray& native, uint32_t attributes) {
     return rc == 0;
 }
 
+// Bits that a file system without extended attributes loses nothing by not keeping.
+bool OnlyPlainBits(uint32_t attributes) {
+    return (attributes & ~(kAttrArchive | kAttrNormal)) == 0;
+}
+
 bool IsReadOnly(const struct stat& st, const QByteArray& native) {
     return (st.st_mode & S_IWUSR) == 0 || (StoredAttributes(native) & kAttrReadOnly) != 0;
 }
@@ -589,7 +594,7 @@ bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attribu
         return false;
     }
     if (attributes != 0 && !StoreAttributes(replacement->file.get(), QByteArray(), attributes))
-        replacement->attributesStored = (attributes & ~(kAttrArchive | kAttrNormal)) == 0;
+        replacement->attributesStored = OnlyPlainBits(attributes);
     SetLastError(kErrorSuccess);
     return true;
 }
@@ -760,8 +765,7 @@ bool SetFileAttributes(const QString& path, uint32_t attributes) {
         return Fail(errno);
     if (!StoreAttributes(-1, native, attributes)) {
         const int err = errno;
-        const bool onlyPlainBits = (attributes & ~(kAttrArchive | kAttrNormal)) == 0;
-        if ((err == ENOTSUP || err == EOPNOTSUPP) && onlyPlainBits)
+        if ((err == ENOTSUP || err == EOPNOTSUPP) && OnlyPlainBits(attributes))
             return true;
         return Fail(err == EOPNOTSUPP ? ENOTSUP : err);
     }

@@ -25,6 +25,11 @@ inline constexpr uint32_t kAttrTemporary = 0x100;
 inline constexpr uint32_t kAttrRomStaticRef = 0x1000;
 inline constexpr uint32_t kAttrRomModule = 0x2000;
 
+// A file with any of these is never replaced or deleted, and a folder with
+// any of them is not offered.
+inline constexpr uint32_t kProtectiveAttributes =
+    kAttrReadOnly | kAttrSystem | kAttrInRom | kAttrTemporary | kAttrRomStaticRef | kAttrRomModule;
+
 // Bits kept in the user.DOSATTRIB extended attribute (directory comes from stat).
 inline constexpr uint32_t kStoredAttributeMask = 0x37FF & ~kAttrDirectory;
 
