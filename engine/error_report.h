@@ -59,12 +59,6 @@ enum ErrorCode : int32_t {
     kRowIconsUnavailable = 42,
 };
 
-// The code of the OpenKeyContext step (1..6) that failed, counted from the
-// code of its first step.
-constexpr ErrorCode KeyStepError(ErrorCode firstStep, int step) {
-    return static_cast<ErrorCode>(firstStep + step - 1);
-}
-
 struct PendingError {
     int32_t code = kNoError;
     uint32_t lastError = 0;
