@@ -6,6 +6,7 @@
 #include "gui/gui_ports.h"
 #include "platform/instance_channel.h"
 #include "platform/interrupts.h"
+#include "platform/path_limits.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -30,7 +31,7 @@ int ExitStatus() {
 
 QString CopyCommandLine(const QStringList& arguments) {
     const QString line = arguments.mid(1).join(QLatin1Char(' '));
-    return line.size() <= kMaxCommandLine ? line : QString();
+    return line.size() <= plat::kLongestPath ? line : QString();
 }
 
 bool DeferToRunningCopy(InstanceChannel& channel) {

@@ -8,11 +8,9 @@
 
 class InstanceChannel;
 
-// Longest command line that is taken; a longer one is ignored.
-inline constexpr int kMaxCommandLine = 259;
-
 // The command line after the program's name: one path taken whole, so the
-// arguments are joined as they were typed; empty when it is too long.
+// arguments are joined as they were typed; empty when it is longer than a
+// path may be (plat::kLongestPath).
 QString CopyCommandLine(const QStringList& arguments);
 
 // Claims the channel, or finds the running copy and asks it to come to the

@@ -10,6 +10,7 @@
 #include "gui/gui_ports.h"
 #include "platform/files.h"
 #include "platform/folder_search.h"
+#include "platform/path_limits.h"
 #include "platform/ports.h"
 
 #include <QDate>
@@ -27,10 +28,6 @@
 namespace {
 
 enum Column { NameColumn = 0, DateColumn = 1, SizeColumn = 2 };
-
-// Protective attributes (read-only, system, in-ROM, temporary, ROM static
-// reference, ROM module) and the folder bit: such entries are never rows.
-constexpr uint32_t kUnlistedAttributes = 0x3155;
 
 constexpr qint64 kNanosPerDay = 86400LL * 1000000000LL;
 constexpr qint64 kJulianDayOfEpoch = 2440588;
@@ -138,14 +135,15 @@ void ListFolder(Listing& listing, const QString& baseFolder, int storagePosition
         folder += folderText;
     }
     // No file of a folder this long could be given a path.
-    if (folder.size() + 1 >= kMaxPathUnits)
+    if (folder.size() + 1 > plat::kLongestPath)
         return;
     listing.entries.clear();
     if (!plat::SearchFolder(folder, &listing.entries))
         return;
     const uint32_t location = ItemLocation(storagePosition, folderPosition);
     for (plat::FolderEntry& entry : listing.entries) {
-        if (entry.attributes & kUnlistedAttributes)
+        // Folders and protected files are never rows.
+        if (entry.attributes & (plat::kProtectiveAttributes | plat::kAttrDirectory))
             continue;
         const bool hidden = (entry.attributes & plat::kAttrHidden) != 0;
         PendingRow row;
@@ -265,7 +263,7 @@ void InitFileList(ViewArea* view) {
 
     const int iconSize = list->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, list);
     if (!PrepareRowIcons(iconSize, list->devicePixelRatioF())) {
-        RecordError(42);
+        RecordError(kRowIconsUnavailable);
         ReportError(HandleOf(view), QStringLiteral("Icon Problem"));
     }
     list->setIconSize(RowIconSize());

@@ -20,10 +20,6 @@
 
 namespace {
 
-// Read-only, system, in-ROM, temporary, ROM static reference, ROM module: a
-// file with any of them is never replaced.
-constexpr uint32_t kProtectiveAttributes = 0x3145;
-
 const QString kPlainRefusal = QStringLiteral(
     "Plain file exists, and attributes prevent its deletion. Please choose a different name.");
 const QString kContainerRefusal = QStringLiteral(
@@ -101,7 +97,7 @@ ExistingTarget CheckExistingTarget(QWidget* owner, const QString& caption, const
         Refuse(owner, kFolderRefusal, caption);
         return ExistingTarget::Kept;
     }
-    if (attributes & kProtectiveAttributes) {
+    if (attributes & plat::kProtectiveAttributes) {
         Refuse(owner, refusal, caption);
         return ExistingTarget::Kept;
     }
@@ -127,7 +123,7 @@ bool ClearCopyTarget(QWidget* owner, const QString& caption, QString* target) {
         return true;
     }
     if (container == ExistingTarget::Replaceable && !plat::DeleteFile(*target)) {
-        RecordError(36);
+        RecordError(kCopyTargetNotDeleted);
         ReportError(HandleOf(owner), QStringLiteral("Overwrite Error"));
     }
     target->truncate(plainLength);
@@ -188,7 +184,7 @@ bool CopyItem(QWidget* owner, const QString& caption, int row) {
     if (!ChooseCopyTarget(owner, caption, row, &source, &target))
         return false;
     if (!CopyToTarget(source, target)) {
-        RecordError(35);
+        RecordError(kCopyFailed);
         ReportError(HandleOf(owner), QStringLiteral("Copy Failed"));
     }
     return true;
@@ -202,14 +198,14 @@ bool MoveItem(QWidget* owner, const QString& caption, int row) {
         return false;
     // The copy is on the disk under its name before the source goes.
     if (!CopyToTarget(source, target)) {
-        RecordError(33);
+        RecordError(kMoveCopyFailed);
         ReportError(HandleOf(owner), QStringLiteral("Move Failed"));
         return true;
     }
     if (!container) {
         DisposePlainFile(HandleOf(owner), source);
     } else if (!plat::DeleteFile(source)) {
-        RecordError(34);
+        RecordError(kMovedSourceNotDeleted);
         ReportError(HandleOf(owner), QStringLiteral("Delete Failed"));
     }
     return true;

@@ -16,10 +16,10 @@ class QWidget;
 bool ChooseCopyTarget(QWidget* owner, const QString& caption, int row, QString* source,
                       QString* target);
 // True when a destination was chosen, so the list is to be refilled, whether
-// or not the copy then worked ("Copy Failed", code 35, when it did not).
+// or not the copy then worked ("Copy Failed", kCopyFailed, when it did not).
 bool CopyItem(QWidget* owner, const QString& caption, int row);
 // A copy followed by the removal of the source, which stays when the copy
-// failed ("Move Failed", 33). True as for CopyItem.
+// failed ("Move Failed", kMoveCopyFailed). True as for CopyItem.
 bool MoveItem(QWidget* owner, const QString& caption, int row);
 // Asks "OK to delete file?"; true when the user said Yes and the removal was
 // tried. A container whose deletion fails stays without a message.

@@ -6,11 +6,12 @@
 #include "engine/container_name.h"
 #include "engine/error_report.h"
 #include "gui/gui_ports.h"
+#include "platform/path_limits.h"
 
 namespace {
 
 bool FailPath(QWidget* owner) {
-    RecordError(39);
+    RecordError(kPathNotBuilt);
     ReportError(HandleOf(owner), QStringLiteral("Path Error"));
     return false;
 }
@@ -30,7 +31,7 @@ bool BuildItemPath(QWidget* owner, int row, QString* path) {
         return FailPath(owner);
 
     QString built = state.listedBaseFolders.at(storage);
-    if (built.size() >= kMaxPathUnits)
+    if (built.size() > plat::kLongestPath)
         return FailPath(owner);
     const auto separate = [&built] {
         if (!built.endsWith(QLatin1Char('/')))
@@ -38,17 +39,17 @@ bool BuildItemPath(QWidget* owner, int row, QString* path) {
     };
     if (folder >= kFirstNamedPosition) {
         const QString text = state.listedFolderTexts.value(folder);
-        if (text.isEmpty() || built.size() + 1 + text.size() >= kMaxPathUnits)
+        if (text.isEmpty() || built.size() + 1 + text.size() > plat::kLongestPath)
             return FailPath(owner);
         separate();
         built += text;
     }
-    if (built.size() + 1 >= kMaxPathUnits)
+    if (built.size() + 1 > plat::kLongestPath)
         return FailPath(owner);
     separate();
     // A name that does not fit whole fails: cut short it would name another file.
     const QString name = item->text(0);
-    if (name.isEmpty() || built.size() + name.size() >= kMaxPathUnits)
+    if (name.isEmpty() || built.size() + name.size() > plat::kLongestPath)
         return FailPath(owner);
     built += name;
     *path = built;
@@ -56,8 +57,8 @@ bool BuildItemPath(QWidget* owner, int row, QString* path) {
 }
 
 bool AppendContainerExtension(QWidget* owner, QString* path) {
-    if (path->size() + kContainerExtensionLength >= kMaxPathUnits) {
-        RecordError(40);
+    if (path->size() > kLongestPlainPath) {
+        RecordError(kNoRoomForExtension);
         ReportError(HandleOf(owner), QStringLiteral("Keshlor Path Error"));
         return false;
     }

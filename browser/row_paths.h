@@ -1,19 +1,17 @@
 #pragma once
 // Full paths of the file list's rows. A row's plain path is its folder (from
 // the row's location) and its Name text; a container row's file is that path
-// with ".ksr" added. Every path built here stays within 259 UTF-16 units.
+// with ".ksr" added. Every path built here stays within plat::kLongestPath
+// UTF-16 units.
 #include <QString>
 
 class QWidget;
 
-// Room for a path with its terminator, as the original buffers had.
-inline constexpr int kMaxPathUnits = 260;
-
 // The row's plain path (never with ".ksr"). False after showing "Path Error"
-// (code 39) when the row's location names no storage or folder, or the path
+// (kPathNotBuilt) when the row's location names no storage or folder, or the path
 // would be too long; `path` is then unchanged.
 bool BuildItemPath(QWidget* owner, int row, QString* path);
 
-// Adds ".ksr" to a path of at most 255 units. False after showing "Keshlor
-// Path Error" (code 40); `path` is then unchanged.
+// Adds ".ksr" to a path of at most kLongestPlainPath units. False after showing "Keshlor
+// Path Error" (kNoRoomForExtension); `path` is then unchanged.
 bool AppendContainerExtension(QWidget* owner, QString* path);

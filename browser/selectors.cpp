@@ -8,6 +8,7 @@
 #include "platform/documents_path.h"
 #include "platform/files.h"
 #include "platform/folder_search.h"
+#include "platform/path_limits.h"
 #include "platform/ports.h"
 
 #include <QDir>
@@ -20,9 +21,6 @@
 
 namespace {
 
-// Read-only, system, in-ROM, temporary, ROM static reference, ROM module: a
-// folder with any of them is not offered.
-constexpr uint32_t kProtectiveAttributes = 0x3145;
 // Rows keep selector positions in 16 bits.
 constexpr int kMostEntries = 0xFFFF;
 
@@ -90,14 +88,14 @@ bool LiesIn(const QString& path, const QString& root) {
 
 // Adds the names of the offered subfolders of `baseFolder` not named yet.
 void AddSubfolders(const QString& baseFolder, QStringList* names, QSet<QString>* named) {
-    if (baseFolder.size() + 1 >= kMaxPathUnits)
+    if (baseFolder.size() + 1 > plat::kLongestPath)
         return;
     std::vector<plat::FolderEntry> entries;
     if (!plat::SearchFolder(baseFolder, &entries))
         return;
     for (plat::FolderEntry& entry : entries) {
         if (!(entry.attributes & plat::kAttrDirectory) ||
-            (entry.attributes & kProtectiveAttributes))
+            (entry.attributes & plat::kProtectiveAttributes))
             continue;
         if (named->contains(entry.name))
             continue;
@@ -174,7 +172,7 @@ bool FillStorageSelector(int defaultPosition) {
     QList<plat::StorageCard> cards;
     for (const plat::StorageCard& card : plat::EnumerateStorageCards()) {
         // A root that leaves no room for a file's name is of no use.
-        if (!IsListedCard(card) || card.root.size() + 1 >= kMaxPathUnits)
+        if (!IsListedCard(card) || card.root.size() + 1 > plat::kLongestPath)
             continue;
         const bool named = std::any_of(cards.begin(), cards.end(), [&card](const auto& listed) {
             return listed.name == card.name;

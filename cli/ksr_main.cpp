@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/interrupts.h"
 #include "platform/last_error.h"
+#include "platform/path_limits.h"
 #include "platform/secure_memory.h"
 
 #include <QFile>
@@ -22,9 +23,6 @@
 #include <optional>
 
 namespace {
-
-// Paths the program builds hold at most 259 characters; ksr builds no longer ones.
-constexpr qsizetype kLongestPath = 259;
 
 struct FileJob {
     bool encrypt = true;
@@ -102,11 +100,12 @@ bool PlanJob(KsrCommand command, const QString& named, FileJob* job, QString* pr
     job->encrypt = command == KsrCommand::Encrypt ||
                    (command == KsrCommand::ByName && !IsContainerName(named));
     if (job->encrypt) {
-        if (named.size() + kContainerExtensionLength > kLongestPath) {
+        // ksr builds no longer paths than the program does.
+        if (named.size() > kLongestPlainPath) {
             *problem = QStringLiteral("%1: too long to take the .ksr extension (a path may have "
                                       "at most %2 characters)")
                            .arg(named)
-                           .arg(kLongestPath);
+                           .arg(plat::kLongestPath);
             return false;
         }
         job->plainPath = named;
@@ -117,10 +116,10 @@ bool PlanJob(KsrCommand command, const QString& named, FileJob* job, QString* pr
         *problem = QStringLiteral("%1: not a container: its name does not end in .ksr").arg(named);
         return false;
     }
-    if (named.size() > kLongestPath) {
+    if (named.size() > plat::kLongestPath) {
         *problem = QStringLiteral("%1: too long (a path may have at most %2 characters)")
                        .arg(named)
-                       .arg(kLongestPath);
+                       .arg(plat::kLongestPath);
         return false;
     }
     job->containerPath = named;
@@ -195,7 +194,7 @@ int ReadTerminalPassword(bool confirm, const KsrConsole& console, QString* passw
 // A name that would lead to another file is refused as a file that cannot be opened.
 int RefuseUnfaithfulName(const FileJob& job) {
     plat::RefuseUnfaithfulName(ShownBytes(*job.unfaithful));
-    RecordError(job.encrypt ? 21 : 18);
+    RecordError(job.encrypt ? kPlainOpenFailed : kContainerOpenFailed);
     ReportError(nullptr, job.encrypt ? QStringLiteral("Encryption Error")
                                      : QStringLiteral("Decryption Error"));
     return kKsrFailed;
@@ -246,7 +245,7 @@ int DecryptOne(const FileJob& job, const QString& password, const TerminalMessag
         PrintMessage(messages, QStringLiteral("Delete Error"),
                      QStringLiteral("the file was decrypted, but the container could not be "
                                     "deleted: ") +
-                         ErrorMessage(38, removal.lastError));
+                         ErrorMessage(kFileNotDeleted, removal.lastError));
         return kKsrFailed;
     }
     case DecryptResult::Cancelled:

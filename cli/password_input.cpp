@@ -1,6 +1,7 @@
 #include "cli/password_input.h"
 
 #include "platform/secure_memory.h"
+#include "platform/unique_fd.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -92,16 +93,14 @@ bool ReadPasswordDescriptor(int fd, QByteArray* bytes, QString* problem) {
 bool ReadPasswordFile(const QString& path, QByteArray* bytes, QString* problem,
                       bool* readableByOthers) {
     *readableByOthers = false;
-    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const plat::UniqueFd file(open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (!file.valid()) {
         *problem = ErrnoText(errno);
         return false;
     }
     // Asked of the opened file, so that it is the one that was read.
     struct stat status;
-    if (fstat(fd, &status) == 0)
+    if (fstat(file.get(), &status) == 0)
         *readableByOthers = (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
-    const bool ok = ReadPasswordDescriptor(fd, bytes, problem);
-    close(fd);
-    return ok;
+    return ReadPasswordDescriptor(file.get(), bytes, problem);
 }

@@ -1,6 +1,7 @@
 #include "cli/ksr_console.h"
 
 #include "platform/interrupts.h"
+#include "platform/unique_fd.h"
 
 #include <cerrno>
 #include <csignal>
@@ -65,9 +66,10 @@ bool ReadLine(int fd, QByteArray* line) {
 
 TerminalRead AskTerminal(const QString& prompt, bool echo, QByteArray* line) {
     line->clear();
-    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    const plat::UniqueFd terminal(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!terminal.valid())
         return TerminalRead::NoTerminal;
+    const int fd = terminal.get();
     WriteAll(fd, prompt.toUtf8());
 
     struct termios saved;
@@ -97,7 +99,6 @@ TerminalRead AskTerminal(const QString& prompt, bool echo, QByteArray* line) {
         if (!complete)
             WriteAll(fd, "\n");
     }
-    close(fd);
     return complete ? TerminalRead::Line : TerminalRead::EndOfInput;
 }
 

@@ -13,17 +13,12 @@
 #include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
+#include "platform/path_limits.h"
 
 #include <QPointer>
 #include <QTreeWidget>
 
 namespace {
-
-// Codes of the dialog faults: 31 a dialog that ended without a password it
-// should have had (PrefillFailed), 32 a dialog that could not be shown. The
-// encrypt command and a retry use them under their own captions.
-constexpr int32_t kDialogEndedWrongly = 31;
-constexpr int32_t kDialogNotShown = 32;
 
 const QString kEncryptionError = QStringLiteral("Encryption Error");
 const QString kBatchEncryptError = QStringLiteral("Batch Encrypt Error");
@@ -64,7 +59,7 @@ class PasswordCopy {
     QString text_;
 };
 
-void Report(QWidget* owner, int32_t code, const QString& caption) {
+void Report(QWidget* owner, ErrorCode code, const QString& caption) {
     RecordError(code);
     ReportError(HandleOf(owner), caption);
 }
@@ -146,12 +141,12 @@ bool IsNamedContainer(const QString& path) {
     return IsContainerName(FileNameOf(path));
 }
 
-// 0 when a named path can be taken; else the code of the path that cannot be
-// built (39: too long itself, 40: no room for the container extension).
-int32_t NamedPathProblem(const QString& path) {
+// kNoError when a named path can be taken; else why it cannot be built: too
+// long itself, or no room for the container extension.
+ErrorCode NamedPathProblem(const QString& path) {
     if (IsNamedContainer(path))
-        return path.size() >= kMaxPathUnits ? 39 : 0;
-    return path.size() + kContainerExtensionLength >= kMaxPathUnits ? 40 : 0;
+        return path.size() > plat::kLongestPath ? kPathNotBuilt : kNoError;
+    return path.size() > kLongestPlainPath ? kNoRoomForExtension : kNoError;
 }
 
 } // namespace
@@ -378,16 +373,16 @@ void BatchDecrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
 
 bool OpenFileByName(QWidget* owner, const QString& path) {
     const CommandScope command;
-    if (!command.entered() || path.isEmpty() || NamedPathProblem(path) != 0)
+    if (!command.entered() || path.isEmpty() || NamedPathProblem(path) != kNoError)
         return false;
     // A name whose bytes are not text reads like another file's: refuse it
     // before a password is asked, as a file that cannot be opened.
     if (!plat::IsFaithfulPath(path)) {
         plat::RefuseUnfaithfulName(path);
         if (IsNamedContainer(path))
-            Report(owner, 18, kDecryptionError);
+            Report(owner, kContainerOpenFailed, kDecryptionError);
         else
-            Report(owner, 21, kEncryptionError);
+            Report(owner, kPlainOpenFailed, kEncryptionError);
         return true;
     }
     if (IsNamedContainer(path)) {
@@ -411,9 +406,10 @@ bool ChooseFileToOpen(QWidget* owner, QString* path) {
         return false;
     // The user asked for this file: say why it cannot be taken rather than
     // do nothing at all.
-    if (const int32_t problem = NamedPathProblem(chosen)) {
+    if (const ErrorCode problem = NamedPathProblem(chosen)) {
         Report(owner, problem,
-               problem == 39 ? QStringLiteral("Path Error") : QStringLiteral("Keshlor Path Error"));
+               problem == kPathNotBuilt ? QStringLiteral("Path Error")
+                                        : QStringLiteral("Keshlor Path Error"));
         return false;
     }
     *path = chosen;

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kProtectedAttributes = 0x3155; // read-only, system, directory, ROM, temporary
-
 CompressionStream* NewStream() {
     void* memory = EngineAllocate(sizeof(CompressionStream));
     return memory ? new (memory) CompressionStream : nullptr;
@@ -34,9 +32,9 @@ PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
     do {
         if (!s->endOfInput && s->stream.avail_in == 0) {
             uint32_t got = 0;
-            if (!plat::ReadFile(s->file, s->staging, kStagingSize, &got)) {
+            if (!plat::ReadFile(s->source.get(), s->staging, kStagingSize, &got)) {
                 *count = 0;
-                RecordError(23);
+                RecordError(kPlainReadFailed);
                 return PumpResult::Failed;
             }
             s->stream.next_in = s->staging;
@@ -51,7 +49,7 @@ PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
         }
         if (rc != Z_OK) {
             *count = 0;
-            RecordError(24);
+            RecordError(kDeflateFailed);
             return PumpResult::Failed;
         }
     } while (s->stream.avail_out != 0);
@@ -76,16 +74,17 @@ PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
         }
         if (rc < 0 || rc > Z_STREAM_END) {
             *count = 0;
-            RecordError(29);
+            RecordError(kInflateFailed);
             return PumpResult::Failed;
         }
         if (s->stream.avail_out < kStagingSize) {
             const uint32_t pending = kStagingSize - s->stream.avail_out;
             uint32_t written = 0;
             // A short write loses plain data just as a failed one does.
-            if (!plat::WriteFile(s->file, s->staging, pending, &written) || written != pending) {
+            if (!plat::WriteFile(s->target.file.get(), s->staging, pending, &written) ||
+                written != pending) {
                 *count = 0;
-                RecordError(28);
+                RecordError(kPlainWriteFailed);
                 return PumpResult::Failed;
             }
             s->stream.next_out = s->staging;
@@ -106,32 +105,31 @@ CompressionStream* OpenCompressionStream(const QString& plainPath) {
     CompressionStream* s = NewStream();
     if (!s) {
         plat::SetLastError(plat::kErrorNotEnoughMemory);
-        RecordError(7);
+        RecordError(kEncryptOutOfMemory);
         return nullptr;
     }
-    s->file = plat::CreateFile(plainPath, plat::Access::Read, plat::Disposition::OpenExisting);
-    if (s->file != plat::kInvalidHandle && plat::GetFileState(s->file, &s->opened) &&
+    s->source.reset(
+        plat::CreateFile(plainPath, plat::Access::Read, plat::Disposition::OpenExisting));
+    if (s->source.valid() && plat::GetFileState(s->source.get(), &s->opened) &&
         s->opened.links > 1) {
-        plat::CloseHandle(s->file);
-        s->file = plat::kInvalidHandle;
+        s->source.reset();
         plat::SetLastErrorWithDetail(
             plat::kErrorTooManyLinks,
             QStringLiteral("\u201c%1\u201d has other names (hard links), which would keep its "
                            "data after it is encrypted and removed, so Keshlor leaves it as it is.")
                 .arg(plainPath));
     }
-    if (s->file == plat::kInvalidHandle) {
+    if (!s->source.valid()) {
         FreeStream(s);
-        RecordError(21);
+        RecordError(kPlainOpenFailed);
         return nullptr;
     }
     s->mode = Compress;
     s->endOfInput = 0;
     const int level = IsOptionChecked(FastCompression) ? 1 : 9;
     if (deflateInit_(&s->stream, level, ZlibVersionForInit(), sizeof(z_stream)) != Z_OK) {
-        plat::CloseHandle(s->file);
         FreeStream(s);
-        RecordError(22);
+        RecordError(kDeflateStartFailed);
         return nullptr;
     }
     s->stream.avail_in = 0;
@@ -145,7 +143,7 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
     CompressionStream* s = NewStream();
     if (!s) {
         plat::SetLastError(plat::kErrorNotEnoughMemory);
-        RecordError(25);
+        RecordError(kInflateOutOfMemory);
         return 0;
     }
     if (!CreateTargetFile(window,
@@ -154,12 +152,11 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
         FreeStream(s);
         return 1;
     }
-    if (s->target.file == plat::kInvalidHandle) {
+    if (!s->target.file.valid()) {
         FreeStream(s);
-        RecordError(26);
+        RecordError(kPlainNotCreated);
         return 0;
     }
-    s->file = s->target.file;
     s->mode = Decompress;
     s->endOfInput = 0;
     if (inflateInit_(&s->stream, ZlibVersionForInit(), sizeof(z_stream)) != Z_OK) {
@@ -167,7 +164,7 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
         plat::DiscardReplacement(&s->target);
         plat::SetLastError(plat::kErrorSuccess);
         FreeStream(s);
-        RecordError(27);
+        RecordError(kInflateStartFailed);
         return 0;
     }
     s->stream.avail_in = 0;
@@ -185,15 +182,15 @@ PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uin
         return Inflate(stream, buffer, length, count);
     default:
         *count = 0;
-        RecordError(30);
+        RecordError(kStreamModeUnknown);
         return PumpResult::Failed;
     }
 }
 
 bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPath) {
     plat::FileState now;
-    if (!plat::GetFileState(stream->file, &now)) {
-        RecordError(23);
+    if (!plat::GetFileState(stream->source.get(), &now)) {
+        RecordError(kPlainReadFailed);
         return false;
     }
     if (!plat::FileChanged(stream->opened, now))
@@ -203,20 +200,16 @@ bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPat
         QStringLiteral("\u201c%1\u201d changed while it was being encrypted, so it was kept as it "
                        "is and no container was made. Try again when no program is writing to it.")
             .arg(plainPath));
-    RecordError(23);
+    RecordError(kPlainReadFailed);
     return false;
 }
 
 void CloseCompressionStream(CompressionStream* stream) {
-    if (stream->mode == Compress) {
+    if (stream->mode == Compress)
         deflateEnd(&stream->stream);
-        plat::CloseHandle(stream->file);
-    } else {
-        if (stream->mode == Decompress)
-            inflateEnd(&stream->stream);
-        // Closes the plain file unless it was committed; what it holds stays for the caller.
-        plat::ReleaseReplacement(&stream->target);
-    }
+    else if (stream->mode == Decompress)
+        inflateEnd(&stream->stream);
+    // Closes the plain file; one written but not committed stays where it is for the caller.
     FreeStream(stream);
 }
 
@@ -234,7 +227,7 @@ bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t
         plat::CreateReplacement(path, kind, attributes, false, target);
         return true;
     }
-    if (existing & kProtectedAttributes) {
+    if (existing & (plat::kProtectiveAttributes | plat::kAttrDirectory)) {
         plat::MessageBox(window,
                          QStringLiteral("A file or directory already exists with the target file "
                                         "name. It cannot be overwritten. Rename one or other file "

@@ -14,28 +14,30 @@ inline constexpr uint32_t kStagingSize = 4096;
 enum StreamMode : int32_t { Compress = 0, Decompress = 1 };
 
 struct CompressionStream {
-    plat::FileHandle file = plat::kInvalidHandle;
+    plat::UniqueFd source; // Compress: the plain file being read
     int32_t mode = Compress;
     z_stream stream{};
     uint8_t staging[kStagingSize];
     int32_t endOfInput = 0;   // Compress: a read came back short
     bool streamEnded = false; // zlib reported Z_STREAM_END
     plat::FileState opened;   // Compress: the plain file as it was opened
-    plat::Replacement target; // Decompress: the plain file being written, `file` its handle
+    plat::Replacement target; // Decompress: the plain file being written
 };
 
 enum class PumpResult : int { Ok = 0, BadData = 1, Failed = 2 };
 
 // A stream in Compress mode over the plain file, or null with a code recorded
-// (7 for the object, 21 for the file, 22 for deflateInit). A plain file that
-// other hard links also name is refused with 21: removing this name after
+// (kEncryptOutOfMemory for the object, kPlainOpenFailed for the file,
+// kDeflateStartFailed for deflateInit). A plain file that other hard links
+// also name is refused with kPlainOpenFailed: removing this name after
 // encryption would leave its data readable under the others.
 CompressionStream* OpenCompressionStream(const QString& plainPath);
-// False, with code 23 recorded, when anything wrote to the plain file since
+// False, with kPlainReadFailed recorded, when anything wrote to the plain file since
 // it was opened: the container would then hold no single version of it.
 bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPath);
-// 0 with a stream; 0 with none on failure (25, 26 or 27 recorded); 1 with none
-// when the user declined to overwrite.
+// 0 with a stream; 0 with none on failure (kInflateOutOfMemory,
+// kPlainNotCreated or kInflateStartFailed recorded); 1 with none when the
+// user declined to overwrite.
 int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPath,
                               CompressionStream** stream);
 // Compress: fills `buffer` with up to `length` bytes of compressed stream.
@@ -46,7 +48,7 @@ void CloseCompressionStream(CompressionStream* stream);
 
 // Starts the file that will take `path` with `attributes`, asking before it
 // would replace a file; the earlier file stays as it is until the new one is
-// committed. Returns whether a handle was produced; its file is kInvalidHandle
+// committed. Returns whether a handle was produced; its file is not valid
 // when creation itself failed, or when `path` is a link, a folder or anything
 // else but a regular file (last error set, nothing asked).
 bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t attributes,

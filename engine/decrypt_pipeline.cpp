@@ -1,7 +1,6 @@
 #include "engine/decrypt_pipeline.h"
 
 #include "engine/compression_stream.h"
-#include "engine/engine_faults.h"
 #include "engine/error_report.h"
 #include "engine/key_context.h"
 #include "engine/wipe.h"
@@ -14,8 +13,9 @@ namespace {
 thread_local ContainerRemoval t_lastContainerRemoval;
 
 // Moves the container through the cipher and inflate, chunk by chunk.
-DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
-                        CompressionStream* stream, uint8_t* buffer, uint32_t chunkSize) {
+DecryptResult RunChunks(const ChunkCipher& cipher, plat::FileHandle container,
+                        CompressionStream* stream) {
+    const uint32_t chunkSize = cipher.bufferSize;
     uint64_t containerSize = 0;
     plat::GetFileSize(container, &containerSize);
     uint64_t readSoFar = 0;
@@ -23,8 +23,8 @@ DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
         if (plat::InterruptRequested())
             return DecryptResult::Cancelled;
         uint32_t count = 0;
-        if (!plat::ReadFile(container, buffer, chunkSize, &count)) {
-            RecordError(19);
+        if (!plat::ReadFile(container, cipher.buffer, chunkSize, &count)) {
+            RecordError(kContainerReadFailed);
             return DecryptResult::Failed;
         }
         readSoFar += count;
@@ -32,14 +32,14 @@ DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
         // Nothing at all to decrypt: an empty or emptied container holds no file.
         if (final && count == 0)
             return DecryptResult::BadData;
-        if (!CryptDecrypt(context.key, nullptr, final, 0, buffer, &count)) {
+        if (!CryptDecrypt(cipher.context.key, nullptr, final, 0, cipher.buffer, &count)) {
             if (plat::GetLastError() == NTE_BAD_DATA)
                 return DecryptResult::BadData;
-            RecordError(20);
+            RecordError(kDecryptFailed);
             return DecryptResult::Failed;
         }
         uint32_t consumed = 0;
-        switch (PumpCompressionStream(stream, buffer, count, &consumed)) {
+        switch (PumpCompressionStream(stream, cipher.buffer, count, &consumed)) {
         case PumpResult::Ok:
             break;
         case PumpResult::BadData:
@@ -55,6 +55,67 @@ DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
     }
 }
 
+// Opens the container and starts the plain file under its temporary name,
+// asking before an existing plain file would be replaced, then runs the chunks.
+DecryptResult RunOnFiles(plat::WindowHandle window, const QString& containerPath,
+                         const QString& plainPath, const ChunkCipher& cipher,
+                         plat::UniqueFd* container, CompressionStream** stream) {
+    container->reset(
+        plat::CreateFile(containerPath, plat::Access::Read, plat::Disposition::OpenExisting));
+    if (!container->valid()) {
+        RecordError(kContainerOpenFailed);
+        return DecryptResult::Failed;
+    }
+    if (CreateDecompressionStream(window, plainPath, stream) == 1)
+        return DecryptResult::Declined;
+    if (!*stream)
+        return DecryptResult::Failed;
+    const intptr_t savedCursor = plat::ShowWaitCursor();
+    const DecryptResult result = RunChunks(cipher, container->get(), *stream);
+    plat::RestoreCursor(savedCursor);
+    return result;
+}
+
+// Puts the finished plain file in place, with the container's permissions
+// and owner, before the container goes.
+bool CommitPlainFile(plat::FileHandle container, CompressionStream* stream) {
+    plat::FileState containerState;
+    if (!plat::GetFileState(container, &containerState) ||
+        !plat::CommitReplacement(&stream->target, plat::CarriedMode(containerState.mode),
+                                 &containerState)) {
+        RecordError(kPlainWriteFailed);
+        return false;
+    }
+    return true;
+}
+
+// Gives the plain file the container's times and, after a complete run, its
+// name; a plain file that did not get its name goes. Returns the run's result.
+DecryptResult FinishPlainFile(plat::WindowHandle window, plat::FileHandle container,
+                              CompressionStream* stream, DecryptResult result) {
+    plat::FileTimes times;
+    if (plat::GetFileTime(container, &times))
+        plat::SetFileTime(stream->target.file.get(), times);
+    if (result == DecryptResult::Ok && !CommitPlainFile(container, stream))
+        result = DecryptResult::Failed;
+    if (result != DecryptResult::Ok) {
+        const PendingError pending = CurrentPendingError();
+        DisposePartialOutput(window, &stream->target);
+        // Disposal reports its own failures; the run's code stays the one to show.
+        if (result == DecryptResult::Failed && CurrentPendingError().code == kNoError) {
+            plat::SetLastErrorWithDetail(pending.lastError, pending.detail);
+            RecordError(pending.code);
+        }
+    }
+    return result;
+}
+
+void RemoveContainer(const QString& containerPath) {
+    t_lastContainerRemoval = ContainerRemoval{};
+    if (!plat::DeleteFile(containerPath))
+        t_lastContainerRemoval = ContainerRemoval{false, plat::GetLastError()};
+}
+
 } // namespace
 
 DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& containerPath,
@@ -62,69 +123,21 @@ DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& c
     if (plat::InterruptRequested())
         return DecryptResult::Cancelled;
     DecryptResult result = DecryptResult::Failed;
-    KeyContext context;
-    uint8_t* buffer = nullptr;
-    uint32_t bufferSize = 0;
-    plat::FileHandle container = plat::kInvalidHandle;
+    ChunkCipher cipher;
+    plat::UniqueFd container;
     CompressionStream* stream = nullptr;
-
-    if (const int step = OpenKeyContext(&context, password, IsOptionChecked(HighEncryption))) {
-        RecordError(10 + step);
-    } else {
-        bufferSize = 64 * context.blockLength;
-        buffer = static_cast<uint8_t*>(EngineAllocate(bufferSize));
-        if (!buffer) {
-            plat::SetLastError(plat::kErrorNotEnoughMemory);
-            RecordError(17);
-        } else if ((container = plat::CreateFile(containerPath, plat::Access::Read,
-                                                 plat::Disposition::OpenExisting)) ==
-                   plat::kInvalidHandle) {
-            RecordError(18);
-        } else if (CreateDecompressionStream(window, plainPath, &stream) == 1) {
-            result = DecryptResult::Declined;
-        } else if (stream) {
-            const intptr_t savedCursor = plat::ShowWaitCursor();
-            result = RunChunks(context, container, stream, buffer, bufferSize);
-            plat::RestoreCursor(savedCursor);
-        }
-    }
-
-    EngineFree(buffer, bufferSize);
-    CloseKeyContext(&context);
+    if (OpenChunkCipher(&cipher, password, 64, kDecryptProviderUnavailable, kDecryptOutOfMemory))
+        result = RunOnFiles(window, containerPath, plainPath, cipher, &container, &stream);
+    CloseChunkCipher(&cipher);
 
     if (stream) {
-        plat::FileState containerState;
-        if (container != plat::kInvalidHandle) {
-            plat::FileTimes times;
-            if (plat::GetFileTime(container, &times))
-                plat::SetFileTime(stream->file, times);
-        }
-        // The container goes next: the plain file must be on the disk under its name first.
-        if (result == DecryptResult::Ok &&
-            (!plat::GetFileState(container, &containerState) ||
-             !plat::CommitReplacement(&stream->target, plat::CarriedMode(containerState.mode),
-                                      &containerState))) {
-            RecordError(28);
-            result = DecryptResult::Failed;
-        }
-        if (result != DecryptResult::Ok) {
-            const PendingError pending = CurrentPendingError();
-            DisposePartialOutput(window, &stream->target);
-            // Disposal reports its own failures; the run's code stays the one to show.
-            if (result == DecryptResult::Failed && CurrentPendingError().code == 0) {
-                plat::SetLastErrorWithDetail(pending.lastError, pending.detail);
-                RecordError(pending.code);
-            }
-        }
+        result = FinishPlainFile(window, container.get(), stream, result);
         CloseCompressionStream(stream);
     }
-    if (container != plat::kInvalidHandle) {
-        plat::CloseHandle(container);
-        if (result == DecryptResult::Ok) {
-            t_lastContainerRemoval = ContainerRemoval{};
-            if (!plat::DeleteFile(containerPath))
-                t_lastContainerRemoval = ContainerRemoval{false, plat::GetLastError()};
-        }
+    if (container.valid()) {
+        container.reset();
+        if (result == DecryptResult::Ok)
+            RemoveContainer(containerPath);
     }
     return result;
 }

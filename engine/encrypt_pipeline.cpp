@@ -1,13 +1,11 @@
 #include "engine/encrypt_pipeline.h"
 
 #include "engine/compression_stream.h"
-#include "engine/engine_faults.h"
 #include "engine/error_report.h"
 #include "engine/key_context.h"
 #include "engine/wipe.h"
 #include "platform/files.h"
 #include "platform/interrupts.h"
-#include "platform/last_error.h"
 
 namespace {
 
@@ -27,31 +25,57 @@ void WarnHidingUnavailable(plat::WindowHandle window, const QString& containerPa
 }
 
 // Moves the compressed stream through the cipher into the container, chunk by chunk.
-EncryptResult MoveData(const KeyContext& context, CompressionStream* stream,
-                       plat::FileHandle container, uint8_t* buffer, uint32_t bufferSize) {
-    const uint32_t chunkSize = 64 * context.blockLength;
+EncryptResult RunChunks(const ChunkCipher& cipher, CompressionStream* stream,
+                        plat::FileHandle container) {
+    const uint32_t chunkSize = 64 * cipher.context.blockLength;
     uint64_t plainSize = 0;
-    plat::GetFileSize(stream->file, &plainSize);
+    plat::GetFileSize(stream->source.get(), &plainSize);
     for (;;) {
         if (plat::InterruptRequested())
             return EncryptResult::Cancelled;
         uint32_t count = 0;
-        if (PumpCompressionStream(stream, buffer, chunkSize, &count) != PumpResult::Ok)
+        if (PumpCompressionStream(stream, cipher.buffer, chunkSize, &count) != PumpResult::Ok)
             return EncryptResult::Failed;
         const bool final = count != chunkSize;
-        if (!CryptEncrypt(context.key, nullptr, final, 0, buffer, &count, bufferSize)) {
-            RecordError(9);
+        if (!CryptEncrypt(cipher.context.key, nullptr, final, 0, cipher.buffer, &count,
+                          cipher.bufferSize)) {
+            RecordError(kEncryptFailed);
             return EncryptResult::Failed;
         }
         uint32_t written = 0;
-        if (!plat::WriteFile(container, buffer, count, &written) || written != count) {
-            RecordError(10);
+        if (!plat::WriteFile(container, cipher.buffer, count, &written) || written != count) {
+            RecordError(kContainerWriteFailed);
             return EncryptResult::Failed;
         }
         plat::ReportProgress(stream->stream.total_in, plainSize);
         if (final)
             return EncryptResult::Ok;
     }
+}
+
+// Opens the plain file and starts the container under its temporary name,
+// asking before an existing container would be replaced, then runs the chunks.
+EncryptResult RunOnFiles(plat::WindowHandle window, const QString& plainPath,
+                         const QString& containerPath, const ChunkCipher& cipher,
+                         CompressionStream** stream, plat::Replacement* container) {
+    *stream = OpenCompressionStream(plainPath);
+    if (!*stream)
+        return EncryptResult::Failed;
+    const uint32_t attributes = IsOptionChecked(HideEncrypted)
+                                    ? plat::kAttrArchive | plat::kAttrHidden
+                                    : plat::kAttrArchive;
+    if (!CreateTargetFile(
+            window, QStringLiteral("Keshlor file already exists. Do you want to overwrite it?"),
+            attributes, containerPath, plat::TemporaryKind::Container, container))
+        return EncryptResult::Declined;
+    if (!container->file.valid()) {
+        RecordError(kContainerNotCreated);
+        return EncryptResult::Failed;
+    }
+    const intptr_t savedCursor = plat::ShowWaitCursor();
+    const EncryptResult result = RunChunks(cipher, *stream, container->file.get());
+    plat::RestoreCursor(savedCursor);
+    return result;
 }
 
 // Puts the finished container in place: only a container made from one
@@ -62,10 +86,26 @@ bool CommitContainer(CompressionStream* stream, const QString& plainPath,
         return false;
     if (!plat::CommitReplacement(container, plat::CarriedMode(stream->opened.mode),
                                  &stream->opened)) {
-        RecordError(10);
+        RecordError(kContainerWriteFailed);
         return false;
     }
     return true;
+}
+
+// Gives the container the plain file's times and, after a complete run, its
+// name; a container that did not get its name goes. Returns the run's result.
+EncryptResult FinishContainer(plat::WindowHandle window, CompressionStream* stream,
+                              const QString& plainPath, const QString& containerPath,
+                              plat::Replacement* container, EncryptResult result) {
+    plat::FileTimes times;
+    if (plat::GetFileTime(stream->source.get(), &times))
+        plat::SetFileTime(container->file.get(), times);
+    if (result == EncryptResult::Ok && !CommitContainer(stream, plainPath, container))
+        result = EncryptResult::Failed;
+    plat::DiscardReplacement(container); // nothing left to discard after a commit
+    if (result == EncryptResult::Ok && !container->attributesStored)
+        WarnHidingUnavailable(window, containerPath);
+    return result;
 }
 
 } // namespace
@@ -75,53 +115,16 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
     if (plat::InterruptRequested())
         return EncryptResult::Cancelled;
     EncryptResult result = EncryptResult::Failed;
-    KeyContext context;
-    uint8_t* buffer = nullptr;
-    uint32_t bufferSize = 0;
+    ChunkCipher cipher;
     CompressionStream* stream = nullptr;
     plat::Replacement container;
-    bool haveContainer = false;
+    // 65 blocks: a chunk of 64 and room for the final call's padding.
+    if (OpenChunkCipher(&cipher, password, 65, kEncryptProviderUnavailable, kEncryptOutOfMemory))
+        result = RunOnFiles(window, plainPath, containerPath, cipher, &stream, &container);
+    CloseChunkCipher(&cipher);
 
-    if (const int step = OpenKeyContext(&context, password, IsOptionChecked(HighEncryption))) {
-        RecordError(step);
-    } else {
-        bufferSize = 65 * context.blockLength; // room for the final call's padding
-        buffer = static_cast<uint8_t*>(EngineAllocate(bufferSize));
-        if (!buffer) {
-            plat::SetLastError(plat::kErrorNotEnoughMemory);
-            RecordError(7);
-        } else if ((stream = OpenCompressionStream(plainPath)) != nullptr) {
-            const uint32_t attributes = IsOptionChecked(HideEncrypted)
-                                            ? plat::kAttrArchive | plat::kAttrHidden
-                                            : plat::kAttrArchive;
-            haveContainer = CreateTargetFile(
-                window, QStringLiteral("Keshlor file already exists. Do you want to overwrite it?"),
-                attributes, containerPath, plat::TemporaryKind::Container, &container);
-            if (!haveContainer) {
-                result = EncryptResult::Declined;
-            } else if (container.file == plat::kInvalidHandle) {
-                RecordError(8);
-            } else {
-                const intptr_t savedCursor = plat::ShowWaitCursor();
-                result = MoveData(context, stream, container.file, buffer, bufferSize);
-                plat::RestoreCursor(savedCursor);
-            }
-        }
-    }
-
-    EngineFree(buffer, bufferSize);
-    CloseKeyContext(&context);
-
-    if (haveContainer && container.file != plat::kInvalidHandle) {
-        plat::FileTimes times;
-        if (plat::GetFileTime(stream->file, &times))
-            plat::SetFileTime(container.file, times);
-        if (result == EncryptResult::Ok && !CommitContainer(stream, plainPath, &container))
-            result = EncryptResult::Failed;
-        plat::DiscardReplacement(&container); // nothing left to discard after a commit
-        if (result == EncryptResult::Ok && !container.attributesStored)
-            WarnHidingUnavailable(window, containerPath);
-    }
+    if (container.file.valid())
+        result = FinishContainer(window, stream, plainPath, containerPath, &container, result);
     if (stream) {
         CloseCompressionStream(stream);
         if (result == EncryptResult::Ok)

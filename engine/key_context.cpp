@@ -1,5 +1,9 @@
 #include "engine/key_context.h"
 
+#include "engine/engine_faults.h"
+#include "platform/last_error.h"
+#include "platform/ports.h"
+
 int OpenKeyContext(KeyContext* context, const QString& password, bool high) {
     *context = KeyContext{};
     const char16_t* providerName = high ? MS_ENHANCED_PROV : MS_DEF_PROV;
@@ -35,6 +39,30 @@ void CloseKeyContext(KeyContext* context) {
     if (context->provider)
         CryptReleaseContext(context->provider, 0);
     *context = KeyContext{};
+}
+
+bool OpenChunkCipher(ChunkCipher* cipher, const QString& password, uint32_t blocks,
+                     ErrorCode firstKeyStep, ErrorCode outOfMemory) {
+    if (const int step =
+            OpenKeyContext(&cipher->context, password, IsOptionChecked(HighEncryption))) {
+        RecordError(firstKeyStep + step - 1);
+        return false;
+    }
+    cipher->bufferSize = blocks * cipher->context.blockLength;
+    cipher->buffer = static_cast<uint8_t*>(EngineAllocate(cipher->bufferSize));
+    if (!cipher->buffer) {
+        plat::SetLastError(plat::kErrorNotEnoughMemory);
+        RecordError(outOfMemory);
+        return false;
+    }
+    return true;
+}
+
+void CloseChunkCipher(ChunkCipher* cipher) {
+    EngineFree(cipher->buffer, cipher->bufferSize);
+    CloseKeyContext(&cipher->context);
+    cipher->buffer = nullptr;
+    cipher->bufferSize = 0;
 }
 
 bool ProbeEnhancedProvider() {

@@ -2,6 +2,7 @@
 // A password's key for one encrypt or decrypt run: provider, MD5 hash of the
 // password, and the RC2 key derived from it.
 #include "engine/crypto_api.h"
+#include "engine/error_report.h"
 
 #include <QString>
 #include <cstdint>
@@ -18,5 +19,20 @@ struct KeyContext {
 int OpenKeyContext(KeyContext* context, const QString& password, bool high);
 // Releases whatever the context holds; safe on a partial context.
 void CloseKeyContext(KeyContext* context);
+
+// A run's key with the buffer its chunks pass through.
+struct ChunkCipher {
+    KeyContext context;
+    uint8_t* buffer = nullptr;
+    uint32_t bufferSize = 0;
+};
+// Opens the key for `password` at the strength the options ask for, and a
+// buffer of `blocks` times the key's block length. False with a code
+// recorded: that of the failed key step counted on from `firstKeyStep`, or
+// `outOfMemory`.
+bool OpenChunkCipher(ChunkCipher* cipher, const QString& password, uint32_t blocks,
+                     ErrorCode firstKeyStep, ErrorCode outOfMemory);
+// Zeroes and frees the buffer, then releases the key; safe on a partial cipher.
+void CloseChunkCipher(ChunkCipher* cipher);
 // Whether the Enhanced provider can be acquired. Records and shows nothing.
 bool ProbeEnhancedProvider();

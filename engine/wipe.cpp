@@ -74,11 +74,11 @@ bool WipeOpenFile(plat::FileHandle file, uint64_t* overwritten) {
 // One wipe pass over the file at `*current`. The first pass that can write
 // moves the file out of its name first and leaves `*current` at the new one.
 bool WipeAside(QString* current, bool* aside, uint64_t* overwritten) {
-    const plat::FileHandle file =
-        plat::CreateFile(*current, plat::Access::Write, plat::Disposition::OpenExisting);
-    if (file == plat::kInvalidHandle)
+    const plat::UniqueFd file(
+        plat::CreateFile(*current, plat::Access::Write, plat::Disposition::OpenExisting));
+    if (!file.valid())
         return false;
-    bool ok = RefuseOtherNames(file, *current);
+    bool ok = RefuseOtherNames(file.get(), *current);
     if (ok && !*aside) {
         QString temporary;
         ok = plat::MoveAside(*current, plat::TemporaryKind::Plain, &temporary);
@@ -87,10 +87,7 @@ bool WipeAside(QString* current, bool* aside, uint64_t* overwritten) {
             *aside = true;
         }
     }
-    ok = ok && WipeOpenFile(file, overwritten);
-    const plat::LastErrorKeeper keep;
-    plat::CloseHandle(file);
-    return ok;
+    return ok && WipeOpenFile(file.get(), overwritten);
 }
 
 // True when the wipe completed; false when the user gave up on it.
@@ -110,7 +107,7 @@ DisposeOutcome Dispose(plat::WindowHandle window, const QString& path) {
     if (!IsOptionChecked(WipePlainFiles)) {
         if (plat::DeleteFile(path))
             return DisposeOutcome::Removed;
-        RecordError(38);
+        RecordError(kFileNotDeleted);
         ReportError(window, QStringLiteral("Delete Error"));
         return DisposeOutcome::Kept;
     }
@@ -129,7 +126,7 @@ DisposeOutcome Dispose(plat::WindowHandle window, const QString& path) {
             current = path;
     }
     // Only a wiped file gets the "data wiped" message; an abandoned wipe left the data as it was.
-    RecordError(wiped ? 37 : 38);
+    RecordError(wiped ? kWipedNotDeleted : kFileNotDeleted);
     if (current != path) {
         AddErrorDetail(QStringLiteral("It now has the name \u201c%1\u201d in the same folder, and "
                                       "Keshlor removes it the next time it writes there.")
@@ -145,14 +142,12 @@ DisposeOutcome Dispose(plat::WindowHandle window, const QString& path) {
 } // namespace
 
 bool WipeFileData(const QString& path) {
-    const plat::FileHandle file =
-        plat::CreateFile(path, plat::Access::Write, plat::Disposition::OpenExisting);
-    if (file == plat::kInvalidHandle)
+    const plat::UniqueFd file(
+        plat::CreateFile(path, plat::Access::Write, plat::Disposition::OpenExisting));
+    if (!file.valid())
         return false;
     uint64_t overwritten = 0;
-    const bool ok = RefuseOtherNames(file, path) && WipeOpenFile(file, &overwritten);
-    plat::CloseHandle(file);
-    return ok;
+    return RefuseOtherNames(file.get(), path) && WipeOpenFile(file.get(), &overwritten);
 }
 
 DisposeOutcome DisposePlainFile(plat::WindowHandle window, const QString& path) {
@@ -165,12 +160,12 @@ DisposeOutcome LastDisposeOutcome() {
 }
 
 void DisposePartialOutput(plat::WindowHandle window, plat::Replacement* output) {
-    if (output->file == plat::kInvalidHandle)
+    if (!output->file.valid())
         return;
     if (IsOptionChecked(WipePlainFiles)) {
         uint64_t overwritten = 0;
         // Still held under its temporary name, so no other run can take it meanwhile.
-        WipeWithRetry(window, [&] { return WipeOpenFile(output->file, &overwritten); });
+        WipeWithRetry(window, [&] { return WipeOpenFile(output->file.get(), &overwritten); });
     }
     plat::DiscardReplacement(output);
 }
@@ -191,8 +186,8 @@ void RemoveLeftovers(const QString& folder) {
         plat::FileState state;
         uint64_t overwritten = 0;
         if (wipe && leftover.kind == plat::TemporaryKind::Plain &&
-            plat::GetFileState(leftover.file, &state) && state.links == 1)
-            WipeOpenFile(leftover.file, &overwritten);
+            plat::GetFileState(leftover.file.get(), &state) && state.links == 1)
+            WipeOpenFile(leftover.file.get(), &overwritten);
         plat::RemoveLeftover(&leftover);
     }
 }

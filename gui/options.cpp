@@ -2,6 +2,7 @@
 
 #include "engine/key_context.h"
 #include "platform/last_error.h"
+#include "platform/path_limits.h"
 
 #include <QAction>
 #include <QMenu>
@@ -13,9 +14,6 @@
 QPointer<QMenu> g_menuOptions;
 
 namespace {
-
-// Longest text a remembered storage or folder may have.
-constexpr int kMaxRecentLength = 259;
 
 QAction* OptionAction(uint16_t commandId) {
     if (!g_menuOptions)
@@ -154,8 +152,9 @@ void SaveOptions(const QString& storageName, const QString& folderName) {
     save("HideEncrypted", HideEncrypted);
     save("HighEncryption", HighEncryption);
     if (IsOptionChecked(RememberFolder)) {
-        store.setValue(QLatin1String(kRecentStorageValue), storageName.left(kMaxRecentLength));
-        store.setValue(QLatin1String(kRecentFolderValue), folderName.left(kMaxRecentLength));
+        // Remembered names are kept to what a path may hold.
+        store.setValue(QLatin1String(kRecentStorageValue), storageName.left(plat::kLongestPath));
+        store.setValue(QLatin1String(kRecentFolderValue), folderName.left(plat::kLongestPath));
     } else {
         // Turning the option on later then starts from the default choices.
         store.setValue(QLatin1String(kRecentStorageValue), QString::fromLatin1(""));

@@ -64,6 +64,11 @@ bool StoreAttributes(int fd, const QByteArray& native, uint32_t attributes) {
     return rc == 0;
 }
 
+// Bits that a file system without extended attributes loses nothing by not keeping.
+bool OnlyPlainBits(uint32_t attributes) {
+    return (attributes & ~(kAttrArchive | kAttrNormal)) == 0;
+}
+
 bool IsReadOnly(const struct stat& st, const QByteArray& native) {
     return (st.st_mode & S_IWUSR) == 0 || (StoredAttributes(native) & kAttrReadOnly) != 0;
 }
@@ -101,39 +106,36 @@ FileKind KindOfNative(const QByteArray& native) {
 // component is followed, a FIFO or device cannot block the open, and what is
 // refused is told by the open descriptor, so nothing can be swapped in
 // between a look and the open.
-int OpenRegular(const QString& path, const QByteArray& native, int flags, mode_t mode = 0600) {
+UniqueFd OpenRegular(const QString& path, const QByteArray& native, int flags, mode_t mode = 0600) {
     flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = ::open(native.constData(), flags, mode);
-    if (fd < 0 && errno == EPERM && (flags & O_NOATIME))
-        fd = ::open(native.constData(), flags & ~O_NOATIME, mode);
-    if (fd < 0) {
+    UniqueFd fd(::open(native.constData(), flags, mode));
+    if (!fd.valid() && errno == EPERM && (flags & O_NOATIME))
+        fd.reset(::open(native.constData(), flags & ~O_NOATIME, mode));
+    if (!fd.valid()) {
         const int err = errno;
         // These say that the name is something other than a regular file.
         if (err == ELOOP || err == ENXIO || err == EISDIR || err == ENODEV || err == EOPNOTSUPP) {
             const FileKind kind = KindOfNative(native);
             if (kind != FileKind::Regular && kind != FileKind::Missing) {
                 RefuseFileKind(kind, path);
-                return -1;
+                return UniqueFd();
             }
         }
         Fail(err);
-        return -1;
+        return UniqueFd();
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        Fail(err);
-        return -1;
+    if (::fstat(fd.get(), &st) != 0) {
+        Fail(errno);
+        return UniqueFd();
     }
     if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
         RefuseFileKind(KindOfMode(st.st_mode), path);
-        return -1;
+        return UniqueFd();
     }
-    const int status = ::fcntl(fd, F_GETFL);
+    const int status = ::fcntl(fd.get(), F_GETFL);
     if (status >= 0)
-        ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+        ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK);
     return fd;
 }
 
@@ -222,7 +224,7 @@ FileHandle CreateFile(const QString& path, Access access, Disposition dispositio
         flags = O_WRONLY; // truncated only once the lock is ours
         break;
     }
-    UniqueFd fd(OpenRegular(path, native, flags));
+    UniqueFd fd = OpenRegular(path, native, flags);
     if (!fd.valid())
         return kInvalidHandle;
     struct stat st;
@@ -252,7 +254,7 @@ FileHandle CreateFile(const QString& path, Access access, Disposition dispositio
 bool CloseHandle(FileHandle file) {
     if (file < 0)
         return Fail(EBADF);
-    return ::close(file) == 0 || Fail(errno);
+    return UniqueFd(file).close() || Fail(errno);
 }
 
 bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRead) {
@@ -359,6 +361,13 @@ namespace {
 
 constexpr uint32_t kCopyPiece = 64 * 1024;
 
+// Whether `native` names the file `held` describes, through links too.
+bool NamesSameFile(const QByteArray& native, const struct stat& held) {
+    struct stat named;
+    return ::stat(native.constData(), &named) == 0 && named.st_dev == held.st_dev &&
+           named.st_ino == held.st_ino;
+}
+
 bool CopyData(FileHandle in, FileHandle out) {
     std::vector<unsigned char> buffer(kCopyPiece);
     for (;;) {
@@ -376,6 +385,16 @@ bool CopyData(FileHandle in, FileHandle out) {
     }
 }
 
+// The data of `in`, and its last-write time; the copy's last access is its
+// making. Times the file system refuses do not fail the copy.
+bool CopyContent(FileHandle in, FileHandle out, const struct timespec& lastWrite) {
+    if (!CopyData(in, out))
+        return false;
+    const struct timespec times[2] = {{0, UTIME_NOW}, lastWrite};
+    ::futimens(out, times);
+    return true;
+}
+
 } // namespace
 
 bool CopyFile(const QString& source, const QString& target, bool failIfExists) {
@@ -389,17 +408,14 @@ bool CopyFile(const QString& source, const QString& target, bool failIfExists) {
     if (::fstat(in.get(), &from) != 0)
         return Fail(errno);
     // Replacing a file by itself, under any of its names, would lose it.
-    struct stat existing;
-    if (::stat(nativeTarget.constData(), &existing) == 0 && existing.st_dev == from.st_dev &&
-        existing.st_ino == from.st_ino)
+    if (NamesSameFile(nativeTarget, from))
         return Fail(EWOULDBLOCK);
 
     Replacement copy;
     if (!CreateReplacement(target, TemporaryKind::Plain, StoredAttributes(NativePath(source)),
                            !failIfExists, &copy))
         return false;
-    const struct timespec times[2] = {{0, UTIME_NOW}, from.st_mtim};
-    if (!CopyData(in.get(), copy.file) || (::futimens(copy.file, times) != 0 && Fail(errno)) ||
+    if (!CopyContent(in.get(), copy.file.get(), from.st_mtim) ||
         !CommitReplacement(&copy, from.st_mode & 0777, nullptr)) {
         DiscardReplacement(&copy);
         return false;
@@ -499,7 +515,7 @@ QString TemporaryPathIn(const QString& folder, TemporaryKind kind) {
 }
 
 // A new temporary file in `folder`, 0600 and held.
-int CreateTemporary(const QString& folder, TemporaryKind kind, QString* path) {
+UniqueFd CreateTemporary(const QString& folder, TemporaryKind kind, QString* path) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString candidate = TemporaryPathIn(folder, kind);
         UniqueFd fd(::open(NativePath(candidate).constData(),
@@ -508,19 +524,19 @@ int CreateTemporary(const QString& folder, TemporaryKind kind, QString* path) {
             if (errno == EEXIST)
                 continue;
             Fail(errno);
-            return -1;
+            return UniqueFd();
         }
         // The umask may have taken the owner's bits: the file is ours to write and remove.
         if (::fchmod(fd.get(), 0600) != 0 || flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             Fail(errno);
             ::unlink(NativePath(candidate).constData());
-            return -1;
+            return UniqueFd();
         }
         *path = candidate;
-        return fd.release();
+        return fd;
     }
     Fail(EEXIST);
-    return -1;
+    return UniqueFd();
 }
 
 // Renames without replacing anything at `to`.
@@ -552,12 +568,6 @@ bool SameFile(int fd, const QByteArray& native) {
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
-void CloseQuietly(FileHandle* file) {
-    if (*file >= 0)
-        ::close(*file);
-    *file = kInvalidHandle;
-}
-
 } // namespace
 
 bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attributes,
@@ -577,23 +587,23 @@ bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attribu
             return false;
         }
         // Held until it is replaced, so no other run takes it meanwhile.
-        replacement->existing = CreateFile(path, Access::Write, Disposition::OpenExisting);
-        if (replacement->existing == kInvalidHandle)
+        replacement->existing.reset(CreateFile(path, Access::Write, Disposition::OpenExisting));
+        if (!replacement->existing.valid())
             return false;
     }
     replacement->file = CreateTemporary(FolderOf(path), kind, &replacement->temporary);
-    if (replacement->file == kInvalidHandle) {
-        CloseQuietly(&replacement->existing);
+    if (!replacement->file.valid()) {
+        replacement->existing.reset();
         return false;
     }
-    if (attributes != 0 && !StoreAttributes(replacement->file, QByteArray(), attributes))
-        replacement->attributesStored = (attributes & ~(kAttrArchive | kAttrNormal)) == 0;
+    if (attributes != 0 && !StoreAttributes(replacement->file.get(), QByteArray(), attributes))
+        replacement->attributesStored = OnlyPlainBits(attributes);
     SetLastError(kErrorSuccess);
     return true;
 }
 
 bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner) {
-    const int file = replacement->file;
+    const int file = replacement->file.get();
     // Where the process may not give the file away, it keeps its own owner.
     if (owner && ::fchown(file, owner->owner, owner->group) != 0 &&
         ::fchown(file, static_cast<uid_t>(-1), owner->group) != 0) {
@@ -607,7 +617,7 @@ bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState*
     const QByteArray temporary = NativePath(replacement->temporary);
     const QByteArray target = NativePath(replacement->path);
     bool exchanged = false;
-    if (replacement->existing != kInvalidHandle && SameFile(replacement->existing, target)) {
+    if (replacement->existing.valid() && SameFile(replacement->existing.get(), target)) {
         // The earlier file stays whole under the temporary name until the new
         // name is on the disk.
         exchanged = ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(),
@@ -632,19 +642,19 @@ bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState*
     }
     if (exchanged)
         ::unlink(temporary.constData());
-    CloseQuietly(&replacement->existing);
-    CloseQuietly(&replacement->file);
+    replacement->existing.reset();
+    replacement->file.reset();
     SetLastError(kErrorSuccess);
     return true;
 }
 
 void ReleaseReplacement(Replacement* replacement) {
-    CloseQuietly(&replacement->file);
-    CloseQuietly(&replacement->existing);
+    replacement->file.reset();
+    replacement->existing.reset();
 }
 
 void DiscardReplacement(Replacement* replacement) {
-    const bool open = replacement->file != kInvalidHandle;
+    const bool open = replacement->file.valid();
     ReleaseReplacement(replacement);
     if (open)
         ::unlink(NativePath(replacement->temporary).constData());
@@ -725,7 +735,7 @@ std::vector<Leftover> ClaimLeftovers(const QString& folder) {
         // Removed or replaced since it was listed: not the file that was claimed.
         if (!SameFile(fd.get(), NativePath(leftover.path)))
             continue;
-        leftover.file = fd.release();
+        leftover.file = std::move(fd);
         leftovers.push_back(std::move(leftover));
     }
     ::closedir(dir);
@@ -734,7 +744,7 @@ std::vector<Leftover> ClaimLeftovers(const QString& folder) {
 
 bool RemoveLeftover(Leftover* leftover) {
     const bool removed = ::unlink(NativePath(leftover->path).constData()) == 0 || Fail(errno);
-    CloseQuietly(&leftover->file);
+    leftover->file.reset();
     return removed;
 }
 
@@ -758,8 +768,7 @@ bool SetFileAttributes(const QString& path, uint32_t attributes) {
         return Fail(errno);
     if (!StoreAttributes(-1, native, attributes)) {
         const int err = errno;
-        const bool onlyPlainBits = (attributes & ~(kAttrArchive | kAttrNormal)) == 0;
-        if ((err == ENOTSUP || err == EOPNOTSUPP) && onlyPlainBits)
+        if ((err == ENOTSUP || err == EOPNOTSUPP) && OnlyPlainBits(attributes))
             return true;
         return Fail(err == EOPNOTSUPP ? ENOTSUP : err);
     }

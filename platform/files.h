@@ -2,6 +2,8 @@
 // File services with the semantics the engine was written against: exclusive
 // opens (share mode 0), DOS attribute bits, three file times, and Win32 error
 // codes in the per-thread last error.
+#include "platform/unique_fd.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -23,6 +25,11 @@ inline constexpr uint32_t kAttrNormal = 0x80;
 inline constexpr uint32_t kAttrTemporary = 0x100;
 inline constexpr uint32_t kAttrRomStaticRef = 0x1000;
 inline constexpr uint32_t kAttrRomModule = 0x2000;
+
+// A file with any of these is never replaced or deleted, and a folder with
+// any of them is not offered.
+inline constexpr uint32_t kProtectiveAttributes =
+    kAttrReadOnly | kAttrSystem | kAttrInRom | kAttrTemporary | kAttrRomStaticRef | kAttrRomModule;
 
 // Bits kept in the user.DOSATTRIB extended attribute (directory comes from stat).
 inline constexpr uint32_t kStoredAttributeMask = 0x37FF & ~kAttrDirectory;
@@ -106,10 +113,10 @@ enum class TemporaryKind {
     Container, // ciphertext: simply deleted
 };
 struct Replacement {
-    FileHandle file = kInvalidHandle;     // the temporary file, for the caller to write
-    QString path;                         // the name it takes
-    QString temporary;                    // where it lies until then
-    FileHandle existing = kInvalidHandle; // the earlier file of that name, held until replaced
+    UniqueFd file;     // the temporary file, for the caller to write
+    QString path;      // the name it takes
+    QString temporary; // where it lies until then
+    UniqueFd existing; // the earlier file of that name, held until replaced
     bool replaceExisting = false;
     bool attributesStored = true; // false when the file system keeps no extended attributes
 };
@@ -140,7 +147,7 @@ bool MoveBack(const QString& temporary, const QString& path);
 
 // A temporary file that no run holds: the debris of a run that crashed.
 struct Leftover {
-    FileHandle file = kInvalidHandle; // opened for writing where possible, and held
+    UniqueFd file; // opened for writing where possible, and held
     QString path;
     TemporaryKind kind = TemporaryKind::Plain;
 };

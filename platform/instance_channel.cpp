@@ -86,23 +86,24 @@ QByteArray ReplyTo(const QByteArray& request) {
 
 // Opens the lock file, which must be a plain file of this user's. Anything
 // else in its place (left by the administrator, say) is replaced once.
-int OpenLockFile(const QString& path) {
+plat::UniqueFd OpenLockFile(const QString& path) {
     const QByteArray encoded = QFile::encodeName(path);
     for (int attempt = 0; attempt < 2; ++attempt) {
         // Close-on-exec: a program we start (a file opened in its
         // application) must not inherit the lock and keep the name.
-        const int fd = open(encoded.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        plat::UniqueFd fd(
+            open(encoded.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
         struct stat info {};
-        if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid())
+        if (fd.valid() && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_uid == geteuid())
             return fd;
-        if (fd < 0 && errno != EACCES && errno != ELOOP && errno != EISDIR)
-            return -1;
-        if (fd >= 0)
-            close(fd);
+        if (!fd.valid() && errno != EACCES && errno != ELOOP && errno != EISDIR)
+            return plat::UniqueFd();
+        fd.reset();
         if (unlink(encoded.constData()) != 0 && errno != ENOENT)
-            return -1;
+            return plat::UniqueFd();
     }
-    return -1;
+    return plat::UniqueFd();
 }
 
 } // namespace
@@ -179,15 +180,12 @@ ClaimResult InstanceChannel::Claim() {
     if (!MakeAddress(socketPath_, &address, &length))
         return ClaimResult::Unavailable;
 
-    const int lockFd = OpenLockFile(folder + QLatin1Char('/') + QFile::decodeName(name_) +
-                                    QLatin1String(kInstanceLockSuffix));
-    if (lockFd < 0)
+    plat::UniqueFd lockFd = OpenLockFile(folder + QLatin1Char('/') + QFile::decodeName(name_) +
+                                         QLatin1String(kInstanceLockSuffix));
+    if (!lockFd.valid())
         return ClaimResult::Unavailable;
-    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        const int err = errno;
-        close(lockFd);
-        return err == EWOULDBLOCK ? ClaimResult::Taken : ClaimResult::Unavailable;
-    }
+    if (flock(lockFd.get(), LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? ClaimResult::Taken : ClaimResult::Unavailable;
     // Ours now. A socket file still there is a dead copy's: replace it.
     QLocalServer::removeServer(socketPath_);
     auto* server = new QLocalServer(this);
@@ -196,11 +194,10 @@ ClaimResult InstanceChannel::Claim() {
     server->setMaxPendingConnections(kMaxPeers);
     if (!server->listen(socketPath_)) {
         delete server;
-        close(lockFd);
         return ClaimResult::Unavailable;
     }
     server_ = server;
-    lockFd_ = lockFd;
+    lockFd_ = std::move(lockFd);
     connect(server_, &QLocalServer::newConnection, this, &InstanceChannel::AcceptPeers);
     return ClaimResult::Claimed;
 }
@@ -290,10 +287,7 @@ void InstanceChannel::StopListening() {
         server_->deleteLater();
         server_ = nullptr;
     }
-    if (lockFd_ >= 0) {
-        close(lockFd_);
-        lockFd_ = -1;
-    }
+    lockFd_.reset();
 }
 
 void InstanceChannel::AnswerCloseRequests() {
@@ -332,13 +326,10 @@ InstanceReply SendInstanceRequestAt(const QString& socketPath, const QByteArray&
         return InstanceReply::NotRunning;
     // Non-blocking, so that a copy which stopped taking connections (its
     // queue full) gives NoAnswer instead of holding us in connect forever.
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    const plat::UniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socketFd.valid())
         return InstanceReply::NotRunning;
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { close(fd); }
-    } closer{fd};
+    const int fd = socketFd.get();
 
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0)
         return errno == EAGAIN ? InstanceReply::NoAnswer : InstanceReply::NotRunning;

@@ -20,6 +20,8 @@
 // create, lock nor reach anything in it, so only this user's own copies can
 // hold the name. With no fit folder, or a socket path longer than a Unix
 // socket address holds (107 bytes), the program runs without a channel.
+#include "platform/unique_fd.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -107,7 +109,7 @@ class InstanceChannel : public QObject {
     QByteArray name_;
     QString socketPath_;
     QLocalServer* server_ = nullptr;
-    int lockFd_ = -1;
+    plat::UniqueFd lockFd_;
     std::map<QLocalSocket*, Peer> peers_;
 };
 

@@ -29,6 +29,9 @@ class UniqueFd {
             ::close(fd_);
         fd_ = fd;
     }
+    // Closes now and tells whether the close succeeded (errno says why not),
+    // for written data whose last failure may show only here.
+    bool close() { return ::close(release()) == 0; }
 
   private:
     int fd_ = -1;

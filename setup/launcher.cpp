@@ -1,6 +1,7 @@
 #include "setup/launcher.h"
 
 #include "launcher_template.h"
+#include "platform/unique_fd.h"
 
 #include <QFile>
 #include <QList>
@@ -62,10 +63,11 @@ QByteArray LauncherText(const QString& appPath) {
 
 bool CreateLauncher(const QString& linkPath, const QString& appPath) {
     const QByteArray name = QFile::encodeName(linkPath);
-    const int fd =
-        open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
+    plat::UniqueFd file(
+        open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!file.valid())
         return false;
+    const int fd = file.get();
     // Every user's menu reads it, whatever the installer's umask.
     bool ok = fchmod(fd, 0644) == 0;
     const QByteArray text = LauncherText(appPath);
@@ -80,8 +82,7 @@ bool CreateLauncher(const QString& linkPath, const QString& appPath) {
         else
             written += n;
     }
-    if (close(fd) != 0)
-        ok = false;
+    ok = file.close() && ok;
     if (!ok)
         unlink(name.constData());
     return ok;

@@ -1,6 +1,7 @@
 #include "setup/running_copies.h"
 
 #include "platform/instance_channel.h"
+#include "platform/unique_fd.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,9 +63,10 @@ Holder ProbeHolder(const QString& path, uid_t owner) {
     if (static_cast<size_t>(encoded.size()) >= sizeof(address.sun_path))
         return Holder::Gone;
     std::memcpy(address.sun_path, encoded.constData(), static_cast<size_t>(encoded.size()));
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    const plat::UniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socketFd.valid())
         return Holder::Unknown;
+    const int fd = socketFd.get();
     Holder holder = Holder::Unknown;
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
         ucred credentials{};
@@ -75,7 +77,6 @@ Holder ProbeHolder(const QString& path, uid_t owner) {
         holder = Holder::Gone;
     }
     // EAGAIN: a copy that takes no connections just now; it still counts.
-    close(fd);
     return holder;
 }
 

@@ -1,6 +1,7 @@
 #include "setup/setup_hooks.h"
 
 #include "platform/instance_channel.h"
+#include "platform/unique_fd.h"
 #include "setup/keshlor_setup.h"
 #include "setup/launcher.h"
 #include "setup/running_copies.h"
@@ -42,42 +43,38 @@ bool WriteAll(int fd, const char* data, ssize_t size) {
     return true;
 }
 
-// A move between file systems: a full copy beside the target first, then
-// the same one-step rename over it.
-bool CopyReplacing(const QByteArray& from, const QByteArray& to) {
-    const int in = open(from.constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return false;
-    struct stat info {};
-    QByteArray temporary = to + ".XXXXXX";
-    int out = -1;
-    bool ok = fstat(in, &info) == 0 && S_ISREG(info.st_mode) &&
-              (out = mkostemp(temporary.data(), O_CLOEXEC)) >= 0;
-    if (ok) {
-        // Owner and mode as the installer gave them; the owner only root can keep.
-        if (fchown(out, info.st_uid, info.st_gid) != 0 && geteuid() == 0)
-            ok = false;
-        ok = ok && fchmod(out, info.st_mode & 07777) == 0;
-    }
+bool CopyAll(int in, int out) {
     char buffer[65536];
-    while (ok) {
+    for (;;) {
         const ssize_t n = read(in, buffer, sizeof(buffer));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        ok = WriteAll(out, buffer, n);
+        if (n <= 0)
+            return n == 0;
+        if (!WriteAll(out, buffer, n))
+            return false;
     }
-    ok = ok && fsync(out) == 0;
-    close(in);
-    if (out >= 0) {
-        ok = close(out) == 0 && ok;
-        ok = ok && rename(temporary.constData(), to.constData()) == 0;
-        if (!ok)
-            unlink(temporary.constData());
-    }
+}
+
+// A move between file systems: a full copy beside the target first, then
+// the same one-step rename over it.
+bool CopyReplacing(const QByteArray& from, const QByteArray& to) {
+    const plat::UniqueFd in(open(from.constData(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!in.valid() || fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    QByteArray temporary = to + ".XXXXXX";
+    plat::UniqueFd out(mkostemp(temporary.data(), O_CLOEXEC));
+    if (!out.valid())
+        return false;
+    // Owner and mode as the installer gave them; the owner only root can keep.
+    bool ok = (fchown(out.get(), info.st_uid, info.st_gid) == 0 || geteuid() != 0) &&
+              fchmod(out.get(), info.st_mode & 07777) == 0 && CopyAll(in.get(), out.get()) &&
+              fsync(out.get()) == 0;
+    ok = out.close() && ok;
+    ok = ok && rename(temporary.constData(), to.constData()) == 0;
+    if (!ok)
+        unlink(temporary.constData());
     return ok;
 }
 

@@ -1,5 +1,7 @@
 #include "setup/setup_store.h"
 
+#include "platform/path_limits.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,7 +20,7 @@ bool ReadPath(const QSettings& store, const char* name, QString* path) {
     if (value.typeId() != QMetaType::QString)
         return false;
     *path = value.toString();
-    return !path->isEmpty() && path->size() <= kMaxPathLength && QDir::isAbsolutePath(*path);
+    return !path->isEmpty() && path->size() <= plat::kLongestPath && QDir::isAbsolutePath(*path);
 }
 
 } // namespace

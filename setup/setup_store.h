@@ -5,9 +5,6 @@
 
 namespace setup {
 
-// A recorded path must fit 260 UTF-16 units with the terminator.
-inline constexpr int kMaxPathLength = 259;
-
 struct InstallPaths {
     QString temp;    // where the package puts the new executable
     QString app;     // where the executable must finally be
@@ -19,7 +16,7 @@ QString SystemStorePath();
 
 // True only when "Temp", "App" and "AppLink" are all there, read in that
 // order and stopping at the first that fails: each must be a string naming
-// an absolute path of at most kMaxPathLength units.
+// an absolute path of at most plat::kLongestPath units.
 bool ReadInstallPaths(const QString& storePath, InstallPaths* paths);
 bool WriteInstallPaths(const QString& storePath, const InstallPaths& paths);
 // Removes the three values, then the file and its folder once they are empty.

@@ -13,6 +13,7 @@
 #include "gui/gui_ports.h"
 #include "gui/options.h"
 #include "platform/instance_channel.h"
+#include "platform/path_limits.h"
 #include "platform/storage_cards.h"
 #include "port_doubles.h"
 
@@ -540,7 +541,7 @@ class MainWindowTest : public QObject {
         QFETCH(QStringList, arguments);
         QFETCH(QString, copied);
         QCOMPARE(CopyCommandLine(arguments), copied);
-        QVERIFY(CopyCommandLine(arguments).size() <= kMaxCommandLine);
+        QVERIFY(CopyCommandLine(arguments).size() <= plat::kLongestPath);
     }
 
     // --- the view and keyboard use ---
