@@ -215,6 +215,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     if (closed_)
         return;
+    // A run under way stops at its next piece as Cancel stops it; the
+    // command below unwinds before the program ends.
+    CancelCommand();
     SaveOptions(CurrentStorageName(), CurrentFolderName());
     closed_ = true;
     emit closed();

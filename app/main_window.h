@@ -2,7 +2,8 @@
 // The program's one main window, titled "Keshlor": the command bar at its
 // foot, the view above it. It dispatches every command, and its close path
 // (Exit, Ctrl+Q, the window's close button, a close request from outside, a
-// stop signal) is the one place where the options are saved.
+// stop signal) is the one place where the options are saved; it cancels a
+// run under way first.
 #include <QDialog>
 #include <QMainWindow>
 #include <QPointer>

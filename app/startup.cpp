@@ -38,7 +38,7 @@ bool DeferToRunningCopy(InstanceChannel& channel) {
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        if (plat::InterruptRequested())
+        if (plat::InterruptSignal() != 0)
             return true;
         switch (channel.Claim()) {
         case ClaimResult::Claimed:
@@ -78,7 +78,7 @@ int RunProgram(InstanceChannel& channel, const QString& commandLine,
     if (plat::InterruptNotifier() >= 0)
         interrupts =
             std::make_unique<QSocketNotifier>(plat::InterruptNotifier(), QSocketNotifier::Read);
-    if (DeferToRunningCopy(channel) || plat::InterruptRequested())
+    if (DeferToRunningCopy(channel) || plat::InterruptSignal() != 0)
         return ExitStatus();
 
     MainWindow* window = CreateMainWindow(commandLine, handler, &channel, interrupts.get());

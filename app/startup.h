@@ -15,7 +15,7 @@ QString CopyCommandLine(const QStringList& arguments);
 
 // Claims the channel, or finds the running copy and asks it to come to the
 // front. True when this copy must end because another one runs, or because
-// a stop signal (plat::InterruptRequested) came meanwhile.
+// a stop signal (plat::InterruptSignal) came meanwhile.
 bool DeferToRunningCopy(InstanceChannel& channel);
 
 // The program once its application object is set up: the single-instance

@@ -23,3 +23,7 @@ bool OpenFileByName(QWidget* owner, const QString& path);
 bool ChooseFileToOpen(QWidget* owner, QString* path);
 void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope);
 void BatchDecrypt(QWidget* owner, QTreeWidget* list, BatchScope scope);
+// Stops the command at work, as its Cancel button does: the run under way
+// ends at its next piece with nothing changed, and no further run starts.
+// Nothing happens when no command runs.
+void CancelCommand();

@@ -12,6 +12,7 @@
 #include "gui/gui_ports.h"
 #include "platform/file_names.h"
 #include "platform/files.h"
+#include "platform/interrupts.h"
 #include "platform/last_error.h"
 #include "platform/path_limits.h"
 
@@ -27,13 +28,20 @@ const QString kDecryptDialogError = QStringLiteral("Decrypt Dialog Error");
 
 bool g_commandRunning = false;
 
-// Marks a command as running for its lifetime, unless one already is.
+// Marks a command as running for its lifetime, unless one already is. A
+// Cancel holds for the command it was given in, so a batch stops as well.
 class CommandScope {
   public:
-    CommandScope() : entered_(!g_commandRunning) { g_commandRunning = true; }
-    ~CommandScope() {
+    CommandScope() : entered_(!g_commandRunning) {
         if (entered_)
-            g_commandRunning = false;
+            plat::ClearCancel();
+        g_commandRunning = true;
+    }
+    ~CommandScope() {
+        if (!entered_)
+            return;
+        g_commandRunning = false;
+        plat::ClearCancel();
     }
     CommandScope(const CommandScope&) = delete;
     CommandScope& operator=(const CommandScope&) = delete;
@@ -68,7 +76,7 @@ QString FileNameOf(const QString& path) {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-// The row is drawn under work at once: the engine holds the thread until done.
+// The row is drawn under work at once, before the run takes its first piece.
 void RepaintOwner(QWidget* owner) {
     if (owner)
         owner->window()->repaint();
@@ -160,6 +168,11 @@ bool IsCommandRunning() {
     return g_commandRunning;
 }
 
+void CancelCommand() {
+    if (g_commandRunning)
+        plat::RequestCancel();
+}
+
 QString BadPasswordMessage() {
     if (IsOptionChecked(HighEncryption))
         return QStringLiteral("Decryption failed!\nWrong password, high encryption option "
@@ -228,8 +241,9 @@ void DecryptFileCommand(const QString& containerPath, const QString& plainPath, 
         Report(owner, kDialogEndedWrongly, kDecryptDialogError);
         return;
     }
-    // The last dialog decides, a retry's included.
-    if (request.result != PasswordDialogResult::AcceptedOpen)
+    // The last dialog decides, a retry's included. A Cancel that came too
+    // late to stop the decryption still ends the command here.
+    if (request.result != PasswordDialogResult::AcceptedOpen || plat::CancelRequested())
         return;
     OpenFileWithShell(plainPath);
     // Waits while the user works with the file; "&Encrypt" puts the container back.
@@ -241,9 +255,12 @@ EncryptResult RunEncrypt(const QString& plainPath, const QString& containerPath,
     const int kept = BeginRow(owner, list, row);
     EncryptResult result;
     {
-        const WorkProgress progress(owner, list, row,
-                                    QStringLiteral("Encrypting %1").arg(FileNameOf(plainPath)));
-        result = EncryptFileToContainer(HandleOf(owner), plainPath, containerPath, password);
+        WorkProgress progress(owner, list, row,
+                              QStringLiteral("Encrypting %1").arg(FileNameOf(plainPath)));
+        result = static_cast<EncryptResult>(progress.Run([&] {
+            return static_cast<int>(
+                EncryptFileToContainer(HandleOf(owner), plainPath, containerPath, password));
+        }));
     }
     const RunOutcome outcome = result == EncryptResult::Ok       ? RunOutcome::Done
                                : result == EncryptResult::Failed ? RunOutcome::Failed
@@ -258,9 +275,12 @@ DecryptResult RunDecrypt(const QString& containerPath, const QString& plainPath,
     const int kept = BeginRow(owner, list, row);
     DecryptResult result;
     {
-        const WorkProgress progress(owner, list, row,
-                                    QStringLiteral("Decrypting %1").arg(FileNameOf(plainPath)));
-        result = DecryptContainerToFile(HandleOf(owner), containerPath, plainPath, password);
+        WorkProgress progress(owner, list, row,
+                              QStringLiteral("Decrypting %1").arg(FileNameOf(plainPath)));
+        result = static_cast<DecryptResult>(progress.Run([&] {
+            return static_cast<int>(
+                DecryptContainerToFile(HandleOf(owner), containerPath, plainPath, password));
+        }));
     }
     const RunOutcome outcome = result == DecryptResult::Ok       ? RunOutcome::Done
                                : result == DecryptResult::Failed ? RunOutcome::Failed

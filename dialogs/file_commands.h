@@ -30,9 +30,10 @@ void EncryptFileCommand(const QString& plainPath, const QString& containerPath, 
 void DecryptFileCommand(const QString& containerPath, const QString& plainPath, int prefill,
                         QWidget* owner, QTreeWidget* list, int row);
 
-// One engine run. With a list, the row shows Busy meanwhile and the new file's
-// kind, date and size after; a failure refills the list, and a declined or
-// cancelled run puts the row back as it was.
+// One engine run, off the GUI thread, with its progress and Cancel. With a
+// list, the row shows Busy meanwhile and the new file's kind, date and size
+// after; a failure refills the list, and a declined or cancelled run puts the
+// row back as it was.
 EncryptResult RunEncrypt(const QString& plainPath, const QString& containerPath,
                          const QString& password, QWidget* owner, QTreeWidget* list, int row);
 DecryptResult RunDecrypt(const QString& containerPath, const QString& plainPath,

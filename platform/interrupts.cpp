@@ -1,5 +1,6 @@
 #include "platform/interrupts.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -12,15 +13,19 @@ namespace plat {
 
 namespace {
 
-volatile sig_atomic_t g_signal = 0;
+// Read by the thread of a run as well as set by the handler.
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free,
+              "the handler may only touch lock-free atomics");
+std::atomic<bool> g_cancel{false};
 // The pipe that wakes an event loop; written from the handler, so both ends
 // are non-blocking and a full pipe just drops the byte.
 int g_wake[2] = {-1, -1};
 
 void NoteSignal(int signal) {
     const int saved = errno;
-    if (g_signal == 0)
-        g_signal = signal;
+    int none = 0;
+    g_signal.compare_exchange_strong(none, signal);
     if (g_wake[1] >= 0) {
         const char byte = 1;
         [[maybe_unused]] const ssize_t n = ::write(g_wake[1], &byte, 1);
@@ -64,12 +69,24 @@ void RequestInterrupt(int signal) {
 }
 
 void ClearInterrupt() {
-    g_signal = 0;
+    g_signal.store(0);
     if (g_wake[0] >= 0) {
         char drain[64];
         while (::read(g_wake[0], drain, sizeof drain) > 0) {
         }
     }
+}
+
+bool CancelRequested() {
+    return g_cancel.load();
+}
+
+void RequestCancel() {
+    g_cancel.store(true);
+}
+
+void ClearCancel() {
+    g_cancel.store(false);
 }
 
 } // namespace plat

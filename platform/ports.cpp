@@ -23,6 +23,19 @@ void SetProgressPort(ProgressPort port) {
     g_progress = std::move(port);
 }
 
+MessageBoxPort CurrentMessageBoxPort() {
+    return g_messageBox;
+}
+OptionPort CurrentOptionPort() {
+    return g_options;
+}
+CursorPort CurrentCursorPort() {
+    return g_cursor;
+}
+ProgressPort CurrentProgressPort() {
+    return g_progress;
+}
+
 int SafeAnswer(uint32_t style) {
     switch (style & kMbButtonMask) {
     case kMbYesNo:

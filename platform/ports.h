@@ -43,6 +43,10 @@ struct CursorPort {
 void SetMessageBoxPort(MessageBoxPort port);
 void SetOptionPort(OptionPort port);
 void SetCursorPort(CursorPort port);
+// The ports in place, for a caller that stands in front of them for a while.
+MessageBoxPort CurrentMessageBoxPort();
+OptionPort CurrentOptionPort();
+CursorPort CurrentCursorPort();
 
 int MessageBox(WindowHandle owner, const QString& text, const QString& caption, uint32_t style);
 intptr_t ShowWaitCursor();
@@ -55,6 +59,7 @@ int SafeAnswer(uint32_t style);
 // Only a notice; it cannot stop or change the run. Without a port nobody hears it.
 using ProgressPort = std::function<void(uint64_t done, uint64_t total)>;
 void SetProgressPort(ProgressPort port);
+ProgressPort CurrentProgressPort();
 void ReportProgress(uint64_t done, uint64_t total);
 
 } // namespace plat

@@ -2,11 +2,14 @@
 
 #include "app/main_window.h"
 #include "app/program_hooks.h"
+#include "dialogs/work_progress.h"
 #include "gui/options.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProgressBar>
+#include <QRandomGenerator>
 #include <QSettings>
 
 #include <memory>
@@ -125,4 +128,40 @@ void ModalDriver::Tick() {
             timer_.stop();
         }
     }
+}
+
+QByteArray RandomBytes(int size) {
+    QByteArray bytes(size, '\0');
+    QRandomGenerator random(5);
+    random.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
+RunMidway::RunMidway(std::function<void()> act) : act_(std::move(act)) {
+    SetProgressTiming({0, 0});
+    qApp->installEventFilter(this);
+}
+
+RunMidway::~RunMidway() {
+    qApp->removeEventFilter(this);
+    SetProgressTiming({});
+}
+
+bool RunMidway::eventFilter(QObject* watched, QEvent* event) {
+    if (!queued_ && event->type() == QEvent::Paint &&
+        watched->objectName() == QLatin1String("workProgress")) {
+        const auto* bar = static_cast<QProgressBar*>(watched);
+        if (bar->value() < bar->maximum()) {
+            queued_ = true;
+            // Not in the middle of a paint: from the loop, as a user's act would come.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    acted_ = true;
+                    act_();
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    return false;
 }

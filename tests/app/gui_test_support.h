@@ -80,3 +80,26 @@ class ModalDriver : public QObject {
     bool acted_ = false;
     bool timedOut_ = false;
 };
+
+// Bytes that do not compress, so that a run of them moves many pieces.
+QByteArray RandomBytes(int size);
+
+// Acts once in the middle of an engine run. The first time the run's progress
+// bar is painted short of the end, `act` is queued to the event loop that
+// the GUI thread keeps during the run; the run cannot have its next progress
+// shown before `act` is done, so it acts while the data still moves. Progress
+// shows from the first piece on while this lives.
+class RunMidway : public QObject {
+  public:
+    explicit RunMidway(std::function<void()> act);
+    ~RunMidway() override;
+    bool acted() const { return acted_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    std::function<void()> act_;
+    bool queued_ = false;
+    bool acted_ = false;
+};

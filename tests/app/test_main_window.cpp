@@ -1,6 +1,7 @@
 // The main window: its command bar and drop-downs, accelerators and the
-// dispatcher, the close paths, the command line, the About box, help, the
-// view's layout and keyboard use, and the message box it shows for the engine.
+// dispatcher, the close paths (also during a run), the command line, the
+// About box, help, the view's layout and keyboard use, and the message box it
+// shows for the engine.
 #include "gui_test_support.h"
 
 #include "app/about_box.h"
@@ -12,6 +13,7 @@
 #include "browser/view_area.h"
 #include "gui/gui_ports.h"
 #include "gui/options.h"
+#include "platform/documents_path.h"
 #include "platform/instance_channel.h"
 #include "platform/path_limits.h"
 #include "platform/storage_cards.h"
@@ -25,6 +27,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -474,6 +477,58 @@ class MainWindowTest : public QObject {
         QVERIFY(!window->aboutBox());
         QVERIFY(window->hasClosed());
         QVERIFY(StoreHas(QStringLiteral("ShowDate")));
+    }
+
+    void aRunShutsOutAcceleratorsAndACloseCancelsIt() {
+        const QByteArray content = RandomBytes(1 << 20);
+        const QString documents = plat::QueryDocumentsPath();
+        const QString big = documents + QStringLiteral("/big.bin");
+        QFile file(big);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QTreeWidget* list = window->view()->fileList();
+        const QList<QTreeWidgetItem*> rows =
+            list->findItems(QStringLiteral("big.bin"), Qt::MatchExactly);
+        QCOMPARE(rows.size(), 1);
+        QSignalSpy closed(window.get(), &MainWindow::closed);
+
+        bool active = false;
+        bool helpShown = true;
+        RunMidway midway([&] {
+            // Shortcuts need an active window; offscreen gives none back when
+            // the password dialog closes. No user input is let through here.
+            window->activateWindow();
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            active = QApplication::activeWindow() == window.get();
+            QTest::keyClick(list, Qt::Key_F1);
+            helpShown = HelpBrowser() && HelpBrowser()->window()->isVisible();
+            window->CloseFromOutside();
+        });
+        ModalDriver driver([](QWidget* dialog) {
+            for (const char* name : {"password", "confirmation"})
+                QTest::keyClicks(dialog->findChild<QLineEdit*>(QLatin1String(name)), "pw");
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("encrypt")),
+                              Qt::LeftButton);
+        });
+        list->setCurrentItem(rows[0]);
+        QTest::keyClick(list, Qt::Key_Return);
+        QVERIFY(driver.acted());
+        QVERIFY(midway.acted());
+        QVERIFY(active);
+        QVERIFY(!helpShown);
+        QVERIFY(window->hasClosed());
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(StoreHas(QStringLiteral("ShowDate")));
+        // The run stopped as its Cancel stops it.
+        QFile kept(big);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), content);
+        QCOMPARE(QDir(documents).entryList({QStringLiteral("*.ksr"), QStringLiteral(".keshlor-*")},
+                                           QDir::Files | QDir::Hidden),
+                 QStringList());
+        QFile::remove(big);
     }
 
     void commandLineFileIsHandledWithStoredOptionsAndNothingSaved() {

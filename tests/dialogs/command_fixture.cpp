@@ -5,6 +5,7 @@
 #include "engine/encrypt_pipeline.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -80,6 +81,11 @@ QByteArray ReadAll(const QString& path) {
 
 bool Exists(const QString& path) {
     return QFile::exists(path);
+}
+
+QStringList Leftovers() {
+    return QDir(browser_testing::DocumentsFolder())
+        .entryList({QStringLiteral(".keshlor-*")}, QDir::Files | QDir::Hidden);
 }
 
 void UseCommandOptions(testing_ports::OptionValues& options) {

@@ -57,6 +57,8 @@ DialogScript::Step Cancel();
 QString Documents(const QString& name);
 QByteArray ReadAll(const QString& path);
 bool Exists(const QString& path);
+// Temporary files of runs left in the documents folder.
+QStringList Leftovers();
 // The browser tests' options, but new containers are not hidden and plain
 // files are not wiped (no test here looks at the wiping).
 void UseCommandOptions(testing_ports::OptionValues& options);

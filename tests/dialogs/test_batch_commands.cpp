@@ -1,7 +1,7 @@
 // The batch commands of the File menu on a folder of plain files and
 // containers, hidden and not: which rows each scope takes, how a declined
-// overwrite, a retried password and a failure shape the rest of the pass;
-// and the desktop's dot files, which no batch may reach.
+// overwrite, a retried password, a Cancel and a failure shape the rest of
+// the pass; and the desktop's dot files, which no batch may reach.
 #include "browser/file_list.h"
 #include "command_fixture.h"
 #include "dialogs/file_commands.h"
@@ -149,6 +149,27 @@ class BatchCommandsTest : public QObject {
         QVERIFY(Exists(next) && !Exists(next + QStringLiteral(".ksr")));
         QCOMPARE(list->topLevelItemCount(), 2);
         QVERIFY(!IsItemEncrypted(0) && !IsItemEncrypted(1));
+    }
+
+    void cancelStopsTheBatchAtTheFileUnderWork() {
+        const QString a = WriteFile(Documents(QStringLiteral("a.txt")), "a");
+        const QByteArray content = RandomBytes(1 << 20);
+        const QString b = WriteFile(Documents(QStringLiteral("b.bin")), content);
+        const QString c = WriteFile(Documents(QStringLiteral("c.txt")), "c");
+        QTreeWidget* list = ShowView();
+        RunMidway midway([list] { QTest::keyClick(list, Qt::Key_Escape); });
+        DialogScript script({Accept(QStringLiteral("pw"))});
+        BatchEncrypt(view_->view(), list, BatchScope::All);
+        QVERIFY(midway.acted());
+        QVERIFY(script.finished());
+        QVERIFY(boxes_->shown().empty());
+        QVERIFY(!Exists(a) && Exists(a + QStringLiteral(".ksr")));
+        QCOMPARE(ReadAll(b), content);
+        QVERIFY(!Exists(b + QStringLiteral(".ksr")));
+        QCOMPARE(MarkOf(list, RowOf(list, QStringLiteral("b.bin"), false)), ItemMark::NoMark);
+        // Unlike a declined file, a cancelled one ends the batch.
+        QVERIFY(Exists(c) && !Exists(c + QStringLiteral(".ksr")));
+        QCOMPARE(Leftovers(), QStringList());
     }
 
     void cancelledBatchDialogRunsNothing() {

@@ -1,6 +1,7 @@
 // The single commands: a tapped row, "Decrypt / Open", the "Bad Password?"
-// retry, failures under their captions, progress while the engine works.
-// The password dialogs are real widgets; message boxes go through the port.
+// retry, failures under their captions, progress and Cancel while the engine
+// works off the GUI thread. The password dialogs are real widgets; message
+// boxes go through the port.
 #include "browser/file_list.h"
 #include "browser/list_activation.h"
 #include "command_fixture.h"
@@ -8,10 +9,13 @@
 #include "dialogs/password_dialogs.h"
 #include "dialogs/work_progress.h"
 #include "engine/error_report.h"
+#include "gui/gui_ports.h"
 #include "platform/files.h"
 
+#include <QMessageBox>
 #include <QProgressBar>
-#include <QRandomGenerator>
+#include <QThread>
+#include <QToolButton>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -103,6 +107,10 @@ class CommandsTest : public QObject {
     void declinedOverwriteGivesTheRowItsMarkBack();
     void progressShowsWithoutASecondCommand_data();
     void progressShowsWithoutASecondCommand();
+    void cancelStopsTheRunAndLeavesEverythingAsItWas_data();
+    void cancelStopsTheRunAndLeavesEverythingAsItWas();
+    void inputDuringARunIsDroppedNotReplayed();
+    void aQuestionOfTheRunIsAnsweredOnTheGuiThread();
 
   private:
     // A view of the documents folder as it now is, shown so rows can be tapped.
@@ -400,9 +408,7 @@ void CommandsTest::progressShowsWithoutASecondCommand_data() {
 void CommandsTest::progressShowsWithoutASecondCommand() {
     QFETCH(bool, fromList);
     SetProgressTiming({0, 0});
-    QByteArray content(1 << 20, '\0');
-    QRandomGenerator random(5);
-    random.fillRange(reinterpret_cast<quint32*>(content.data()), content.size() / 4);
+    const QByteArray content = RandomBytes(1 << 20);
     const QString big = WriteFile(Documents(QStringLiteral("big.bin")), content);
     const QString other = WriteFile(Documents(QStringLiteral("other.txt")), "other");
     QTreeWidget* list = ShowView();
@@ -437,8 +443,8 @@ void CommandsTest::progressShowsWithoutASecondCommand() {
     QVERIFY(Exists(big + QStringLiteral(".ksr")));
     if (fromList) {
         QVERIFY(busyUnderTheBar);
-        // The run never went back to the event loop.
-        QVERIFY(!loopRanDuringTheRun);
+        // The window's event loop went on while the data moved.
+        QVERIFY(loopRanDuringTheRun);
         QCOMPARE(MarkOf(list, row), ItemMark::Encrypted);
     } else {
         QCOMPARE(MarkOf(list, row), ItemMark::NoMark); // a named file touches no row
@@ -451,6 +457,124 @@ void CommandsTest::progressShowsWithoutASecondCommand() {
         DecryptContainerToFile(nullptr, big + QStringLiteral(".ksr"), big, QStringLiteral("pw")),
         DecryptResult::Ok);
     QCOMPARE(ReadAll(big), content);
+}
+
+void CommandsTest::cancelStopsTheRunAndLeavesEverythingAsItWas_data() {
+    QTest::addColumn<bool>("encrypted");
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("encrypting, the Cancel button") << false << false;
+    QTest::newRow("decrypting, Escape") << true << true;
+}
+
+void CommandsTest::cancelStopsTheRunAndLeavesEverythingAsItWas() {
+    QFETCH(bool, encrypted);
+    QFETCH(bool, escape);
+    const QByteArray content = RandomBytes(1 << 20);
+    const QString plain = Documents(QStringLiteral("big.bin"));
+    const QString source = encrypted ? MakeContainer(options_, QStringLiteral("big.bin"), content,
+                                                     QStringLiteral("pw"))
+                                     : WriteFile(plain, content);
+    const QString target = encrypted ? plain : plain + QStringLiteral(".ksr");
+    const QByteArray before = ReadAll(source);
+    QTreeWidget* list = ShowView();
+    const int row = RowOf(list, QStringLiteral("big.bin"), encrypted);
+    const ItemMark mark = MarkOf(list, row);
+
+    bool offered = false;
+    bool tempWritten = false;
+    RunMidway midway([&] {
+        auto* cancel = list->viewport()->findChild<QToolButton*>(QStringLiteral("cancelWork"));
+        offered = cancel && cancel->isVisible() && cancel->isEnabled();
+        tempWritten = !Leftovers().isEmpty();
+        if (escape)
+            QTest::keyClick(list, Qt::Key_Escape);
+        else if (cancel)
+            QTest::mouseClick(cancel, Qt::LeftButton);
+    });
+    DialogScript script({Accept(QStringLiteral("pw")), Accept(QStringLiteral("pw"))});
+    Tap(row);
+    QCOMPARE(script.acted(), size_t(1));
+    QVERIFY(midway.acted());
+    QVERIFY(offered);
+    QVERIFY(tempWritten);
+    QVERIFY(boxes_->shown().empty());
+    QCOMPARE(CurrentPendingError().code, 0);
+    QCOMPARE(ReadAll(source), before);
+    QVERIFY(!Exists(target));
+    QCOMPARE(Leftovers(), QStringList());
+    QCOMPARE(MarkOf(list, row), mark);
+    QCOMPARE(view_->RowTexts(), QStringList{QStringLiteral("big.bin")});
+
+    // The Cancel was for that command only.
+    Tap(row);
+    QVERIFY(script.finished());
+    QVERIFY(!Exists(source));
+    QCOMPARE(MarkOf(list, row), encrypted ? ItemMark::NoMark : ItemMark::Encrypted);
+}
+
+void CommandsTest::inputDuringARunIsDroppedNotReplayed() {
+    WriteFile(Documents(QStringLiteral("big.bin")), RandomBytes(1 << 20));
+    const QString other = WriteFile(Documents(QStringLiteral("other.txt")), "other");
+    QTreeWidget* list = ShowView();
+    const int row = RowOf(list, QStringLiteral("big.bin"), false);
+    const int otherRow = RowOf(list, QStringLiteral("other.txt"), false);
+
+    RunMidway midway([&] {
+        QWidget* viewport = list->viewport();
+        const QPoint at = list->visualItemRect(list->topLevelItem(otherRow)).center();
+        // A tap on another row and Enter, queued as a busy window system queues them...
+        QCoreApplication::postEvent(
+            viewport, new QMouseEvent(QEvent::MouseButtonPress, at, viewport->mapToGlobal(at),
+                                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+        QCoreApplication::postEvent(
+            viewport, new QMouseEvent(QEvent::MouseButtonRelease, at, viewport->mapToGlobal(at),
+                                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+        QCoreApplication::postEvent(
+            list, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+        // ...and one handed over at once.
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+    });
+    DialogScript script({Accept(QStringLiteral("pw"))});
+    Tap(row);
+    // Whatever input might still be waiting.
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(midway.acted());
+    QVERIFY(script.finished());
+    QCOMPARE(MarkOf(list, row), ItemMark::Encrypted);
+    QCOMPARE(MarkOf(list, otherRow), ItemMark::NoMark);
+    QCOMPARE(ReadAll(other), QByteArray("other"));
+}
+
+void CommandsTest::aQuestionOfTheRunIsAnsweredOnTheGuiThread() {
+    const QString container =
+        MakeContainer(options_, QStringLiteral("q.txt"), "old", QStringLiteral("pw"));
+    const QString plain = WriteFile(Documents(QStringLiteral("q.txt")), "new");
+    QTreeWidget* list = ShowView();
+    const int row = RowOf(list, QStringLiteral("q.txt"), false);
+    bool onGuiThread = false;
+    QString asked;
+    plat::SetMessageBoxPort(
+        [&](plat::WindowHandle owner, const QString& text, const QString& caption, uint32_t style) {
+            onGuiThread = QThread::currentThread() == qApp->thread();
+            asked = caption;
+            // A real box: only the GUI thread can make one.
+            return ShowMessageBox(owner, text, caption, style);
+        });
+    DialogScript script({Accept(QStringLiteral("pw")), [](QWidget* box) {
+                             QTest::mouseClick(
+                                 static_cast<QMessageBox*>(box)->button(QMessageBox::Yes),
+                                 Qt::LeftButton);
+                         }});
+    Tap(row);
+    QVERIFY(script.finished());
+    QVERIFY(onGuiThread);
+    QCOMPARE(asked, QStringLiteral("OK to overwrite?"));
+    // The answer reached the run: the container was replaced.
+    QVERIFY(!Exists(plain));
+    QCOMPARE(MarkOf(list, row), ItemMark::Encrypted);
+    QCOMPARE(DecryptContainerToFile(nullptr, container, plain, QStringLiteral("pw")),
+             DecryptResult::Ok);
+    QCOMPARE(ReadAll(plain), QByteArray("new"));
 }
 
 KESHLOR_GUI_TEST_MAIN(CommandsTest)
