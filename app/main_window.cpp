@@ -84,12 +84,19 @@ MainWindow::MainWindow() {
 
 MainWindow::~MainWindow() = default;
 
-bool MainWindow::Create(const QString& commandLine, const CommandLineHandler& handler) {
+bool MainWindow::Create(const QStringList& commandLine, const CommandLineHandler& handler) {
     creating_ = true;
     commandBar_ = CreateAppMenuBar(this);
-    // Before the command-line file, so that it is handled with the stored options.
+    // Before the command-line files, so that they are handled with the stored options.
     LoadOptions();
-    if (handler && handler(this, commandLine)) {
+    bool handled = false;
+    for (const QString& path : commandLine) {
+        // A close request or stop signal during one file ends the run there.
+        if (!handler || closePending_)
+            break;
+        handled = handler(this, path) || handled;
+    }
+    if (handled) {
         creating_ = false;
         return false;
     }
@@ -235,7 +242,7 @@ void MainWindow::changeEvent(QEvent* event) {
         FocusPasswordDialog();
 }
 
-MainWindow* CreateMainWindow(const QString& commandLine,
+MainWindow* CreateMainWindow(const QStringList& commandLine,
                              const MainWindow::CommandLineHandler& handler,
                              InstanceChannel* channel, QSocketNotifier* interrupts) {
     auto* window = new MainWindow;

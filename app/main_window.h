@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QMainWindow>
 #include <QPointer>
+#include <QStringList>
 
 #include <functional>
 
@@ -18,17 +19,18 @@ class ViewArea;
 class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
-    // Takes the command line; true when it handled it as a file to encrypt
-    // or decrypt.
+    // Takes one path of the command line; true when it handled it as a file
+    // to encrypt or decrypt.
     using CommandLineHandler = std::function<bool(QWidget* owner, const QString& path)>;
 
     MainWindow();
     ~MainWindow() override;
 
     // In this order: the command bar, the options, then either the
-    // command-line file or the view. False when the command-line file was
-    // handled; the window is then to be destroyed without saving anything.
-    bool Create(const QString& commandLine, const CommandLineHandler& handler);
+    // command-line files, one after another, or the view. False when a
+    // command-line file was handled; the window is then to be destroyed
+    // without saving anything.
+    bool Create(const QStringList& commandLine, const CommandLineHandler& handler);
 
     QToolBar* commandBar() const { return commandBar_; }
     ViewArea* view() const { return view_; }
@@ -61,8 +63,8 @@ class MainWindow : public QMainWindow {
     QMenu* createPopupMenu() override { return nullptr; }
 
   private:
-    friend MainWindow* CreateMainWindow(const QString&, const CommandLineHandler&, InstanceChannel*,
-                                        QSocketNotifier*);
+    friend MainWindow* CreateMainWindow(const QStringList&, const CommandLineHandler&,
+                                        InstanceChannel*, QSocketNotifier*);
     void RunAboutBox();
     void BrowseForFile();
 
@@ -77,14 +79,14 @@ class MainWindow : public QMainWindow {
 // The main window while it exists.
 extern QPointer<MainWindow> g_mainWindow;
 
-// Makes the main window and runs its creation. Null when the command-line
-// file was handled (the window is then gone, nothing saved). Requests that
-// arrive on `channel` reach the window from the start, and waiting close
-// requests are answered when it is destroyed. `interrupts`, a notifier on
+// Makes the main window and runs its creation. Null when a command-line file
+// was handled (the window is then gone, nothing saved). Requests that arrive
+// on `channel` reach the window from the start, and waiting close requests
+// are answered when it is destroyed. `interrupts`, a notifier on
 // plat::InterruptNotifier, is taken as one more close request once a stop
 // signal has come (it is then disabled). A close request that came during
 // the creation has closed the window already (hasClosed).
-MainWindow* CreateMainWindow(const QString& commandLine,
+MainWindow* CreateMainWindow(const QStringList& commandLine,
                              const MainWindow::CommandLineHandler& handler,
                              InstanceChannel* channel = nullptr,
                              QSocketNotifier* interrupts = nullptr);

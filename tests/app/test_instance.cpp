@@ -647,6 +647,33 @@ class InstanceTest : public QObject {
         QCOMPARE(first.exitCode(), 0);
     }
 
+    // Answered before any window system is looked for (the platform named
+    // here does not exist, so Qt would give up); an unknown option is refused.
+    void helpAndVersionAreAnsweredWithoutAWindow() {
+        QProcessEnvironment environment =
+            ProgramEnvironment("help-" + QByteArray::number(getpid()));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("none-such"));
+        const QList<QPair<QString, QByteArray>> asked{
+            {QStringLiteral("--help"), "Usage: keshlor "},
+            {QStringLiteral("--version"), "TQ Keshlor 2.13.0.1\n"},
+        };
+        for (const auto& [argument, answer] : asked) {
+            QProcess program;
+            program.setProcessEnvironment(environment);
+            program.start(QStringLiteral(KESHLOR_PROGRAM), {QStringLiteral("notes.txt"), argument});
+            QVERIFY(program.waitForFinished(10000));
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(program.exitCode(), 0);
+            QVERIFY2(program.readAllStandardOutput().startsWith(answer), qPrintable(argument));
+        }
+        QProcess program;
+        program.setProcessEnvironment(ProgramEnvironment("option-" + QByteArray::number(getpid())));
+        program.start(QStringLiteral(KESHLOR_PROGRAM), {QStringLiteral("--hepl")});
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 2);
+        QVERIFY(program.readAllStandardError().contains("unknown option '--hepl'"));
+    }
+
     void aStopSignalClosesTheProgramWithItsStatus_data() {
         QTest::addColumn<int>("signal");
         QTest::addColumn<int>("status");

@@ -81,7 +81,7 @@ class NamedFilesTest : public QObject {
             QCOMPARE(shown->objectName(), dialog);
             Accept(QStringLiteral("pw"))(shown);
         }});
-        QPointer<MainWindow> window = CreateMainWindow(Documents(given), OpenFileByName);
+        QPointer<MainWindow> window = CreateMainWindow({Documents(given)}, OpenFileByName);
         QVERIFY(!window);
         QVERIFY(script.finished());
         QVERIFY(!windowShown);
@@ -106,7 +106,7 @@ class NamedFilesTest : public QObject {
         QFETCH(QString, path);
         QFETCH(bool, taken);
         DialogScript script({});
-        QPointer<MainWindow> window = CreateMainWindow(path, OpenFileByName);
+        QPointer<MainWindow> window = CreateMainWindow({path}, OpenFileByName);
         QCOMPARE(!window, taken);
         QCOMPARE(script.extra(), taken ? 1 : 0);
         QVERIFY(boxes_->shown().empty());
