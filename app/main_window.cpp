@@ -8,6 +8,7 @@
 #include "browser/browser_operations.h"
 #include "browser/view_area.h"
 #include "dialogs/command_operations.h"
+#include "dialogs/file_commands.h"
 #include "dialogs/password_dialogs.h"
 #include "gui/options.h"
 #include "platform/instance_channel.h"
@@ -31,6 +32,9 @@ namespace {
 // Below this the screen is a handheld's and the window takes all of it.
 constexpr QSize kHandheldScreen(640, 480);
 constexpr QSize kDesktopWindow(480, 640);
+// How often files handed over by another copy look for a moment when no
+// dialog or command is open.
+constexpr int kHandOverPollMs = 100;
 
 bool IsDispatched(int commandId) {
     switch (commandId) {
@@ -194,6 +198,36 @@ void MainWindow::BrowseForFile() {
     RefreshFileList();
 }
 
+bool MainWindow::TakeHandedOverFiles(const QStringList& paths) {
+    if (creating_ || !view_ || closed_ || closePending_)
+        return false;
+    handedOver_.append(paths);
+    RaiseFromOutside();
+    if (!handOverTimer_) {
+        // Polled rather than posted once: a dialog open now may be followed
+        // by another, and the timer also fires inside their loops.
+        handOverTimer_ = new QTimer(this);
+        handOverTimer_->setInterval(kHandOverPollMs);
+        connect(handOverTimer_, &QTimer::timeout, this, &MainWindow::OpenNextHandedOverFile);
+    }
+    handOverTimer_->start();
+    return true;
+}
+
+void MainWindow::OpenNextHandedOverFile() {
+    if (closed_ || handedOver_.isEmpty()) {
+        handedOver_.clear();
+        handOverTimer_->stop();
+        return;
+    }
+    if (QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
+        IsCommandRunning())
+        return;
+    OpenFileByName(this, handedOver_.takeFirst());
+    // Whatever became of the file, the list shows the folder as it now is.
+    RefreshFileList();
+}
+
 void MainWindow::RaiseFromOutside() {
     if (isVisible()) {
         if (isMinimized())
@@ -253,6 +287,9 @@ MainWindow* CreateMainWindow(const QStringList& commandLine,
                          &MainWindow::CloseFromOutside);
         QObject::connect(window, &QObject::destroyed, channel,
                          &InstanceChannel::AnswerCloseRequests);
+        channel->SetOpenHandler([guarded = QPointer<MainWindow>(window)](const QStringList& paths) {
+            return guarded && guarded->TakeHandedOverFiles(paths);
+        });
     }
     if (interrupts) {
         // The signal stays noted, so the notifier would fire again and again.

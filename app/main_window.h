@@ -13,6 +13,7 @@
 class InstanceChannel;
 class QAction;
 class QSocketNotifier;
+class QTimer;
 class QToolBar;
 class ViewArea;
 
@@ -50,6 +51,12 @@ class MainWindow : public QMainWindow {
     // The close path has run: the options are saved and the window is hidden.
     bool hasClosed() const { return closed_; }
 
+    // Files another copy was started with: the window comes to the front and
+    // opens each as a command-line file, in turn, whenever no dialog or
+    // command is open, refilling the list after each. False when it takes
+    // none: it is closing, or is only here for its own command line.
+    bool TakeHandedOverFiles(const QStringList& paths);
+
   signals:
     // Every command the dispatcher knows, before it is carried out.
     void commandReceived(int commandId);
@@ -67,6 +74,7 @@ class MainWindow : public QMainWindow {
                                         InstanceChannel*, QSocketNotifier*);
     void RunAboutBox();
     void BrowseForFile();
+    void OpenNextHandedOverFile();
 
     QToolBar* commandBar_ = nullptr;
     ViewArea* view_ = nullptr;
@@ -74,6 +82,8 @@ class MainWindow : public QMainWindow {
     bool creating_ = false;
     bool closePending_ = false;
     bool closed_ = false;
+    QStringList handedOver_;
+    QTimer* handOverTimer_ = nullptr;
 };
 
 // The main window while it exists.
@@ -81,11 +91,12 @@ extern QPointer<MainWindow> g_mainWindow;
 
 // Makes the main window and runs its creation. Null when a command-line file
 // was handled (the window is then gone, nothing saved). Requests that arrive
-// on `channel` reach the window from the start, and waiting close requests
-// are answered when it is destroyed. `interrupts`, a notifier on
-// plat::InterruptNotifier, is taken as one more close request once a stop
-// signal has come (it is then disabled). A close request that came during
-// the creation has closed the window already (hasClosed).
+// on `channel` reach the window from the start (files handed over are taken
+// once it shows its view), and waiting close requests are answered when it
+// is destroyed. `interrupts`, a notifier on plat::InterruptNotifier, is taken
+// as one more close request once a stop signal has come (it is then disabled).
+// A close request that came during the creation has closed the window
+// already (hasClosed).
 MainWindow* CreateMainWindow(const QStringList& commandLine,
                              const MainWindow::CommandLineHandler& handler,
                              InstanceChannel* channel = nullptr,

@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -32,6 +33,8 @@ constexpr char kUsageText[] = R"(Usage: keshlor [OPTION]... [FILE]...
 Without a FILE, opens Keshlor's window. Given files, encrypts each FILE into
 FILE.ksr, or decrypts it when its name ends in ".ksr" (any letter case), one
 after another, asking for the password, and ends without showing the window.
+While Keshlor already runs, the files go to its window instead, which handles
+them in turn once its open dialogs are done.
 
   -h, --help     show this help and exit
       --version  show the version and exit
@@ -48,6 +51,24 @@ int ExitStatus() {
 
 bool IsHelpOption(const QString& argument) {
     return argument == QLatin1String("-h") || argument == QLatin1String("--help");
+}
+
+// Hands `files` over in requests of at most kMaxOpenPaths; the taken ones
+// leave the list.
+InstanceReply HandOverFiles(const QString& socketPath, QStringList* files, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!files->isEmpty()) {
+        const int remaining = timeoutMs - static_cast<int>(clock.elapsed());
+        if (remaining <= 0)
+            return InstanceReply::NoAnswer;
+        const QStringList part = files->first(std::min<qsizetype>(files->size(), kMaxOpenPaths));
+        const InstanceReply reply = SendOpenRequestAt(socketPath, part, remaining, geteuid());
+        if (reply != InstanceReply::Done)
+            return reply;
+        files->remove(0, part.size());
+    }
+    return InstanceReply::Done;
 }
 
 } // namespace
@@ -96,7 +117,7 @@ CommandLine ReadCommandLine(const QStringList& arguments, const QString& working
     return line;
 }
 
-bool DeferToRunningCopy(InstanceChannel& channel) {
+bool DeferToRunningCopy(InstanceChannel& channel, QStringList* files) {
     QElapsedTimer clock;
     clock.start();
     for (;;) {
@@ -115,11 +136,20 @@ bool DeferToRunningCopy(InstanceChannel& channel) {
         if (remaining <= 0)
             return true;
         // Only this user's copies can hold the lock, so a holder that does
-        // not answer is our own busy copy: it is deferred to all the same.
-        switch (SendInstanceRequestAt(channel.socketPath(), kRaiseRequest, remaining, geteuid())) {
+        // not answer is our own busy copy: it is deferred to all the same
+        // (with files too: it reads the request once it is free again).
+        const InstanceReply reply =
+            files && !files->isEmpty()
+                ? HandOverFiles(channel.socketPath(), files, remaining)
+                : SendInstanceRequestAt(channel.socketPath(), kRaiseRequest, remaining, geteuid());
+        switch (reply) {
         case InstanceReply::Done:
         case InstanceReply::NoAnswer:
             return true;
+        case InstanceReply::Refused:
+            // It is closing, or only there for its own command line: the
+            // files are ours to handle.
+            return false;
         case InstanceReply::Foreign:
             // Someone else (the administrator) listens in our folder; it
             // must not keep us out.
@@ -140,11 +170,11 @@ int RunProgram(InstanceChannel& channel, const QStringList& files,
     if (plat::InterruptNotifier() >= 0)
         interrupts =
             std::make_unique<QSocketNotifier>(plat::InterruptNotifier(), QSocketNotifier::Read);
-    // The files of a second copy are not passed on: it ends here.
-    if (DeferToRunningCopy(channel) || plat::InterruptRequested())
+    QStringList ours = files;
+    if (DeferToRunningCopy(channel, &ours) || plat::InterruptRequested())
         return ExitStatus();
 
-    MainWindow* window = CreateMainWindow(files, handler, &channel, interrupts.get());
+    MainWindow* window = CreateMainWindow(ours, handler, &channel, interrupts.get());
     if (window && !window->hasClosed()) {
         // Queued, so that a close below an open dialog first lets every
         // event loop unwind; exit ends the dialogs' loops as well. (quit
