@@ -8,6 +8,7 @@
 #include "browser/browser_operations.h"
 #include "browser/view_area.h"
 #include "dialogs/command_operations.h"
+#include "dialogs/file_commands.h"
 #include "dialogs/password_dialogs.h"
 #include "gui/options.h"
 #include "platform/instance_channel.h"
@@ -31,6 +32,9 @@ namespace {
 // Below this the screen is a handheld's and the window takes all of it.
 constexpr QSize kHandheldScreen(640, 480);
 constexpr QSize kDesktopWindow(480, 640);
+// How often files handed over by another copy look for a moment when no
+// dialog or command is open.
+constexpr int kHandOverPollMs = 100;
 
 bool IsDispatched(int commandId) {
     switch (commandId) {
@@ -84,12 +88,19 @@ MainWindow::MainWindow() {
 
 MainWindow::~MainWindow() = default;
 
-bool MainWindow::Create(const QString& commandLine, const CommandLineHandler& handler) {
+bool MainWindow::Create(const QStringList& commandLine, const CommandLineHandler& handler) {
     creating_ = true;
     commandBar_ = CreateAppMenuBar(this);
-    // Before the command-line file, so that it is handled with the stored options.
+    // Before the command-line files, so that they are handled with the stored options.
     LoadOptions();
-    if (handler && handler(this, commandLine)) {
+    bool handled = false;
+    for (const QString& path : commandLine) {
+        // A close request or stop signal during one file ends the run there.
+        if (!handler || closePending_)
+            break;
+        handled = handler(this, path) || handled;
+    }
+    if (handled) {
         creating_ = false;
         return false;
     }
@@ -187,6 +198,36 @@ void MainWindow::BrowseForFile() {
     RefreshFileList();
 }
 
+bool MainWindow::TakeHandedOverFiles(const QStringList& paths) {
+    if (creating_ || !view_ || closed_ || closePending_)
+        return false;
+    handedOver_.append(paths);
+    RaiseFromOutside();
+    if (!handOverTimer_) {
+        // Polled rather than posted once: a dialog open now may be followed
+        // by another, and the timer also fires inside their loops.
+        handOverTimer_ = new QTimer(this);
+        handOverTimer_->setInterval(kHandOverPollMs);
+        connect(handOverTimer_, &QTimer::timeout, this, &MainWindow::OpenNextHandedOverFile);
+    }
+    handOverTimer_->start();
+    return true;
+}
+
+void MainWindow::OpenNextHandedOverFile() {
+    if (closed_ || handedOver_.isEmpty()) {
+        handedOver_.clear();
+        handOverTimer_->stop();
+        return;
+    }
+    if (QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
+        IsCommandRunning())
+        return;
+    OpenFileByName(this, handedOver_.takeFirst());
+    // Whatever became of the file, the list shows the folder as it now is.
+    RefreshFileList();
+}
+
 void MainWindow::RaiseFromOutside() {
     if (isVisible()) {
         if (isMinimized())
@@ -238,7 +279,7 @@ void MainWindow::changeEvent(QEvent* event) {
         FocusPasswordDialog();
 }
 
-MainWindow* CreateMainWindow(const QString& commandLine,
+MainWindow* CreateMainWindow(const QStringList& commandLine,
                              const MainWindow::CommandLineHandler& handler,
                              InstanceChannel* channel, QSocketNotifier* interrupts) {
     auto* window = new MainWindow;
@@ -249,6 +290,9 @@ MainWindow* CreateMainWindow(const QString& commandLine,
                          &MainWindow::CloseFromOutside);
         QObject::connect(window, &QObject::destroyed, channel,
                          &InstanceChannel::AnswerCloseRequests);
+        channel->SetOpenHandler([guarded = QPointer<MainWindow>(window)](const QStringList& paths) {
+            return guarded && guarded->TakeHandedOverFiles(paths);
+        });
     }
     if (interrupts) {
         // The signal stays noted, so the notifier would fire again and again.

@@ -7,29 +7,32 @@
 #include <QDialog>
 #include <QMainWindow>
 #include <QPointer>
+#include <QStringList>
 
 #include <functional>
 
 class InstanceChannel;
 class QAction;
 class QSocketNotifier;
+class QTimer;
 class QToolBar;
 class ViewArea;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
-    // Takes the command line; true when it handled it as a file to encrypt
-    // or decrypt.
+    // Takes one path of the command line; true when it handled it as a file
+    // to encrypt or decrypt.
     using CommandLineHandler = std::function<bool(QWidget* owner, const QString& path)>;
 
     MainWindow();
     ~MainWindow() override;
 
     // In this order: the command bar, the options, then either the
-    // command-line file or the view. False when the command-line file was
-    // handled; the window is then to be destroyed without saving anything.
-    bool Create(const QString& commandLine, const CommandLineHandler& handler);
+    // command-line files, one after another, or the view. False when a
+    // command-line file was handled; the window is then to be destroyed
+    // without saving anything.
+    bool Create(const QStringList& commandLine, const CommandLineHandler& handler);
 
     QToolBar* commandBar() const { return commandBar_; }
     ViewArea* view() const { return view_; }
@@ -49,6 +52,12 @@ class MainWindow : public QMainWindow {
     // The close path has run: the options are saved and the window is hidden.
     bool hasClosed() const { return closed_; }
 
+    // Files another copy was started with: the window comes to the front and
+    // opens each as a command-line file, in turn, whenever no dialog or
+    // command is open, refilling the list after each. False when it takes
+    // none: it is closing, or is only here for its own command line.
+    bool TakeHandedOverFiles(const QStringList& paths);
+
   signals:
     // Every command the dispatcher knows, before it is carried out.
     void commandReceived(int commandId);
@@ -62,10 +71,11 @@ class MainWindow : public QMainWindow {
     QMenu* createPopupMenu() override { return nullptr; }
 
   private:
-    friend MainWindow* CreateMainWindow(const QString&, const CommandLineHandler&, InstanceChannel*,
-                                        QSocketNotifier*);
+    friend MainWindow* CreateMainWindow(const QStringList&, const CommandLineHandler&,
+                                        InstanceChannel*, QSocketNotifier*);
     void RunAboutBox();
     void BrowseForFile();
+    void OpenNextHandedOverFile();
 
     QToolBar* commandBar_ = nullptr;
     ViewArea* view_ = nullptr;
@@ -73,19 +83,22 @@ class MainWindow : public QMainWindow {
     bool creating_ = false;
     bool closePending_ = false;
     bool closed_ = false;
+    QStringList handedOver_;
+    QTimer* handOverTimer_ = nullptr;
 };
 
 // The main window while it exists.
 extern QPointer<MainWindow> g_mainWindow;
 
-// Makes the main window and runs its creation. Null when the command-line
-// file was handled (the window is then gone, nothing saved). Requests that
-// arrive on `channel` reach the window from the start, and waiting close
-// requests are answered when it is destroyed. `interrupts`, a notifier on
-// plat::InterruptNotifier, is taken as one more close request once a stop
-// signal has come (it is then disabled). A close request that came during
-// the creation has closed the window already (hasClosed).
-MainWindow* CreateMainWindow(const QString& commandLine,
+// Makes the main window and runs its creation. Null when a command-line file
+// was handled (the window is then gone, nothing saved). Requests that arrive
+// on `channel` reach the window from the start (files handed over are taken
+// once it shows its view), and waiting close requests are answered when it
+// is destroyed. `interrupts`, a notifier on plat::InterruptNotifier, is taken
+// as one more close request once a stop signal has come (it is then disabled).
+// A close request that came during the creation has closed the window
+// already (hasClosed).
+MainWindow* CreateMainWindow(const QStringList& commandLine,
                              const MainWindow::CommandLineHandler& handler,
                              InstanceChannel* channel = nullptr,
                              QSocketNotifier* interrupts = nullptr);

@@ -9,10 +9,14 @@
 #include "platform/path_limits.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <unistd.h>
 
@@ -21,20 +25,100 @@ namespace {
 // How long a second copy tries to reach the first one.
 constexpr int kRaiseTimeoutMs = 3000;
 constexpr int kRetryMs = 20;
+constexpr char kVersion[] = "2.13.0.1";
+// Bad arguments, as ksr has it.
+constexpr int kUsageStatus = 2;
+
+constexpr char kUsageText[] = R"(Usage: keshlor [OPTION]... [FILE]...
+
+Without a FILE, opens Keshlor's window. Given files, encrypts each FILE into
+FILE.ksr, or decrypts it when its name ends in ".ksr" (any letter case), one
+after another, asking for the password, and ends without showing the window.
+While Keshlor already runs, the files go to its window instead, which handles
+them in turn once its open dialogs are done.
+
+  -h, --help     show this help and exit
+      --version  show the version and exit
+  --             end of options; every argument after it is a FILE
+
+A FILE may be relative to the working folder; one whose full path is longer
+than 259 characters is passed over.
+)";
 
 int ExitStatus() {
     const int signal = plat::InterruptSignal();
     return signal != 0 ? plat::InterruptExitStatus(signal) : 0;
 }
 
-} // namespace
-
-QString CopyCommandLine(const QStringList& arguments) {
-    const QString line = arguments.mid(1).join(QLatin1Char(' '));
-    return line.size() <= plat::kLongestPath ? line : QString();
+bool IsHelpOption(const QString& argument) {
+    return argument == QLatin1String("-h") || argument == QLatin1String("--help");
 }
 
-bool DeferToRunningCopy(InstanceChannel& channel) {
+// Hands `files` over in requests of at most kMaxOpenPaths; the taken ones
+// leave the list.
+InstanceReply HandOverFiles(const QString& socketPath, QStringList* files, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!files->isEmpty()) {
+        const int remaining = timeoutMs - static_cast<int>(clock.elapsed());
+        if (remaining <= 0)
+            return InstanceReply::NoAnswer;
+        const QStringList part = files->first(std::min<qsizetype>(files->size(), kMaxOpenPaths));
+        const InstanceReply reply = SendOpenRequestAt(socketPath, part, remaining, geteuid());
+        if (reply != InstanceReply::Done)
+            return reply;
+        files->remove(0, part.size());
+    }
+    return InstanceReply::Done;
+}
+
+} // namespace
+
+QString AbsoluteArgumentPath(const QString& argument, const QString& workingFolder) {
+    const QChar separator = QLatin1Char('/');
+    // Not QDir::isAbsolutePath, which takes ":name" for one of Qt's resources.
+    const QString joined =
+        argument.startsWith(separator) ? argument : workingFolder + separator + argument;
+    if (!joined.startsWith(separator))
+        return {};
+    QStringList parts = joined.split(separator, Qt::SkipEmptyParts);
+    parts.removeAll(QStringLiteral("."));
+    return separator + parts.join(separator);
+}
+
+CommandLine ReadCommandLine(const QStringList& arguments, const QString& workingFolder) {
+    CommandLine line;
+    bool help = false;
+    bool version = false;
+    bool optionsEnded = false;
+    for (const QString& argument : arguments.mid(1)) {
+        if (!optionsEnded && argument.size() > 1 && argument.startsWith(QLatin1Char('-'))) {
+            if (argument == QLatin1String("--"))
+                optionsEnded = true;
+            else if (IsHelpOption(argument))
+                help = true;
+            else if (argument == QLatin1String("--version"))
+                version = true;
+            else if (line.unknownOption.isEmpty())
+                line.unknownOption = argument;
+            continue;
+        }
+        if (argument.isEmpty())
+            continue;
+        const QString path = AbsoluteArgumentPath(argument, workingFolder);
+        if (!path.isEmpty() && path.size() <= plat::kLongestPath)
+            line.paths.append(path);
+    }
+    if (help)
+        line.action = CommandLine::Action::Help;
+    else if (version)
+        line.action = CommandLine::Action::Version;
+    else if (!line.unknownOption.isEmpty())
+        line.action = CommandLine::Action::UnknownOption;
+    return line;
+}
+
+bool DeferToRunningCopy(InstanceChannel& channel, QStringList* files) {
     QElapsedTimer clock;
     clock.start();
     for (;;) {
@@ -53,11 +137,20 @@ bool DeferToRunningCopy(InstanceChannel& channel) {
         if (remaining <= 0)
             return true;
         // Only this user's copies can hold the lock, so a holder that does
-        // not answer is our own busy copy: it is deferred to all the same.
-        switch (SendInstanceRequestAt(channel.socketPath(), kRaiseRequest, remaining, geteuid())) {
+        // not answer is our own busy copy: it is deferred to all the same
+        // (with files too: it reads the request once it is free again).
+        const InstanceReply reply =
+            files && !files->isEmpty()
+                ? HandOverFiles(channel.socketPath(), files, remaining)
+                : SendInstanceRequestAt(channel.socketPath(), kRaiseRequest, remaining, geteuid());
+        switch (reply) {
         case InstanceReply::Done:
         case InstanceReply::NoAnswer:
             return true;
+        case InstanceReply::Refused:
+            // It is closing, or only there for its own command line: the
+            // files are ours to handle.
+            return false;
         case InstanceReply::Foreign:
             // Someone else (the administrator) listens in our folder; it
             // must not keep us out.
@@ -70,7 +163,7 @@ bool DeferToRunningCopy(InstanceChannel& channel) {
     }
 }
 
-int RunProgram(InstanceChannel& channel, const QString& commandLine,
+int RunProgram(InstanceChannel& channel, const QStringList& files,
                const MainWindow::CommandLineHandler& handler) {
     // Readable from the first signal on, so it fires in whichever event loop
     // runs next, a dialog's during the window's creation too.
@@ -78,10 +171,11 @@ int RunProgram(InstanceChannel& channel, const QString& commandLine,
     if (plat::InterruptNotifier() >= 0)
         interrupts =
             std::make_unique<QSocketNotifier>(plat::InterruptNotifier(), QSocketNotifier::Read);
-    if (DeferToRunningCopy(channel) || plat::InterruptSignal() != 0)
+    QStringList ours = files;
+    if (DeferToRunningCopy(channel, &ours) || plat::InterruptSignal() != 0)
         return ExitStatus();
 
-    MainWindow* window = CreateMainWindow(commandLine, handler, &channel, interrupts.get());
+    MainWindow* window = CreateMainWindow(ours, handler, &channel, interrupts.get());
     if (window && !window->hasClosed()) {
         // Queued, so that a close below an open dialog first lets every
         // event loop unwind; exit ends the dialogs' loops as well. (quit
@@ -102,23 +196,45 @@ int RunKeshlor(int& argc, char** argv) {
     // Before anything else: from here on a stop signal closes the program
     // the orderly way instead of killing it.
     plat::InstallInterruptHandlers();
+    // Answered before Qt starts, so that they need no window system. Qt's
+    // own options are still among the arguments here: only these two count.
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw.append(QFile::decodeName(argv[i]));
+    switch (ReadCommandLine(raw, QString()).action) {
+    case CommandLine::Action::Help:
+        std::fputs(kUsageText, stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::printf("TQ Keshlor %s\n", kVersion);
+        return 0;
+    case CommandLine::Action::Run:
+    case CommandLine::Action::UnknownOption:
+        break;
+    }
+
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("TQ"));
     QApplication::setApplicationName(QStringLiteral("Keshlor"));
-    QApplication::setApplicationVersion(QStringLiteral("2.13.0.1"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     QApplication::setDesktopFileName(QStringLiteral("keshlor"));
     QApplication::setWindowIcon(AppIcon());
     // The program ends when its main window is gone, not when the last
     // window closes (the help window may outlive a dialog, for one).
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Without Qt's options now, which the application object has taken.
+    const CommandLine commandLine = ReadCommandLine(QApplication::arguments(), QDir::currentPath());
+    if (commandLine.action == CommandLine::Action::UnknownOption) {
+        std::fprintf(stderr,
+                     "keshlor: unknown option '%s'\nTry 'keshlor --help' for more information.\n",
+                     qPrintable(commandLine.unknownOption));
+        return kUsageStatus;
+    }
     InstanceChannel channel(InstanceChannelName());
-    // The command line of a second copy is not passed on: it ends in
-    // RunProgram before the line is looked at.
-    const QString commandLine = CopyCommandLine(QApplication::arguments());
     InstallGuiPorts();
     InstallProgramHooks();
-    const int status = RunProgram(channel, commandLine, OpenFileByName);
+    const int status = RunProgram(channel, commandLine.paths, OpenFileByName);
     RemoveProgramHooks();
     RemoveGuiPorts();
     return status;

@@ -1,6 +1,7 @@
 #pragma once
-// The program's entry: the command-line copy, the single-instance rule, the
-// main window, the event loop, and the stop signals.
+// The program's entry: the command line, the single-instance rule (a second
+// copy hands its files to the running one), the main window, the event loop,
+// and the stop signals.
 #include "app/main_window.h"
 
 #include <QString>
@@ -8,24 +9,47 @@
 
 class InstanceChannel;
 
-// The command line after the program's name: one path taken whole, so the
-// arguments are joined as they were typed; empty when it is longer than a
-// path may be (plat::kLongestPath).
-QString CopyCommandLine(const QStringList& arguments);
+struct CommandLine {
+    enum class Action { Run, Help, Version, UnknownOption };
+    Action action = Action::Run;
+    // Absolute, in the order given.
+    QStringList paths;
+    // The first argument that looked like an option and is none of ours.
+    QString unknownOption;
+};
+
+// Reads the program's arguments (its name first). Each argument is one path,
+// made absolute against `workingFolder` (AbsoluteArgumentPath) and then
+// passed over when longer than plat::kLongestPath, or when empty. Before "--",
+// "-h" or "--help" asks for the usage and "--version" for the version, and
+// any other argument beginning with "-" (but "-" itself) is an unknown option.
+CommandLine ReadCommandLine(const QStringList& arguments, const QString& workingFolder);
+
+// `argument` as an absolute path: joined to `workingFolder` unless it begins
+// with "/", without its "." parts and doubled separators. ".." parts stay
+// and symbolic links are not resolved, so the path names what the system
+// would have opened from the working folder. Empty when there is no absolute
+// working folder to join it to.
+QString AbsoluteArgumentPath(const QString& argument, const QString& workingFolder);
 
 // Claims the channel, or finds the running copy and asks it to come to the
-// front. True when this copy must end because another one runs, or because
-// a stop signal (plat::InterruptSignal) came meanwhile.
-bool DeferToRunningCopy(InstanceChannel& channel);
+// front; with `files`, hands them over instead, and those it took leave the
+// list. True when this copy must end: another one runs (and took every file,
+// or did not answer in time), or a stop signal (plat::InterruptSignal)
+// came meanwhile. False when this copy is to run: it holds the name, or
+// there is no channel to be had, or the running copy refused the files (it
+// is ending, or runs for its own command line only): this copy then handles
+// them itself without the name.
+bool DeferToRunningCopy(InstanceChannel& channel, QStringList* files = nullptr);
 
 // The program once its application object is set up: the single-instance
-// rule, the main window with `commandLine` for `handler`, the event loop.
-// A stop signal (SIGINT, SIGTERM, SIGHUP, noted by plat's handlers) closes
-// the program exactly as a close request from outside does: open dialogs
-// are unwound and the options saved. The program's exit status: that of the
-// signal that stopped it (plat::InterruptExitStatus), also when it came
-// before the window existed, else 0.
-int RunProgram(InstanceChannel& channel, const QString& commandLine,
+// rule, the main window with the `files` of the command line for `handler`,
+// the event loop. A stop signal (SIGINT, SIGTERM, SIGHUP, noted by plat's
+// handlers) closes the program exactly as a close request from outside does:
+// open dialogs are unwound and the options saved. The program's exit status:
+// that of the signal that stopped it (plat::InterruptExitStatus), also when
+// it came before the window existed, else 0.
+int RunProgram(InstanceChannel& channel, const QStringList& files,
                const MainWindow::CommandLineHandler& handler);
 
 int RunKeshlor(int& argc, char** argv);

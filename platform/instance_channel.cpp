@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -62,13 +63,36 @@ bool MakeAddress(const QString& path, sockaddr_un* address, socklen_t* length) {
     return true;
 }
 
-bool SendAll(int fd, const QByteArray& data) {
+// Waits for `events` on `fd` until `timeoutMs` after `clock` started; false
+// when the time is up.
+bool WaitFor(int fd, short events, const QElapsedTimer& clock, int timeoutMs) {
+    for (;;) {
+        const qint64 remaining = timeoutMs - clock.elapsed();
+        if (remaining <= 0)
+            return false;
+        pollfd watch{fd, events, 0};
+        const int ready = poll(&watch, 1, static_cast<int>(remaining));
+        if (ready > 0)
+            return true;
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+// The socket is non-blocking: a long open request waits for room while the
+// running copy reads.
+bool SendAll(int fd, const QByteArray& data, const QElapsedTimer& clock, int timeoutMs) {
     qsizetype sent = 0;
     while (sent < data.size()) {
         const ssize_t n = send(fd, data.constData() + sent, static_cast<size_t>(data.size() - sent),
                                MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && errno == EAGAIN) {
+            if (!WaitFor(fd, POLLOUT, clock, timeoutMs))
+                return false;
+            continue;
+        }
         if (n <= 0)
             return false;
         sent += n;
@@ -82,6 +106,14 @@ QByteArray ReplyTo(const QByteArray& request) {
     if (request == kCloseRequest)
         return "closed";
     return {};
+}
+
+constexpr char kTakenReply[] = "taken";
+constexpr char kRefusedReply[] = "refused";
+
+bool IsDecimal(const QByteArray& text) {
+    return !text.isEmpty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // Opens the lock file, which must be a plain file of this user's. Anything
@@ -250,21 +282,65 @@ void InstanceChannel::ReadPeer(QLocalSocket* socket) {
         return;
     }
     const QByteArray request = peer.received.left(end);
+    const QByteArray openPrefix = QByteArray(kOpenRequest) + ' ';
     if (request == kRaiseRequest) {
         const QPointer<QLocalSocket> guard(socket);
         emit raiseRequested();
-        if (guard && peers_.count(socket)) {
-            socket->write(ReplyTo(request) + '\n');
-            socket->flush();
-            DropPeer(socket);
-        }
+        if (guard)
+            Answer(socket, ReplyTo(request));
     } else if (request == kCloseRequest) {
         // Answered by AnswerCloseRequests once the program has closed.
         peer.waitingForClose = true;
         emit closeRequested();
+    } else if (request.startsWith(openPrefix)) {
+        ReadOpenRequest(socket, request.mid(openPrefix.size()), end + 1);
     } else {
         DropPeer(socket);
     }
+}
+
+void InstanceChannel::ReadOpenRequest(QLocalSocket* socket, const QByteArray& count,
+                                      qsizetype start) {
+    const int expected = count.size() <= 4 && IsDecimal(count) ? count.toInt() : 0;
+    if (expected < 1 || expected > kMaxOpenPaths) {
+        DropPeer(socket);
+        return;
+    }
+    const QByteArray& received = peers_.at(socket).received;
+    QStringList paths;
+    while (paths.size() < expected) {
+        const qsizetype nul = received.indexOf('\0', start);
+        if ((nul < 0 ? received.size() : nul) - start > kMaxOpenPathBytes) {
+            DropPeer(socket);
+            return;
+        }
+        if (nul < 0)
+            return; // the rest is still on its way
+        const QByteArray path = received.mid(start, nul - start);
+        // Relative paths would be taken against our working folder, not the sender's.
+        if (!path.startsWith('/')) {
+            DropPeer(socket);
+            return;
+        }
+        paths.append(QFile::decodeName(path));
+        start = nul + 1;
+    }
+    if (start != received.size()) {
+        DropPeer(socket);
+        return;
+    }
+    const QPointer<QLocalSocket> guard(socket);
+    const bool taken = openHandler_ && openHandler_(paths);
+    if (guard)
+        Answer(socket, taken ? kTakenReply : kRefusedReply);
+}
+
+void InstanceChannel::Answer(QLocalSocket* socket, const QByteArray& reply) {
+    if (!peers_.count(socket))
+        return;
+    socket->write(reply + '\n');
+    socket->flush();
+    DropPeer(socket);
 }
 
 void InstanceChannel::DropPeer(QLocalSocket* socket) {
@@ -313,11 +389,17 @@ InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& requ
     return SendInstanceRequestAt(InstanceSocketPath(folder, name), request, timeoutMs, geteuid());
 }
 
+namespace {
+
+// Sends `message` and reads the one-line answer (without its line end) into
+// `answer`. Done when a line came; NoAnswer also when the copy hung up first,
+// which `hungUp` tells apart.
+//
 // Hand-written rather than a QLocalSocket: it runs on any thread, with or
 // without an event loop (the installer's driver has none), and a copy whose
 // queue is full gives EAGAIN at once instead of a retry loop.
-InstanceReply SendInstanceRequestAt(const QString& socketPath, const QByteArray& request,
-                                    int timeoutMs, uid_t owner) {
+InstanceReply Exchange(const QString& socketPath, const QByteArray& message, int timeoutMs,
+                       uid_t owner, QByteArray* answer, bool* hungUp = nullptr) {
     QElapsedTimer clock;
     clock.start();
     sockaddr_un address;
@@ -335,33 +417,62 @@ InstanceReply SendInstanceRequestAt(const QString& socketPath, const QByteArray&
         return errno == EAGAIN ? InstanceReply::NoAnswer : InstanceReply::NotRunning;
     if (!PeerIsUser(fd, owner))
         return InstanceReply::Foreign;
-    if (!SendAll(fd, request + '\n'))
+    if (!SendAll(fd, message, clock, timeoutMs))
         return InstanceReply::NoAnswer;
 
-    const QByteArray expected = ReplyTo(request) + '\n';
     QByteArray received;
     for (;;) {
-        const qint64 remaining = timeoutMs - clock.elapsed();
-        if (remaining <= 0)
-            return InstanceReply::NoAnswer;
-        pollfd watch{fd, POLLIN, 0};
-        const int ready = poll(&watch, 1, static_cast<int>(remaining));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
+        if (!WaitFor(fd, POLLIN, clock, timeoutMs))
             return InstanceReply::NoAnswer;
         char buffer[64];
         const ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            // A copy that closes with our bytes unread resets the connection.
+            if (hungUp)
+                *hungUp = (n == 0 || errno == ECONNRESET) && received.isEmpty();
             return InstanceReply::NoAnswer;
+        }
         received.append(buffer, n);
-        if (received.contains('\n'))
-            return received == expected ? InstanceReply::Done : InstanceReply::NoAnswer;
+        const qsizetype end = received.indexOf('\n');
+        if (end >= 0) {
+            if (end + 1 != received.size())
+                return InstanceReply::NoAnswer;
+            *answer = received.left(end);
+            return InstanceReply::Done;
+        }
         if (received.size() > kMaxRequestLength)
             return InstanceReply::NoAnswer;
     }
+}
+
+} // namespace
+
+InstanceReply SendInstanceRequestAt(const QString& socketPath, const QByteArray& request,
+                                    int timeoutMs, uid_t owner) {
+    QByteArray answer;
+    const InstanceReply reply = Exchange(socketPath, request + '\n', timeoutMs, owner, &answer);
+    if (reply != InstanceReply::Done)
+        return reply;
+    return answer == ReplyTo(request) ? InstanceReply::Done : InstanceReply::NoAnswer;
+}
+
+InstanceReply SendOpenRequestAt(const QString& socketPath, const QStringList& paths, int timeoutMs,
+                                uid_t owner) {
+    QByteArray message = QByteArray(kOpenRequest) + ' ' + QByteArray::number(paths.size()) + '\n';
+    for (const QString& path : paths)
+        message += QFile::encodeName(path) + '\0';
+    QByteArray answer;
+    bool hungUp = false;
+    const InstanceReply reply = Exchange(socketPath, message, timeoutMs, owner, &answer, &hungUp);
+    if (reply == InstanceReply::NoAnswer && hungUp)
+        return InstanceReply::Refused;
+    if (reply != InstanceReply::Done)
+        return reply;
+    if (answer == kTakenReply)
+        return InstanceReply::Done;
+    return answer == kRefusedReply ? InstanceReply::Refused : InstanceReply::NoAnswer;
 }
 
 InstanceReply CloseRunningCopy(int timeoutMs) {

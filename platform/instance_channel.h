@@ -2,9 +2,20 @@
 // The running copy's channel: a Unix socket file in a folder only its user
 // may write, claimed under a lock file beside it. Holding the lock is the
 // single-instance test; other copies and the installer hooks connect to the
-// socket to ask the running copy to come to the front ("raise") or to close
-// ("close"). QtCore and QtNetwork only, so that programs without widgets can
-// ask too.
+// socket to ask the running copy to come to the front ("raise"), to take the
+// files a new copy was started with ("open"), or to close ("close"). QtCore
+// and QtNetwork only, so that programs without widgets can ask too.
+//
+// One request per connection, a line ending in '\n', and one answer line:
+//   raise\n          -> raised\n, at once
+//   close\n          -> closed\n, once the program has closed
+//   open N\n P1\0 ... PN\0
+//                    N (1..kMaxOpenPaths) absolute paths, each as the file
+//                    name's own bytes (QFile::encodeName) ended by a NUL,
+//                    which no file name holds; -> taken\n once the running
+//                    copy has queued them, refused\n when it will not (it is
+//                    ending, or runs only for its own command line)
+// Anything else is hung up on without an answer.
 //
 // The files, for the name N (InstanceChannelName):
 //   <folder>/N.socket  the channel, a QLocalServer; only the user and the
@@ -25,7 +36,9 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <map>
 #include <sys/types.h>
 
@@ -66,10 +79,16 @@ enum class InstanceReply {
     NotRunning, // nobody listens on the channel
     NoAnswer,   // a copy listens but did not answer in time
     Foreign,    // the channel is held by a process of another user
+    Refused,    // an open request that the running copy will not take
 };
 
 inline constexpr char kRaiseRequest[] = "raise";
 inline constexpr char kCloseRequest[] = "close";
+inline constexpr char kOpenRequest[] = "open";
+// Paths in one open request; a longer list goes in several.
+inline constexpr int kMaxOpenPaths = 128;
+// Bytes of one path in an open request (PATH_MAX less its NUL).
+inline constexpr int kMaxOpenPathBytes = 4095;
 
 class InstanceChannel : public QObject {
     Q_OBJECT
@@ -92,6 +111,11 @@ class InstanceChannel : public QObject {
     // program has closed. Call when the main window is gone.
     void AnswerCloseRequests();
 
+    // Decides on open requests, in the order they come: true when the
+    // paths were taken. Without a handler every open request is refused.
+    using OpenHandler = std::function<bool(const QStringList& paths)>;
+    void SetOpenHandler(OpenHandler handler) { openHandler_ = std::move(handler); }
+
   signals:
     void raiseRequested();
     void closeRequested();
@@ -103,6 +127,10 @@ class InstanceChannel : public QObject {
     };
     void AcceptPeers();
     void ReadPeer(QLocalSocket* socket);
+    // The paths after an "open N" line, from `start` of what came: answered
+    // once all N are in, hung up on when malformed.
+    void ReadOpenRequest(QLocalSocket* socket, const QByteArray& count, qsizetype start);
+    void Answer(QLocalSocket* socket, const QByteArray& reply);
     void DropPeer(QLocalSocket* socket);
     void StopListening();
 
@@ -111,6 +139,7 @@ class InstanceChannel : public QObject {
     QLocalServer* server_ = nullptr;
     plat::UniqueFd lockFd_;
     std::map<QLocalSocket*, Peer> peers_;
+    OpenHandler openHandler_;
 };
 
 // Connects to the running copy of this user (the channel `name` in
@@ -123,6 +152,12 @@ InstanceReply SendInstanceRequest(const QByteArray& name, const QByteArray& requ
 // else listens on it.
 InstanceReply SendInstanceRequestAt(const QString& socketPath, const QByteArray& request,
                                     int timeoutMs, uid_t owner);
+// Hands at most kMaxOpenPaths absolute `paths` to the copy of user `owner` at
+// `socketPath` in one open request. Done when it took them all; Refused when
+// it said no or hung up on the request (a copy that knows no open request
+// does), so none was taken.
+InstanceReply SendOpenRequestAt(const QString& socketPath, const QStringList& paths, int timeoutMs,
+                                uid_t owner);
 
 // Asks the running copy of this user to close as its Exit command does (the
 // options are saved) and waits until it has closed.

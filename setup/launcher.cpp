@@ -51,7 +51,7 @@ QByteArray LauncherText(const QString& appPath) {
         if (!line.startsWith("Exec="))
             continue;
         // The template names the program by itself; what follows it (the
-        // file argument) stays.
+        // file arguments) stays.
         const qsizetype end = line.indexOf(' ');
         line = command + (end < 0 ? QByteArray() : line.mid(end));
         replaced = true;

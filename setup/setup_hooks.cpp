@@ -130,6 +130,7 @@ bool CloseRunningProgram(plat::WindowHandle owner, const SetupContext& context) 
         case InstanceReply::Foreign:
             notOurs.insert(copy->socket);
             break;
+        case InstanceReply::Refused: // only open requests are refused
         case InstanceReply::NoAnswer: {
             // Also when it hung up on us at once: it gets its full time.
             const qint64 left = context.closeWaitMs - clock.elapsed();

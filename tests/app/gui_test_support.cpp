@@ -72,7 +72,7 @@ bool StoreHas(const QString& name) {
     return store->contains(name);
 }
 
-ScopedMainWindow::ScopedMainWindow() : window_(CreateMainWindow(QString(), nullptr)) {}
+ScopedMainWindow::ScopedMainWindow() : window_(CreateMainWindow({}, nullptr)) {}
 
 ScopedMainWindow::~ScopedMainWindow() {
     delete window_.data();

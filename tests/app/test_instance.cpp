@@ -44,10 +44,14 @@ QString LockOf(const QByteArray& name) {
 // Runs a blocking request on another thread while this one serves the channel.
 class Requester {
   public:
-    Requester(QByteArray name, QByteArray request, int timeoutMs = 5000)
-        : thread_([this, name, request, timeoutMs] {
-              reply_ = SendInstanceRequest(name, request, timeoutMs);
+    explicit Requester(std::function<InstanceReply()> ask)
+        : thread_([this, ask] {
+              reply_ = ask();
               done_ = true;
+          }) {}
+    Requester(QByteArray name, QByteArray request, int timeoutMs = 5000)
+        : Requester([name, request, timeoutMs] {
+              return SendInstanceRequest(name, request, timeoutMs);
           }) {}
     ~Requester() { thread_.join(); }
     bool done() const { return done_; }
@@ -261,6 +265,39 @@ class InstanceTest : public QObject {
         QCOMPARE(next.Claim(), ClaimResult::Claimed);
     }
 
+    // A second copy's files, more than one request holds and with names
+    // that no line or text encoding could carry, reach the holder in order;
+    // when it refuses them, the second copy keeps them to handle itself.
+    void handedOverFilesArriveInOrderOrStayWithTheirCopy() {
+        const QByteArray name = UniqueName("open");
+        InstanceChannel channel(name);
+        QCOMPARE(channel.Claim(), ClaimResult::Claimed);
+        QStringList files;
+        for (int i = 0; i < 2 * kMaxOpenPaths + 5; ++i)
+            files.append(QStringLiteral("/tmp/file %1\nline \u00e9\u6587.txt").arg(i));
+        QStringList received;
+        bool taking = true;
+        channel.SetOpenHandler([&](const QStringList& paths) {
+            received += paths;
+            return taking;
+        });
+        for (const bool take : {true, false}) {
+            taking = take;
+            received.clear();
+            QStringList left = files;
+            std::atomic<bool> deferred{false};
+            Requester copy([&] {
+                InstanceChannel second(name);
+                deferred = DeferToRunningCopy(second, &left);
+                return InstanceReply::Done;
+            });
+            QVERIFY(WaitUntil([&] { return copy.done(); }, 10000));
+            QCOMPARE(deferred.load(), take);
+            QCOMPARE(left, take ? QStringList() : files);
+            QCOMPARE(received, take ? files : files.first(kMaxOpenPaths));
+        }
+    }
+
     void programsStartedMeanwhileDoNotKeepTheName() {
         const QByteArray name = UniqueName("inherit");
         auto channel = std::make_unique<InstanceChannel>(name);
@@ -292,6 +329,9 @@ class InstanceTest : public QObject {
         QTest::newRow("request with more after it") << QByteArray("close now\n");
         QTest::newRow("no line end, too long") << QByteArray(200, 'x');
         QTest::newRow("binary") << QByteArray("\0\xff\n", 3);
+        QTest::newRow("open, no path") << QByteArray("open 0\n");
+        QTest::newRow("open, relative path") << QByteArray("open 1\nnotes.txt\0", 17);
+        QTest::newRow("open, more paths than said") << QByteArray("open 1\n/a\0/b\0", 14);
     }
     void unknownOrOverlongRequestsAreDropped() {
         QFETCH(QByteArray, request);
@@ -300,6 +340,8 @@ class InstanceTest : public QObject {
         QCOMPARE(channel.Claim(), ClaimResult::Claimed);
         QSignalSpy raised(&channel, &InstanceChannel::raiseRequested);
         QSignalSpy closing(&channel, &InstanceChannel::closeRequested);
+        int opened = 0;
+        channel.SetOpenHandler([&opened](const QStringList&) { return ++opened > 0; });
         const int fd = ConnectRaw(QFile::encodeName(channel.socketPath()));
         QVERIFY(fd >= 0);
         QCOMPARE(send(fd, request.constData(), request.size(), MSG_NOSIGNAL),
@@ -307,7 +349,7 @@ class InstanceTest : public QObject {
         const bool hungUp = WaitUntil([fd] { return PeerHungUp(fd); });
         close(fd);
         QVERIFY(hungUp);
-        QCOMPARE(raised.count() + closing.count(), 0);
+        QCOMPARE(raised.count() + closing.count() + opened, 0);
         // Still serving.
         Requester requester(name, kRaiseRequest);
         QVERIFY(WaitUntil([&] { return requester.done(); }));
@@ -645,6 +687,33 @@ class InstanceTest : public QObject {
                  InstanceReply::Done);
         QVERIFY(first.waitForFinished(10000));
         QCOMPARE(first.exitCode(), 0);
+    }
+
+    // Answered before any window system is looked for (the platform named
+    // here does not exist, so Qt would give up); an unknown option is refused.
+    void helpAndVersionAreAnsweredWithoutAWindow() {
+        QProcessEnvironment environment =
+            ProgramEnvironment("help-" + QByteArray::number(getpid()));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("none-such"));
+        const QList<QPair<QString, QByteArray>> asked{
+            {QStringLiteral("--help"), "Usage: keshlor "},
+            {QStringLiteral("--version"), "TQ Keshlor 2.13.0.1\n"},
+        };
+        for (const auto& [argument, answer] : asked) {
+            QProcess program;
+            program.setProcessEnvironment(environment);
+            program.start(QStringLiteral(KESHLOR_PROGRAM), {QStringLiteral("notes.txt"), argument});
+            QVERIFY(program.waitForFinished(10000));
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(program.exitCode(), 0);
+            QVERIFY2(program.readAllStandardOutput().startsWith(answer), qPrintable(argument));
+        }
+        QProcess program;
+        program.setProcessEnvironment(ProgramEnvironment("option-" + QByteArray::number(getpid())));
+        program.start(QStringLiteral(KESHLOR_PROGRAM), {QStringLiteral("--hepl")});
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 2);
+        QVERIFY(program.readAllStandardError().contains("unknown option '--hepl'"));
     }
 
     void aStopSignalClosesTheProgramWithItsStatus_data() {

@@ -412,7 +412,7 @@ class MainWindowTest : public QObject {
         QFETCH(QString, path);
         InstanceChannel channel(InstanceChannelName() + "-close");
         QCOMPARE(channel.Claim(), ClaimResult::Claimed);
-        QPointer<MainWindow> window = CreateMainWindow(QString(), nullptr, &channel);
+        QPointer<MainWindow> window = CreateMainWindow({}, nullptr, &channel);
         QVERIFY(window);
         window->show();
         window->activateWindow();
@@ -537,7 +537,7 @@ class MainWindowTest : public QObject {
         QWidget* owner = nullptr;
         int showDateThen = -1;
         QPointer<MainWindow> created = CreateMainWindow(
-            QStringLiteral("/home/me/notes.txt"), [&](QWidget* window, const QString& path) {
+            {QStringLiteral("/home/me/notes.txt")}, [&](QWidget* window, const QString& path) {
                 given = path;
                 owner = window;
                 showDateThen = IsOptionChecked(ShowDate);
@@ -556,7 +556,7 @@ class MainWindowTest : public QObject {
     void declinedCommandLineStartsNormally() {
         QString given;
         QPointer<MainWindow> created =
-            CreateMainWindow(QStringLiteral("x"), [&](QWidget*, const QString& path) {
+            CreateMainWindow({QStringLiteral("x")}, [&](QWidget*, const QString& path) {
                 given = path;
                 return false;
             });
@@ -568,7 +568,7 @@ class MainWindowTest : public QObject {
 
     void closeRequestedWhileTheCommandLineIsHandled() {
         QPointer<MainWindow> created =
-            CreateMainWindow(QStringLiteral("notes.txt"), [](QWidget* window, const QString&) {
+            CreateMainWindow({QStringLiteral("notes.txt")}, [](QWidget* window, const QString&) {
                 static_cast<MainWindow*>(window)->CloseFromOutside();
                 return false;
             });
@@ -578,25 +578,46 @@ class MainWindowTest : public QObject {
         delete created.data();
     }
 
-    void commandLineCopy_data() {
+    void commandLineArguments_data() {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("copied");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<QStringList>("paths");
+        const int run = int(CommandLine::Action::Run);
+        const QString work = QStringLiteral("/home/me/Documents");
         const QString p259 = QLatin1Char('/') + QString(258, QLatin1Char('a'));
         const QString p260 = p259 + QLatin1Char('b');
-        QTest::newRow("none") << QStringList{"keshlor"} << QString();
-        QTest::newRow("one path") << QStringList{"keshlor", "/tmp/a b.txt"} << "/tmp/a b.txt";
-        QTest::newRow("split path taken whole")
-            << QStringList{"keshlor", "/tmp/my", "notes.txt"} << "/tmp/my notes.txt";
-        QTest::newRow("259 characters") << QStringList{"keshlor", p259} << p259;
-        QTest::newRow("260 characters") << QStringList{"keshlor", p260} << QString();
-        QTest::newRow("260 when joined")
-            << QStringList{"keshlor", p259.left(200), p259.mid(200)} << QString();
+        const QString relative260(260 - work.size() - 1, QLatin1Char('r'));
+        QTest::newRow("none") << QStringList{"keshlor"} << run << QStringList{};
+        QTest::newRow("each argument one path, in order")
+            << QStringList{"keshlor", "/tmp/my notes.txt", "b.txt", "a.txt"} << run
+            << QStringList{"/tmp/my notes.txt", work + "/b.txt", work + "/a.txt"};
+        // "." parts go; ".." stays for the system to resolve, as after a link.
+        QTest::newRow("relative, with . and ..")
+            << QStringList{"keshlor", "./a//b/../c.ksr", ":res"} << run
+            << QStringList{work + "/a/b/../c.ksr", work + "/:res"};
+        QTest::newRow("longer than 259 once absolute, or empty: passed over")
+            << QStringList{"keshlor", p259, p260, relative260, ""} << run << QStringList{p259};
+        QTest::newRow("files named like options")
+            << QStringList{"keshlor", "./--help", "-", "--", "--version", "-x"} << run
+            << QStringList{work + "/--help", work + "/-", work + "/--version", work + "/-x"};
+        QTest::newRow("help anywhere before --")
+            << QStringList{"keshlor", "a.txt", "--bogus", "-h"} << int(CommandLine::Action::Help)
+            << QStringList{work + "/a.txt"};
+        QTest::newRow("version") << QStringList{"keshlor", "--version"}
+                                 << int(CommandLine::Action::Version) << QStringList{};
+        QTest::newRow("unknown option")
+            << QStringList{"keshlor", "a.txt", "--hepl"} << int(CommandLine::Action::UnknownOption)
+            << QStringList{work + "/a.txt"};
     }
-    void commandLineCopy() {
+    void commandLineArguments() {
         QFETCH(QStringList, arguments);
-        QFETCH(QString, copied);
-        QCOMPARE(CopyCommandLine(arguments), copied);
-        QVERIFY(CopyCommandLine(arguments).size() <= plat::kLongestPath);
+        QFETCH(int, action);
+        QFETCH(QStringList, paths);
+        const CommandLine line = ReadCommandLine(arguments, QStringLiteral("/home/me/Documents"));
+        QCOMPARE(int(line.action), action);
+        QCOMPARE(line.paths, paths);
+        if (line.action == CommandLine::Action::UnknownOption)
+            QCOMPARE(line.unknownOption, QStringLiteral("--hepl"));
     }
 
     // --- the view and keyboard use ---

@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     QSettings(QString::fromLatin1(kSettingsOrganization), QString::fromLatin1(kSettingsApplication))
         .setValue(QStringLiteral("ShowRootFolder"), 0);
     InstallGuiPorts();
-    MainWindow* window = CreateMainWindow(QString(), nullptr);
+    MainWindow* window = CreateMainWindow({}, nullptr);
     window->resize(360, 400);
     window->show();
     if (!QTest::qWaitForWindowExposed(window))

@@ -3,6 +3,7 @@
 // "Browse for file" with its open-file dialog.
 #include "app/commands.h"
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "browser/file_list.h"
 #include "browser/view_area.h"
 #include "command_fixture.h"
@@ -11,6 +12,7 @@
 #include "gui/file_dialogs.h"
 #include "platform/instance_channel.h"
 
+#include <QDialog>
 #include <QProcess>
 
 #include <unistd.h>
@@ -24,6 +26,21 @@ namespace {
 QString PathOfLength(int units, const QString& ending) {
     const QString folder = DocumentsFolder() + QLatin1Char('/');
     return folder + QString(units - folder.size() - ending.size(), QLatin1Char('n')) + ending;
+}
+
+QProcessEnvironment ProgramEnvironment(const QByteArray& instance) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KESHLOR_INSTANCE"), QString::fromLatin1(instance));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
+
+// A step that notes which file the dialog is for, then accepts it.
+DialogScript::Step NoteAndAccept(QStringList* asked) {
+    return [asked](QWidget* dialog) {
+        asked->append(SharedPasswordRequest().plainPath);
+        Accept(QStringLiteral("pw"))(dialog);
+    };
 }
 
 bool MainWindowShown() {
@@ -81,7 +98,7 @@ class NamedFilesTest : public QObject {
             QCOMPARE(shown->objectName(), dialog);
             Accept(QStringLiteral("pw"))(shown);
         }});
-        QPointer<MainWindow> window = CreateMainWindow(Documents(given), OpenFileByName);
+        QPointer<MainWindow> window = CreateMainWindow({Documents(given)}, OpenFileByName);
         QVERIFY(!window);
         QVERIFY(script.finished());
         QVERIFY(!windowShown);
@@ -106,7 +123,7 @@ class NamedFilesTest : public QObject {
         QFETCH(QString, path);
         QFETCH(bool, taken);
         DialogScript script({});
-        QPointer<MainWindow> window = CreateMainWindow(path, OpenFileByName);
+        QPointer<MainWindow> window = CreateMainWindow({path}, OpenFileByName);
         QCOMPARE(!window, taken);
         QCOMPARE(script.extra(), taken ? 1 : 0);
         QVERIFY(boxes_->shown().empty());
@@ -165,6 +182,80 @@ class NamedFilesTest : public QObject {
         QCOMPARE(boxes_->shown().size(), size_t(1));
         QCOMPARE(boxes_->shown()[0].caption, QStringLiteral("Keshlor Path Error"));
         QCOMPARE(boxes_->shown()[0].text, ErrorMessage(40, 0));
+    }
+
+    // The real program started while this window runs, with relative paths:
+    // they are handed over, wait for the open dialog, then are encrypted here
+    // in the order given, and the list shows the result.
+    void aSecondCopysFilesAreOpenedHereInTurn() {
+        WriteFile(Documents(QStringLiteral("b.txt")), "bee");
+        WriteFile(Documents(QStringLiteral("a.txt")), "ay");
+        const QByteArray instance = "handover-" + QByteArray::number(getpid());
+        InstanceChannel channel(InstanceChannelName(geteuid(), instance));
+        QCOMPARE(channel.Claim(), ClaimResult::Claimed);
+        QPointer<MainWindow> window = CreateMainWindow({}, OpenFileByName, &channel);
+        QVERIFY(window);
+        QDialog open;
+        open.open();
+        QStringList asked;
+        DialogScript script({[](QWidget*) {}, NoteAndAccept(&asked), NoteAndAccept(&asked)}, 15000);
+
+        QProcess copy;
+        copy.setProcessEnvironment(ProgramEnvironment(instance));
+        copy.setWorkingDirectory(DocumentsFolder());
+        copy.start(QStringLiteral(KESHLOR_PROGRAM),
+                   {QStringLiteral("b.txt"), QStringLiteral("a.txt")});
+        QVERIFY(WaitUntil([&] { return copy.state() == QProcess::NotRunning; }, 15000));
+        QCOMPARE(copy.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(copy.exitCode(), 0);
+        // Taken by now; a while for them to be asked for, wrongly, meanwhile.
+        QTest::qWait(500);
+        QVERIFY(asked.isEmpty());
+        open.close();
+        QVERIFY(WaitUntil([&] { return asked.size() == 2 && !IsCommandRunning(); }, 15000));
+        QVERIFY(script.finished());
+        QCOMPARE(asked, (QStringList{Documents(QStringLiteral("b.txt")),
+                                     Documents(QStringLiteral("a.txt"))}));
+        QTreeWidget* list = window->view()->fileList();
+        QVERIFY(RowOf(list, QStringLiteral("a.txt"), true) >= 0);
+        QVERIFY(RowOf(list, QStringLiteral("b.txt"), true) >= 0);
+        delete window.data();
+    }
+
+    // A copy that runs for its own command line will end: it refuses the
+    // files of a later copy, which handles them itself, one after another,
+    // and ends.
+    void filesTheRunningCopyRefusesAreHandledHere() {
+        const QString own = WriteFile(Documents(QStringLiteral("own.txt")), "own");
+        const QStringList files{WriteFile(Documents(QStringLiteral("one.txt")), "1"),
+                                WriteFile(Documents(QStringLiteral("two.txt")), "2")};
+        const QByteArray instance = "refusing-" + QByteArray::number(getpid());
+        const QByteArray name = InstanceChannelName(geteuid(), instance);
+        QProcess first;
+        first.setProcessEnvironment(ProgramEnvironment(instance));
+        first.start(QStringLiteral(KESHLOR_PROGRAM), {own});
+        QVERIFY(first.waitForStarted());
+        QVERIFY(WaitUntil(
+            [&] { return SendInstanceRequest(name, kRaiseRequest, 500) == InstanceReply::Done; },
+            15000));
+
+        InstanceChannel channel(name);
+        QStringList left = files;
+        QVERIFY(!DeferToRunningCopy(channel, &left));
+        QVERIFY(!channel.claimed());
+        QCOMPARE(left, files);
+        QStringList asked;
+        DialogScript script({NoteAndAccept(&asked), NoteAndAccept(&asked)});
+        QPointer<MainWindow> window = CreateMainWindow(left, OpenFileByName, &channel);
+        QVERIFY(!window);
+        QVERIFY(script.finished());
+        QCOMPARE(asked, files);
+        QVERIFY(Exists(files[0] + QStringLiteral(".ksr")));
+        QVERIFY(Exists(files[1] + QStringLiteral(".ksr")));
+
+        QCOMPARE(SendInstanceRequest(name, kCloseRequest, 10000), InstanceReply::Done);
+        QVERIFY(first.waitForFinished(10000));
+        QCOMPARE(ReadAll(own), QByteArray("own"));
     }
 
     // The real program, started with a file: it waits in the password dialog

@@ -249,7 +249,7 @@ TEST_F(SetupHooks, InstallExitPutsTheExecutableInPlaceUnderAQuotedLauncher) {
 
     const QList<QByteArray> launcher = ReadAll(paths_.appLink).split('\n');
     EXPECT_EQ(launcher.value(0), "[Desktop Entry]");
-    EXPECT_TRUE(launcher.contains("Exec=\"" + QFile::encodeName(paths_.app) + "\" %f"));
+    EXPECT_TRUE(launcher.contains("Exec=\"" + QFile::encodeName(paths_.app) + "\" %F"));
     EXPECT_TRUE(launcher.contains("Name=Keshlor"));
     EXPECT_TRUE(launcher.contains("MimeType=application/x-keshlor;"));
     struct stat info {};

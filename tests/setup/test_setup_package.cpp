@@ -168,7 +168,7 @@ TEST_F(Package, TheDriverRunsAnInstallationAndARemovalStepByStep) {
     EXPECT_EQ(Driver({QStringLiteral("install-exit"), InstallDir()}).code, 0);
     EXPECT_EQ(ReadAll(app_), "new build");
     EXPECT_FALSE(Exists(temp_));
-    EXPECT_TRUE(ReadAll(link_).split('\n').contains("Exec=\"" + QFile::encodeName(app_) + "\" %f"));
+    EXPECT_TRUE(ReadAll(link_).split('\n').contains("Exec=\"" + QFile::encodeName(app_) + "\" %F"));
 
     // Re-installation with no copy running: no question, nothing deleted.
     const DriverRun again = Driver(
