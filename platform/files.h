@@ -4,6 +4,7 @@
 // codes in the per-thread last error.
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace plat {
@@ -177,12 +178,15 @@ bool GenerateRandom(void* buffer, size_t length);
 // Fault injection for tests. Writes through WriteFile stop being taken once
 // `bytesAllowed` more bytes have gone out, with `error` (an errno value);
 // a negative value turns the fault off. FlushFile, FlushFolderOf and
-// DeleteFile fail with `error` while their faults are on.
+// DeleteFile fail with `error` while their faults are on. `hook` runs with
+// each new temporary file's path between its creation and its lock, where
+// another run clearing leftovers could come in.
 namespace faults {
 void FailWritesAfter(int64_t bytesAllowed, int error);
 void FailFlushes(bool on, int error);
 void FailFolderFlushes(bool on, int error);
 void FailDeletes(bool on, int error);
+void BeforeTemporaryLock(std::function<void(const QString& path)> hook);
 void Clear();
 } // namespace faults
 
