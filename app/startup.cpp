@@ -6,6 +6,7 @@
 #include "gui/gui_ports.h"
 #include "platform/instance_channel.h"
 #include "platform/interrupts.h"
+#include "platform/version.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -104,7 +105,7 @@ int RunKeshlor(int& argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("TQ"));
     QApplication::setApplicationName(QStringLiteral("Keshlor"));
-    QApplication::setApplicationVersion(QStringLiteral("2.13.0.1"));
+    QApplication::setApplicationVersion(QString::fromLatin1(plat::kProgramVersion));
     QApplication::setDesktopFileName(QStringLiteral("keshlor"));
     QApplication::setWindowIcon(AppIcon());
     // The program ends when its main window is gone, not when the last
