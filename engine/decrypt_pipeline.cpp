@@ -58,7 +58,8 @@ DecryptResult RunChunks(const KeyContext& context, plat::FileHandle container,
 } // namespace
 
 DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& containerPath,
-                                     const QString& plainPath, const QString& password) {
+                                     const QString& plainPath, const QString& password,
+                                     SourceAfterRun source) {
     if (plat::InterruptRequested())
         return DecryptResult::Cancelled;
     DecryptResult result = DecryptResult::Failed;
@@ -122,7 +123,7 @@ DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& c
         plat::CloseHandle(container);
         if (result == DecryptResult::Ok) {
             t_lastContainerRemoval = ContainerRemoval{};
-            if (!plat::DeleteFile(containerPath))
+            if (source == SourceAfterRun::Remove && !plat::DeleteFile(containerPath))
                 t_lastContainerRemoval = ContainerRemoval{false, plat::GetLastError()};
         }
     }

@@ -71,7 +71,8 @@ bool CommitContainer(CompressionStream* stream, const QString& plainPath,
 } // namespace
 
 EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& plainPath,
-                                     const QString& containerPath, const QString& password) {
+                                     const QString& containerPath, const QString& password,
+                                     SourceAfterRun source) {
     if (plat::InterruptRequested())
         return EncryptResult::Cancelled;
     EncryptResult result = EncryptResult::Failed;
@@ -124,7 +125,7 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
     }
     if (stream) {
         CloseCompressionStream(stream);
-        if (result == EncryptResult::Ok)
+        if (result == EncryptResult::Ok && source == SourceAfterRun::Remove)
             DisposePlainFile(window, plainPath);
     }
     return result;
