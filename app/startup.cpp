@@ -7,6 +7,7 @@
 #include "platform/instance_channel.h"
 #include "platform/interrupts.h"
 #include "platform/path_limits.h"
+#include "platform/version.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,7 +26,6 @@ namespace {
 // How long a second copy tries to reach the first one.
 constexpr int kRaiseTimeoutMs = 3000;
 constexpr int kRetryMs = 20;
-constexpr char kVersion[] = "2.13.0.1";
 // Bad arguments, as ksr has it.
 constexpr int kUsageStatus = 2;
 
@@ -206,7 +206,7 @@ int RunKeshlor(int& argc, char** argv) {
         std::fputs(kUsageText, stdout);
         return 0;
     case CommandLine::Action::Version:
-        std::printf("TQ Keshlor %s\n", kVersion);
+        std::printf("TQ Keshlor %s\n", plat::kProgramVersion);
         return 0;
     case CommandLine::Action::Run:
     case CommandLine::Action::UnknownOption:
@@ -216,7 +216,7 @@ int RunKeshlor(int& argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("TQ"));
     QApplication::setApplicationName(QStringLiteral("Keshlor"));
-    QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
+    QApplication::setApplicationVersion(QString::fromLatin1(plat::kProgramVersion));
     QApplication::setDesktopFileName(QStringLiteral("keshlor"));
     QApplication::setWindowIcon(AppIcon());
     // The program ends when its main window is gone, not when the last

@@ -2,8 +2,11 @@
 
 #include "cli/ksr_arguments.h"
 #include "cli/password_input.h"
+#include "cli/progress_line.h"
+#include "cli/standard_streams.h"
 #include "cli/stored_options.h"
 #include "cli/terminal_messages.h"
+#include "cli/worker_pool.h"
 #include "engine/container_name.h"
 #include "engine/decrypt_pipeline.h"
 #include "engine/encrypt_pipeline.h"
@@ -15,6 +18,7 @@
 #include "platform/last_error.h"
 #include "platform/path_limits.h"
 #include "platform/secure_memory.h"
+#include "platform/version.h"
 
 #include <QFile>
 #include <QHash>
@@ -32,6 +36,8 @@ struct FileJob {
     // The name's bytes when they do not survive the conversion to text: the
     // text would name another file, or none.
     std::optional<QByteArray> unfaithful;
+    bool fromInput = false; // the source is standard input
+    bool toOutput = false;  // the result goes to standard output
 };
 
 // The name's bytes for the terminal, with each byte that is not part of text shown as \xHH.
@@ -54,9 +60,16 @@ QString ShownBytes(const QByteArray& bytes) {
     return shown;
 }
 
+// What messages about the file call it.
+QString Subject(const FileJob& job) {
+    if (job.fromInput)
+        return QStringLiteral("standard input");
+    return job.unfaithful ? ShownBytes(*job.unfaithful) : job.named;
+}
+
 // Ports are process-wide; a run must not leave its terminal and flags behind.
 struct PortsOfRun {
-    PortsOfRun(TerminalMessages* messages, const EngineOptions& options) {
+    PortsOfRun(TerminalMessages* messages, const EngineOptions& options, ProgressLine* progress) {
         plat::SetMessageBoxPort([messages](plat::WindowHandle, const QString& text,
                                            const QString& caption, uint32_t style) {
             return ShowTerminalMessage(messages, text, caption, style);
@@ -75,10 +88,14 @@ struct PortsOfRun {
                 return 1;
             }
         });
+        if (progress)
+            plat::SetProgressPort(
+                [progress](uint64_t done, uint64_t total) { ShowProgress(progress, done, total); });
     }
     ~PortsOfRun() {
         plat::SetMessageBoxPort({});
         plat::SetOptionPort({});
+        plat::SetProgressPort({});
     }
     PortsOfRun(const PortsOfRun&) = delete;
     PortsOfRun& operator=(const PortsOfRun&) = delete;
@@ -207,8 +224,9 @@ int Stopped(const TerminalMessages& messages) {
     return plat::InterruptExitStatus(plat::InterruptSignal());
 }
 
-int EncryptOne(const FileJob& job, const QString& password, const TerminalMessages& messages) {
-    switch (EncryptFileToContainer(nullptr, job.plainPath, job.containerPath, password)) {
+int EncryptOne(const FileJob& job, const QString& password, const TerminalMessages& messages,
+               SourceAfterRun source) {
+    switch (EncryptFileToContainer(nullptr, job.plainPath, job.containerPath, password, source)) {
     case EncryptResult::Ok:
         break;
     case EncryptResult::Declined:
@@ -219,6 +237,8 @@ int EncryptOne(const FileJob& job, const QString& password, const TerminalMessag
         ReportError(nullptr, QStringLiteral("Encryption Error"));
         return kKsrFailed;
     }
+    if (source == SourceAfterRun::Keep)
+        return kKsrDone;
     // The container is complete; a script must still hear when the plain file was not removed
     // as asked (its own message was printed) or lost its wipe.
     switch (LastDisposeOutcome()) {
@@ -226,7 +246,7 @@ int EncryptOne(const FileJob& job, const QString& password, const TerminalMessag
         return kKsrDone;
     case DisposeOutcome::RemovedUnwiped:
         PrintMessage(messages, QStringLiteral("Can't wipe!"),
-                     QStringLiteral("the wipe was abandoned, so the file was deleted without "
+                     QStringLiteral("The wipe was abandoned, so the file was deleted without "
                                     "its data being overwritten."));
         return kKsrFailed;
     case DisposeOutcome::Kept:
@@ -236,8 +256,9 @@ int EncryptOne(const FileJob& job, const QString& password, const TerminalMessag
     return kKsrFailed;
 }
 
-int DecryptOne(const FileJob& job, const QString& password, const TerminalMessages& messages) {
-    switch (DecryptContainerToFile(nullptr, job.containerPath, job.plainPath, password)) {
+int DecryptOne(const FileJob& job, const QString& password, const TerminalMessages& messages,
+               SourceAfterRun source) {
+    switch (DecryptContainerToFile(nullptr, job.containerPath, job.plainPath, password, source)) {
     case DecryptResult::Ok: {
         const ContainerRemoval removal = LastContainerRemoval();
         if (removal.removed)
@@ -270,6 +291,100 @@ int DecryptOne(const FileJob& job, const QString& password, const TerminalMessag
     return kKsrFailed;
 }
 
+// One file whose source is standard input or whose result goes to standard
+// output, through a private folder: the engine reads and writes files there,
+// and the result leaves only when it is complete.
+int RunThroughStreams(const FileJob& job, const QString& password,
+                      const TerminalMessages& messages) {
+    const KsrConsole& console = *messages.console;
+    StagingFolder staging;
+    QString problem;
+    if (!CreateStagingFolder(&staging, &problem)) {
+        PrintMessage(messages, QString(), problem);
+        return kKsrFailed;
+    }
+    FileJob staged = job;
+    const QString input =
+        staging.path + (job.encrypt ? QStringLiteral("/input") : QStringLiteral("/input.ksr"));
+    const QString output =
+        staging.path + (job.encrypt ? QStringLiteral("/output.ksr") : QStringLiteral("/output"));
+    staging.plainFiles << (job.encrypt ? input : output);
+    if (job.fromInput) {
+        if (!StageInput(console.dataIn, input, &problem)) {
+            if (problem.isEmpty())
+                return Stopped(messages);
+            PrintMessage(messages, QString(), problem);
+            return kKsrFailed;
+        }
+        (job.encrypt ? staged.plainPath : staged.containerPath) = input;
+    }
+    (job.encrypt ? staged.containerPath : staged.plainPath) = output;
+    const int status = job.encrypt ? EncryptOne(staged, password, messages, SourceAfterRun::Keep)
+                                   : DecryptOne(staged, password, messages, SourceAfterRun::Keep);
+    if (status != kKsrDone)
+        return status;
+    if (!SendFile(output, console.dataOut, &problem)) {
+        if (problem.isEmpty())
+            return Stopped(messages);
+        PrintMessage(messages, QString(), problem);
+        return kKsrFailed;
+    }
+    return kKsrDone;
+}
+
+// For --verbose: what became of a file that succeeded.
+QString DoneText(const FileJob& job, SourceAfterRun source, const EngineOptions& options) {
+    if (job.toOutput)
+        return job.encrypt ? QStringLiteral("encrypted to standard output")
+                           : QStringLiteral("decrypted to standard output");
+    if (!job.encrypt)
+        return QStringLiteral("decrypted to %1; the container was %2")
+            .arg(job.plainPath, source == SourceAfterRun::Keep ? QStringLiteral("kept")
+                                                               : QStringLiteral("deleted"));
+    return QStringLiteral("encrypted to %1; the plain file was %2")
+        .arg(job.containerPath, source == SourceAfterRun::Keep ? QStringLiteral("kept")
+                                : options.wipe                 ? QStringLiteral("wiped and deleted")
+                                                               : QStringLiteral("deleted"));
+}
+
+// Saved settings that make this run differ from the defaults ksr documents,
+// and that no flag overrode: a user may have changed them in the program
+// long ago. Only those that matter to the run are named.
+QStringList SavedSettingsInEffect(const KsrArguments& arguments, const EngineOptions& options,
+                                  const StoredValues& stored, bool anyEncrypt,
+                                  bool removesPlainFiles) {
+    QStringList named;
+    if (stored.high && !arguments.high && !options.high)
+        named << QStringLiteral("low encryption (40-bit)");
+    if (anyEncrypt && stored.fast && !arguments.fast && !options.fast)
+        named << QStringLiteral("best compression");
+    if (anyEncrypt && !arguments.toOutput && stored.hide && !arguments.hide && !options.hide)
+        named << QStringLiteral("visible containers");
+    if (removesPlainFiles && stored.wipe && !arguments.wipe && !options.wipe)
+        named << QStringLiteral("wiping off");
+    return named;
+}
+
+// What a worker needs besides its channel and password: every option as a
+// flag, so that it reads no settings of its own, and its one file.
+QList<QByteArray> WorkerArgs(const KsrArguments& arguments, const EngineOptions& options,
+                             const FileJob& job, const QByteArray& rawName) {
+    QList<QByteArray> args = {
+        options.high ? "--high" : "--low",
+        options.fast ? "--fast" : "--best",
+        options.hide ? "--hide" : "--no-hide",
+        options.wipe ? "--wipe" : "--no-wipe",
+    };
+    if (arguments.keep)
+        args << "--keep";
+    if (arguments.answer != PresetAnswer::None)
+        args << (arguments.answer == PresetAnswer::Yes ? "--yes" : "--no");
+    if (arguments.verbosity != Verbosity::Normal)
+        args << (arguments.verbosity == Verbosity::Verbose ? "--verbose" : "--quiet");
+    args << (job.encrypt ? "encrypt" : "decrypt") << "--" << rawName;
+    return args;
+}
+
 } // namespace
 
 int RunKsr(const QStringList& args, const KsrConsole& console) {
@@ -279,40 +394,83 @@ int RunKsr(const QStringList& args, const KsrConsole& console) {
     return RunKsr(bytes, console);
 }
 
-int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& console) {
+int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& processConsole) {
     QStringList args;
+    QHash<QString, QByteArray> rawNames;
     QHash<QString, QByteArray> unfaithful;
     for (const QByteArray& raw : rawArgs) {
         args.append(QFile::decodeName(raw));
+        rawNames.insert(args.last(), raw);
         if (!plat::IsFaithfulArgument(raw.constData()))
             unfaithful.insert(args.last(), raw);
     }
     KsrArguments arguments;
     QString problem;
     if (!ParseKsrArguments(args, &arguments, &problem))
-        return UsageError(console, problem);
+        return UsageError(processConsole, problem);
     if (arguments.help) {
-        console.writeOut(KsrHelpText());
+        processConsole.writeOut(KsrHelpText());
         return kKsrDone;
     }
+    if (arguments.version) {
+        processConsole.writeOut(
+            QStringLiteral("ksr %1\n").arg(QLatin1String(plat::kProgramVersion)));
+        return kKsrDone;
+    }
+    // A worker's messages and questions go to the run that started it.
+    const KsrConsole console =
+        arguments.workerChannel ? WorkerConsole(*arguments.workerChannel) : processConsole;
 
     QList<FileJob> jobs;
     bool anyEncrypt = false;
     for (const QString& named : arguments.files) {
         FileJob job;
-        if (!PlanJob(arguments.command, named, &job, &problem))
+        if (arguments.fromInput) {
+            job.named = named;
+            job.encrypt = arguments.command == KsrCommand::Encrypt;
+        } else if (!PlanJob(arguments.command, named, &job, &problem)) {
             return UsageError(console, problem);
+        }
+        job.fromInput = arguments.fromInput;
+        job.toOutput = arguments.toOutput;
         if (unfaithful.contains(named))
             job.unfaithful = unfaithful.value(named);
         anyEncrypt = anyEncrypt || job.encrypt;
         jobs.append(job);
     }
+    if (arguments.fromInput && arguments.passwordFd == 0)
+        return UsageError(console, QStringLiteral("standard input carries the data, so the "
+                                                  "password cannot come from descriptor 0; give "
+                                                  "--password-file, another --password-fd, or "
+                                                  "type it at the terminal"));
+    if (arguments.fromInput && console.dataIn < 0)
+        return UsageError(console, QStringLiteral("no standard input to read"));
+    if (arguments.toOutput && console.dataOut < 0)
+        return UsageError(console, QStringLiteral("no standard output to write to"));
+    if (arguments.toOutput && anyEncrypt && console.outputIsTerminal)
+        return UsageError(console, QStringLiteral("standard output is a terminal: a container "
+                                                  "is no text to show; redirect it to a file or "
+                                                  "a pipe"));
 
-    EngineOptions options = StoredEngineOptions();
+    StoredValues stored;
+    EngineOptions options = StoredEngineOptions(&stored);
     options.high = arguments.high.value_or(options.high);
     options.fast = arguments.fast.value_or(options.fast);
     options.hide = arguments.hide.value_or(options.hide);
     options.wipe = arguments.wipe.value_or(options.wipe);
+    const SourceAfterRun source =
+        arguments.keep || arguments.toOutput ? SourceAfterRun::Keep : SourceAfterRun::Remove;
+    const QStringList saved = SavedSettingsInEffect(arguments, options, stored, anyEncrypt,
+                                                    anyEncrypt && source == SourceAfterRun::Remove);
+    if (arguments.verbosity != Verbosity::Quiet && !saved.isEmpty())
+        console.writeError(QStringLiteral("ksr: using the program's saved settings: %1\n")
+                               .arg(saved.join(QStringLiteral(", "))));
+    if (arguments.toOutput) {
+        // The only plain files are the run's own staged ones, and nothing it
+        // writes is seen in a folder.
+        options.wipe = true;
+        options.hide = false;
+    }
 
     QString password;
     // One password serves every file of the run.
@@ -322,18 +480,58 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& console) {
     if (passwordStatus != kKsrDone)
         return passwordStatus;
 
-    TerminalMessages messages;
-    messages.console = &console;
-    messages.preset = arguments.answer;
-    const PortsOfRun ports(&messages, options);
     int status = kKsrDone;
+    if (arguments.jobs > 1 && jobs.size() > 1 && !console.workerProgram.isEmpty()) {
+        QList<WorkerFile> files;
+        for (const FileJob& job : jobs)
+            files.append(
+                {Subject(job), WorkerArgs(arguments, options, job, rawNames.value(job.named))});
+        // Room for the whole line up front, so that no copy of the password is left
+        // behind in a buffer outgrown on the way.
+        QByteArray passwordLine;
+        passwordLine.reserve(3 * password.size() + 1);
+        plat::LockSecret(passwordLine);
+        QByteArray encoded = password.toUtf8();
+        passwordLine.append(encoded);
+        plat::ForgetSecret(&encoded);
+        // The worker drops one final newline, so a password that ends in one keeps it.
+        passwordLine.append('\n');
+        status = RunInWorkers(console.workerProgram, files, arguments.jobs, passwordLine, console);
+        plat::ForgetSecret(&passwordLine);
+        plat::ForgetSecret(&password);
+        return status;
+    }
+
+    // A progress line is drawn only where a person watches standard error.
+    ProgressLine progress;
+    progress.console = &console;
+    const bool showProgress = console.errorIsTerminal && arguments.verbosity != Verbosity::Quiet;
+    KsrConsole shown = console;
+    shown.writeError = [&](const QString& text) {
+        ClearProgress(&progress);
+        console.writeError(text);
+    };
+    shown.askTerminal = [&](const QString& prompt, bool echo, QByteArray* line) {
+        ClearProgress(&progress);
+        return console.askTerminal(prompt, echo, line);
+    };
+
+    TerminalMessages messages;
+    messages.console = &shown;
+    messages.preset = arguments.answer;
+    const PortsOfRun ports(&messages, options, showProgress ? &progress : nullptr);
     for (const FileJob& job : jobs) {
         if (plat::InterruptRequested())
             break;
-        BeginSubject(&messages, job.unfaithful ? ShownBytes(*job.unfaithful) : job.named);
+        BeginSubject(&messages, Subject(job));
+        StartProgress(&progress, Subject(job));
         const int outcome = job.unfaithful ? RefuseUnfaithfulName(job)
-                            : job.encrypt  ? EncryptOne(job, password, messages)
-                                           : DecryptOne(job, password, messages);
+                            : job.toOutput ? RunThroughStreams(job, password, messages)
+                            : job.encrypt  ? EncryptOne(job, password, messages, source)
+                                           : DecryptOne(job, password, messages, source);
+        ClearProgress(&progress);
+        if (outcome == kKsrDone && arguments.verbosity == Verbosity::Verbose)
+            PrintMessage(messages, QString(), DoneText(job, source, options));
         if (status == kKsrDone)
             status = outcome;
     }

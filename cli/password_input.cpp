@@ -1,5 +1,6 @@
 #include "cli/password_input.h"
 
+#include "engine/key_context.h"
 #include "platform/secure_memory.h"
 #include "platform/unique_fd.h"
 
@@ -49,6 +50,13 @@ bool DecodePassword(const QByteArray& bytes, QString* password, QString* problem
     if (decoded.contains(QChar::Null)) {
         plat::ForgetSecret(&decoded);
         *problem = QStringLiteral("the password holds a NUL character");
+        return false;
+    }
+    if (decoded.size() > kMaxPasswordUnits) {
+        plat::ForgetSecret(&decoded);
+        *problem = QStringLiteral("the password is longer than %1 characters (UTF-16 code "
+                                  "units), the most the program takes")
+                       .arg(kMaxPasswordUnits);
         return false;
     }
     plat::ForgetSecret(password);

@@ -7,8 +7,9 @@
 inline constexpr qsizetype kPasswordInputLimit = 64 * 1024;
 
 // The password spelled by `bytes`, taken whole as UTF-8, in a buffer locked in
-// memory. False, with `problem` filled, for bytes that are not UTF-8 or hold a
-// NUL, which the program's password fields cannot hold.
+// memory. False, with `problem` filled, for bytes that are not UTF-8, hold a
+// NUL, or spell more than kMaxPasswordUnits, which the program's password
+// fields cannot hold.
 bool DecodePassword(const QByteArray& bytes, QString* password, QString* problem);
 // A script's password text: one final "\n" or "\r\n" is not part of it.
 // Trimmed in place, so that no second copy of the password is made.

@@ -10,7 +10,9 @@
 namespace {
 
 // A stored value counts only when it reads as a 32-bit number; any nonzero one is on.
-bool StoredSwitch(const QSettings& settings, const char* name, bool fallback) {
+// `fromStore` tells whether the value was the store's.
+bool StoredSwitch(const QSettings& settings, const char* name, bool fallback, bool* fromStore) {
+    *fromStore = false;
     const QVariant value = settings.value(QLatin1String(name));
     if (!value.isValid())
         return fallback;
@@ -19,18 +21,23 @@ bool StoredSwitch(const QSettings& settings, const char* name, bool fallback) {
     if (!number || stored < std::numeric_limits<int32_t>::min() ||
         stored > std::numeric_limits<uint32_t>::max())
         return fallback;
+    *fromStore = true;
     return stored != 0;
 }
 
 } // namespace
 
-EngineOptions StoredEngineOptions() {
+EngineOptions StoredEngineOptions(StoredValues* stored) {
     const QSettings settings(QStringLiteral("TQ"), QStringLiteral("Keshlor"));
+    StoredValues from;
     EngineOptions options;
-    options.fast = StoredSwitch(settings, "FastCompression", true);
-    options.hide = StoredSwitch(settings, "HideEncrypted", true);
+    options.fast = StoredSwitch(settings, "FastCompression", true, &from.fast);
+    options.hide = StoredSwitch(settings, "HideEncrypted", true, &from.hide);
     // Without the stronger provider the program keeps the option off and never reads it.
-    options.high = ProbeEnhancedProvider() && StoredSwitch(settings, "HighEncryption", true);
-    options.wipe = StoredSwitch(settings, "WipePlainFiles", true);
+    options.high =
+        ProbeEnhancedProvider() && StoredSwitch(settings, "HighEncryption", true, &from.high);
+    options.wipe = StoredSwitch(settings, "WipePlainFiles", true, &from.wipe);
+    if (stored)
+        *stored = from;
     return options;
 }

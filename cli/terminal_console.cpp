@@ -109,5 +109,12 @@ KsrConsole ProcessConsole() {
     console.writeOut = [](const QString& text) { WriteAll(STDOUT_FILENO, text.toUtf8()); };
     console.writeError = [](const QString& text) { WriteAll(STDERR_FILENO, text.toUtf8()); };
     console.askTerminal = AskTerminal;
+    console.dataIn = STDIN_FILENO;
+    console.dataOut = STDOUT_FILENO;
+    console.errorIsTerminal = isatty(STDERR_FILENO) == 1;
+    console.outputIsTerminal = isatty(STDOUT_FILENO) == 1;
+    // The running program itself, even if its file was replaced meanwhile.
+    if (access("/proc/self/exe", X_OK) == 0)
+        console.workerProgram = QByteArrayLiteral("/proc/self/exe");
     return console;
 }

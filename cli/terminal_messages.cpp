@@ -1,6 +1,9 @@
 #include "cli/terminal_messages.h"
 
+#include "platform/last_error.h"
 #include "platform/ports.h"
+
+#include <QRegularExpression>
 
 namespace {
 
@@ -51,6 +54,23 @@ bool Chooses(const QByteArray& reply, int other) {
     return !word.isEmpty() && (word == name || word == name.left(1));
 }
 
+// "(code 21-2)" becomes "(code 21-2: No such file or directory)": the number
+// after the dash is the system's error, which a terminal user reads in words.
+QString WithSystemText(const QString& text) {
+    static const QRegularExpression code(QStringLiteral("\\(code (\\d+)-(\\d+)\\)"));
+    QString result;
+    qsizetype copied = 0;
+    for (const QRegularExpressionMatch& match : code.globalMatch(text)) {
+        const QString words = plat::SystemErrorText(match.captured(2).toUInt());
+        if (words.isEmpty())
+            continue;
+        result += text.mid(copied, match.capturedEnd() - 1 - copied);
+        result += QStringLiteral(": ") + words + QLatin1Char(')');
+        copied = match.capturedEnd();
+    }
+    return result + text.mid(copied);
+}
+
 void PrintAnswer(const TerminalMessages& messages, int answer, const QString& why) {
     PrintMessage(messages, QString(),
                  QStringLiteral("answered %1 (%2)").arg(AnswerName(answer), why));
@@ -86,10 +106,15 @@ void PrintMessage(const TerminalMessages& messages, const QString& caption, cons
     QString line = QStringLiteral("ksr: ");
     if (!messages.subject.isEmpty())
         line += messages.subject + QStringLiteral(": ");
-    if (!caption.isEmpty())
-        line += caption + QStringLiteral(": ");
+    if (!caption.isEmpty()) {
+        // A caption that ends in its own mark ("OK to overwrite?") takes no colon after it.
+        const QChar last = caption.back();
+        const bool marked = last == QLatin1Char('?') || last == QLatin1Char('!') ||
+                            last == QLatin1Char('.') || last == QLatin1Char(':');
+        line += caption + (marked ? QStringLiteral(" ") : QStringLiteral(": "));
+    }
     // Message boxes break their lines; a log wants one line per message.
-    line += QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    line += WithSystemText(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
     messages.console->writeError(EscapeForTerminal(line) + QLatin1Char('\n'));
 }
 

@@ -22,7 +22,9 @@ struct TerminalMessages {
 // Starts a new file: its name leads every line, and --yes may retry again.
 void BeginSubject(TerminalMessages* messages, const QString& subject);
 // Writes "ksr: SUBJECT: CAPTION: TEXT" to standard error, on one line, with
-// control characters escaped (EscapeForTerminal).
+// control characters escaped (EscapeForTerminal); a caption that ends in its
+// own mark ("OK to overwrite?") is followed by a space only, and an error
+// code "(code 21-2)" gets the system's words for its second number.
 void PrintMessage(const TerminalMessages& messages, const QString& caption, const QString& text);
 // The text with control characters shown as \xHH and marks that reorder
 // text as \uHHHH, so that a file name cannot rewrite the terminal.

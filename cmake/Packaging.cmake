@@ -42,8 +42,8 @@ endforeach()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME keshlor)
 set(CPACK_PACKAGE_VENDOR TQ)
-# The program's own version, as its About box shows it.
-set(CPACK_PACKAGE_VERSION 2.13.0.1)
+# The program's own version, defined once by project() in CMakeLists.txt.
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "password-based file encryption")
 set(CPACK_PACKAGE_DESCRIPTION [[
 Keshlor encrypts files under a password into .ksr containers and decrypts

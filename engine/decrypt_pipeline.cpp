@@ -111,7 +111,6 @@ DecryptResult FinishPlainFile(plat::WindowHandle window, plat::FileHandle contai
 }
 
 void RemoveContainer(const QString& containerPath) {
-    t_lastContainerRemoval = ContainerRemoval{};
     if (!plat::DeleteFile(containerPath))
         t_lastContainerRemoval = ContainerRemoval{false, plat::GetLastError()};
 }
@@ -119,7 +118,8 @@ void RemoveContainer(const QString& containerPath) {
 } // namespace
 
 DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& containerPath,
-                                     const QString& plainPath, const QString& password) {
+                                     const QString& plainPath, const QString& password,
+                                     SourceAfterRun source) {
     if (plat::InterruptRequested())
         return DecryptResult::Cancelled;
     DecryptResult result = DecryptResult::Failed;
@@ -136,8 +136,11 @@ DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& c
     }
     if (container.valid()) {
         container.reset();
-        if (result == DecryptResult::Ok)
-            RemoveContainer(containerPath);
+        if (result == DecryptResult::Ok) {
+            t_lastContainerRemoval = ContainerRemoval{};
+            if (source == SourceAfterRun::Remove)
+                RemoveContainer(containerPath);
+        }
     }
     return result;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/wipe.h"
 #include "platform/ports.h"
 
 #include <QString>
@@ -14,11 +15,12 @@ enum class DecryptResult : int {
 };
 
 // Decrypts and inflates the container into the plain file, then deletes the
-// container. The plain file is written under a temporary name and takes its
-// own only when complete, so an earlier plain file of that name stays whole
-// unless the run succeeds. Message boxes it shows are owned by `window`.
+// container unless `source` says to keep it. The plain file is written under a temporary name and
+// takes its own only when complete, so an earlier plain file of that name stays whole unless the
+// run succeeds. Message boxes it shows are owned by `window`.
 DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& containerPath,
-                                     const QString& plainPath, const QString& password);
+                                     const QString& plainPath, const QString& password,
+                                     SourceAfterRun source = SourceAfterRun::Remove);
 
 // Whether the last successful decryption of this thread could delete its
 // container; when not, the last error of the failed deletion.

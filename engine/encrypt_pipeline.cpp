@@ -111,7 +111,8 @@ EncryptResult FinishContainer(plat::WindowHandle window, CompressionStream* stre
 } // namespace
 
 EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& plainPath,
-                                     const QString& containerPath, const QString& password) {
+                                     const QString& containerPath, const QString& password,
+                                     SourceAfterRun source) {
     if (plat::InterruptRequested())
         return EncryptResult::Cancelled;
     EncryptResult result = EncryptResult::Failed;
@@ -127,7 +128,7 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
         result = FinishContainer(window, stream, plainPath, containerPath, &container, result);
     if (stream) {
         CloseCompressionStream(stream);
-        if (result == EncryptResult::Ok)
+        if (result == EncryptResult::Ok && source == SourceAfterRun::Remove)
             DisposePlainFile(window, plainPath);
     }
     return result;

@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/wipe.h"
 #include "platform/ports.h"
 
 #include <QString>
@@ -12,9 +13,11 @@ enum class EncryptResult : int {
 };
 
 // Compresses and encrypts the plain file into the container, then disposes of
-// the plain file (LastDisposeOutcome tells how that went). The container is
+// the plain file (LastDisposeOutcome tells how that went) unless `source`
+// says to keep it. The container is
 // written under a temporary name and takes its own only when complete, so an
 // earlier container of that name stays whole until then. Message boxes it
 // shows are owned by `window`.
 EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& plainPath,
-                                     const QString& containerPath, const QString& password);
+                                     const QString& containerPath, const QString& password,
+                                     SourceAfterRun source = SourceAfterRun::Remove);

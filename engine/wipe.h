@@ -6,6 +6,11 @@
 
 #include <QString>
 
+// What a successful run does with its source (the plain file it encrypted or
+// the container it decrypted): remove it, as the program always does, or
+// keep it beside the result.
+enum class SourceAfterRun { Remove, Keep };
+
 // What became of a plain file that was to be removed.
 enum class DisposeOutcome {
     Removed,        // gone; its data overwritten first when wiping is on

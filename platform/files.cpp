@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -36,6 +37,7 @@ int g_folderFlushFaultErrno = EIO;
 QStringList* g_flushedFolders = nullptr;
 bool g_deleteFault = false;
 int g_deleteFaultErrno = EWOULDBLOCK;
+std::function<void(const QString&)> g_beforeTemporaryLock;
 
 QByteArray NativePath(const QString& path) {
     return QFile::encodeName(path);
@@ -514,6 +516,13 @@ QString TemporaryPathIn(const QString& folder, TemporaryKind kind) {
     return folder == QLatin1String("/") ? folder + name : folder + QLatin1Char('/') + name;
 }
 
+bool SameFile(int fd, const QByteArray& native) {
+    struct stat held;
+    struct stat named;
+    return ::fstat(fd, &held) == 0 && ::lstat(native.constData(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 // A new temporary file in `folder`, 0600 and held.
 UniqueFd CreateTemporary(const QString& folder, TemporaryKind kind, QString* path) {
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -526,12 +535,21 @@ UniqueFd CreateTemporary(const QString& folder, TemporaryKind kind, QString* pat
             Fail(errno);
             return UniqueFd();
         }
+        if (g_beforeTemporaryLock)
+            g_beforeTemporaryLock(candidate);
         // The umask may have taken the owner's bits: the file is ours to write and remove.
-        if (::fchmod(fd.get(), 0600) != 0 || flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        const bool held = ::fchmod(fd.get(), 0600) == 0 && flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
+        // Until it is locked, another run clearing leftovers in the folder may
+        // take the new file for one: that run removes it, and a new one is made.
+        if (!held && errno == EWOULDBLOCK)
+            continue;
+        if (!held) {
             Fail(errno);
             ::unlink(NativePath(candidate).constData());
             return UniqueFd();
         }
+        if (!SameFile(fd.get(), NativePath(candidate)))
+            continue;
         *path = candidate;
         return fd;
     }
@@ -559,13 +577,6 @@ bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
         return false;
     }
     return ::rename(from.constData(), to.constData()) == 0;
-}
-
-bool SameFile(int fd, const QByteArray& native) {
-    struct stat held;
-    struct stat named;
-    return ::fstat(fd, &held) == 0 && ::lstat(native.constData(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 } // namespace
@@ -857,7 +868,12 @@ void RecordFolderFlushes(QStringList* folders) {
     g_flushedFolders = folders;
 }
 
+void BeforeTemporaryLock(std::function<void(const QString& path)> hook) {
+    g_beforeTemporaryLock = std::move(hook);
+}
+
 void Clear() {
+    g_beforeTemporaryLock = {};
     g_writeBudget = -1;
     g_flushFault = false;
     g_folderFlushFault = false;

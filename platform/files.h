@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace plat {
@@ -187,13 +188,16 @@ bool GenerateRandom(void* buffer, size_t length);
 // a negative value turns the fault off. FlushFile, FlushFolderOf and
 // DeleteFile fail with `error` while their faults are on. Each folder that
 // FlushFolderOf did sync is added to the list given to RecordFolderFlushes
-// (null stops the record).
+// (null stops the record). `hook` runs with each new temporary file's path
+// between its creation and its lock, where another run clearing leftovers
+// could come in.
 namespace faults {
 void FailWritesAfter(int64_t bytesAllowed, int error);
 void FailFlushes(bool on, int error);
 void FailFolderFlushes(bool on, int error);
 void FailDeletes(bool on, int error);
 void RecordFolderFlushes(QStringList* folders);
+void BeforeTemporaryLock(std::function<void(const QString& path)> hook);
 void Clear();
 } // namespace faults
 

@@ -1,6 +1,7 @@
 #include "platform/last_error.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace plat {
 
@@ -66,6 +67,51 @@ uint32_t Win32FromErrno(int err) {
     default:
         return kErrorGenFailure;
     }
+}
+
+QString SystemErrorText(uint32_t code) {
+    // Codes that several errors share keep their commonest one; the lock held
+    // elsewhere (32) and the refusals of links and file kinds carry their own
+    // detail, which the system's words would only blur.
+    int err = 0;
+    switch (code) {
+    case kErrorFileNotFound:
+        err = ENOENT;
+        break;
+    case kErrorPathNotFound:
+        err = ENOTDIR;
+        break;
+    case kErrorAccessDenied:
+        err = EACCES;
+        break;
+    case kErrorInvalidHandle:
+        err = EBADF;
+        break;
+    case kErrorNotEnoughMemory:
+        err = ENOMEM;
+        break;
+    case kErrorNotSupported:
+        err = ENOTSUP;
+        break;
+    case kErrorFileExists:
+        err = EEXIST;
+        break;
+    case kErrorInvalidParameter:
+        err = EINVAL;
+        break;
+    case kErrorDiskFull:
+        err = ENOSPC;
+        break;
+    case kErrorFilenameExcedRange:
+        err = ENAMETOOLONG;
+        break;
+    case kErrorIoDevice:
+        err = EIO;
+        break;
+    default:
+        return QString();
+    }
+    return QString::fromLocal8Bit(std::strerror(err));
 }
 
 uint32_t SetLastErrorFromErrno(int err) {

@@ -57,5 +57,8 @@ class LastErrorKeeper {
 uint32_t Win32FromErrno(int err);
 // Sets the last error from errno and returns it.
 uint32_t SetLastErrorFromErrno(int err);
+// The system's own words (strerror) for the failure a last error stands for,
+// or empty for a code that stands for no single system error.
+QString SystemErrorText(uint32_t code);
 
 } // namespace plat

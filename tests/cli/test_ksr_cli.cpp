@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QThread>
@@ -19,6 +20,7 @@
 #include <utility>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,15 +37,18 @@ struct ScriptedConsole {
     std::vector<std::pair<QString, bool>> prompts; // prompt, echo
 
     KsrConsole Console() {
-        return {[this](const QString& t) { out += t; }, [this](const QString& t) { err += t; },
-                [this](const QString& prompt, bool echo, QByteArray* line) {
-                    prompts.emplace_back(prompt, echo);
-                    if (replies.empty())
-                        return TerminalRead::NoTerminal;
-                    *line = replies.front();
-                    replies.pop_front();
-                    return TerminalRead::Line;
-                }};
+        KsrConsole console;
+        console.writeOut = [this](const QString& t) { out += t; };
+        console.writeError = [this](const QString& t) { err += t; };
+        console.askTerminal = [this](const QString& prompt, bool echo, QByteArray* line) {
+            prompts.emplace_back(prompt, echo);
+            if (replies.empty())
+                return TerminalRead::NoTerminal;
+            *line = replies.front();
+            replies.pop_front();
+            return TerminalRead::Line;
+        };
+        return console;
     }
 };
 
@@ -121,6 +126,24 @@ TEST_F(KsrCli, MismatchedConfirmationOrNoPasswordTouchesNothing) {
     EXPECT_EQ(Run({"--password-file", folder.path("absent"), plain}), kKsrUsage);
     EXPECT_EQ(ReadAll(plain), "data");
     EXPECT_FALSE(Exists(plain + ".ksr"));
+}
+
+// The program's password fields hold the same number of UTF-16 units.
+TEST_F(KsrCli, PasswordsLongerThanTheProgramTakesAreRefusedBeforeAnyFile) {
+    const QString plain = folder.Write("a.txt", "data");
+    // 1023 units and one character outside the BMP: two units too many by one.
+    const QByteArray tooLong = QByteArray(1023, 'x') + "\xF0\x9F\x98\x80";
+    EXPECT_EQ(RunWith(tooLong, {plain}), kKsrUsage);
+    EXPECT_TRUE(io.err.contains("longer than 1024")) << io.err.toStdString();
+    io.replies = {tooLong, tooLong};
+    EXPECT_EQ(Run({plain}), kKsrUsage);
+    EXPECT_EQ(ReadAll(plain), "data");
+    EXPECT_FALSE(Exists(plain + ".ksr"));
+
+    const QByteArray longest = QByteArray(1022, 'x') + "\xF0\x9F\x98\x80";
+    ASSERT_EQ(RunWith(longest, {"--no-wipe", plain}), kKsrDone) << io.err.toStdString();
+    EXPECT_EQ(RunWith(longest, {plain + ".ksr"}), kKsrDone);
+    EXPECT_EQ(ReadAll(plain), "data");
 }
 
 TEST_F(KsrCli, FlagsRecreateEveryKnownContainer) {
@@ -233,7 +256,7 @@ TEST_F(KsrCli, WrongPasswordOrStrengthIsItsOwnStatusAndNamesTheOtherFlag) {
     const QByteArray sealed = ReadAll(container);
 
     EXPECT_EQ(RunWith("pw", {"--high", container}), kKsrBadData);
-    EXPECT_TRUE(io.err.startsWith("ksr: " + container + ": Bad Password?: "));
+    EXPECT_TRUE(io.err.startsWith("ksr: " + container + ": Bad Password? Decryption failed"));
     EXPECT_TRUE(io.err.contains("--low"));
     EXPECT_EQ(RunWith("other", {"--low", container}), kKsrBadData);
     EXPECT_TRUE(io.err.contains("--high"));
@@ -249,7 +272,7 @@ TEST_F(KsrCli, ExistingTargetIsKeptUnlessTheAnswerIsYes) {
     const QString container = folder.Write("a.txt.ksr", "old container");
 
     EXPECT_EQ(RunWith("pw", {"--no", plain}), kKsrDeclined);
-    EXPECT_TRUE(io.err.contains(": OK to overwrite?: Keshlor file already exists."));
+    EXPECT_TRUE(io.err.contains(": OK to overwrite? Keshlor file already exists."));
     EXPECT_TRUE(io.err.contains("answered No (--no)"));
     EXPECT_EQ(RunWith("pw", {plain}), kKsrDeclined) << "no terminal: the safe answer";
     EXPECT_TRUE(io.err.contains("answered No (no terminal to ask)"));
@@ -273,11 +296,14 @@ TEST_F(KsrCli, ExistingTargetIsKeptUnlessTheAnswerIsYes) {
 TEST_F(KsrCli, EngineFailuresArePrintedUnderTheirCaption) {
     const QString missing = folder.path("missing.txt");
     EXPECT_EQ(RunWith("pw", {missing}), kKsrFailed);
-    EXPECT_TRUE(io.err.startsWith(
-        "ksr: " + missing + ": Encryption Error: Unable to open file for reading (code 21-2)"))
+    // The system's own words stand beside the code.
+    EXPECT_TRUE(io.err.startsWith("ksr: " + missing +
+                                  ": Encryption Error: Unable to open file for reading (code "
+                                  "21-2: No such file or directory): check"))
         << io.err.toStdString();
     EXPECT_EQ(RunWith("pw", {missing + ".ksr"}), kKsrFailed);
-    EXPECT_TRUE(io.err.contains(": Decryption Error: Unable to open file for reading (code 18-2)"));
+    EXPECT_TRUE(io.err.contains(": Decryption Error: Unable to open file for reading (code "
+                                "18-2: No such file or directory)"));
 }
 
 TEST_F(KsrCli, SeveralFilesGoOnAndTheFirstFailureGivesTheStatus) {
@@ -320,6 +346,10 @@ TEST_F(KsrCli, BadArgumentsAreUsageErrorsBeforeAnythingIsAsked) {
         {"decrypt", plain},
         {""},
         {QString(256, 'x')}, // no room for the extension within 259 characters
+        {"-j", "0", plain},
+        {"-vq", plain},
+        {"encrypt", plain, "-"},
+        {"--stdout", plain, plain},
     };
     for (const QStringList& args : cases) {
         SCOPED_TRACE(args.join(' ').toStdString());
@@ -339,8 +369,8 @@ TEST_F(KsrCli, YesGivesUpAFailingWipeAfterThreeRetries) {
     ASSERT_TRUE(QFile::setPermissions(second, QFile::ReadOwner));
     EXPECT_EQ(RunWith("pw", {"--yes", plain, second}), kKsrFailed)
         << "the plain file is still there";
-    EXPECT_EQ(io.err.count("ro.txt: Can't wipe!: Wipe failed! Close any other"), 4);
-    EXPECT_EQ(io.err.count("ro2.txt: Can't wipe!: Wipe failed! Close any other"), 4);
+    EXPECT_EQ(io.err.count("ro.txt: Can't wipe! Wipe failed! Close any other"), 4);
+    EXPECT_EQ(io.err.count("ro2.txt: Can't wipe! Wipe failed! Close any other"), 4);
     EXPECT_TRUE(io.err.contains("answered Cancel (--yes, after 3 retries)"));
     EXPECT_TRUE(io.err.contains(": Delete Error: "));
     EXPECT_TRUE(Exists(plain + ".ksr"));
@@ -367,7 +397,7 @@ TEST_F(KsrCli, AKeptContainerOrAnAbandonedWipeIsAFailure) {
     plat::faults::FailWritesAfter(container.size(), ENOSPC);
     EXPECT_EQ(RunWith("password", {"--high", "--best", "--no-hide", "--wipe", hello}), kKsrFailed);
     plat::faults::Clear();
-    EXPECT_TRUE(io.err.contains("hello.txt: Can't wipe!: the wipe was abandoned, so the file "
+    EXPECT_TRUE(io.err.contains("hello.txt: Can't wipe! The wipe was abandoned, so the file "
                                 "was deleted without its data being overwritten."))
         << io.err.toStdString();
     EXPECT_EQ(ReadAll(hello + ".ksr"), container);
@@ -378,7 +408,7 @@ TEST_F(KsrCli, AKeptContainerOrAnAbandonedWipeIsAFailure) {
     EXPECT_EQ(RunWith("password", {"--high", hello + ".ksr"}), kKsrFailed);
     EXPECT_TRUE(io.err.contains("hello.txt.ksr: Delete Error: the file was decrypted, but the "
                                 "container could not be deleted: File couldn't be deleted (code "
-                                "38-5)"))
+                                "38-5: Permission denied)"))
         << io.err.toStdString();
     EXPECT_EQ(ReadAll(hello), HelloText());
 }
@@ -415,30 +445,65 @@ TEST_F(KsrCli, NamesAreTakenAsTheirBytesAndShownEscaped) {
         << io.err.toStdString();
 }
 
-// The built program as a script runs it: no terminal, settings under XDG_CONFIG_HOME.
+// A password file only its owner reads, so that ksr does not warn about it.
+QString PasswordFile(const TempFolder& folder, const QString& name, const QByteArray& content) {
+    const QString path = folder.Write(name, content);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    return path;
+}
+
+struct ProgramRun {
+    int status = -1;
+    QByteArray out;
+    QString err;
+};
+
+// The built program as a script runs it: no controlling terminal, and its
+// settings (XDG_CONFIG_HOME) and temporary files (TMPDIR) in `folder`.
+void PrepareProgram(const TempFolder& folder, QProcess* ksr) {
+    QDir().mkpath(folder.path("tmp"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", folder.root());
+    env.insert("XDG_CONFIG_HOME", folder.path("config"));
+    env.insert("TMPDIR", folder.path("tmp"));
+    ksr->setProcessEnvironment(env);
+    ksr->setChildProcessModifier([] { setsid(); });
+}
+
+ProgramRun RunProgram(const TempFolder& folder, const QStringList& args,
+                      const QByteArray& input = QByteArray()) {
+    QProcess ksr;
+    PrepareProgram(folder, &ksr);
+    ksr.start(KSR_PROGRAM, args);
+    ksr.write(input);
+    ksr.closeWriteChannel();
+    ProgramRun run;
+    if (!ksr.waitForFinished(60000))
+        return run;
+    run.out = ksr.readAllStandardOutput();
+    run.err = QString::fromUtf8(ksr.readAllStandardError());
+    run.status = ksr.exitStatus() == QProcess::NormalExit ? ksr.exitCode() : -1;
+    return run;
+}
+
+void StoreSettings(const TempFolder& folder,
+                   std::initializer_list<std::pair<const char*, int>> values) {
+    QDir().mkpath(folder.path("config/TQ"));
+    QSettings store(folder.path("config/TQ/Keshlor.conf"), QSettings::IniFormat);
+    for (const auto& [name, value] : values)
+        store.setValue(name, value);
+}
+
 TEST(KsrCliProgram, RunsWithoutATerminalFromAPasswordFile) {
     TempFolder folder;
     const QString hello = folder.Write("hello.txt", HelloText());
     const QString pw = folder.Write("pw", "password\n");
-    folder.Write("config/TQ/Keshlor.conf", "");
-    QSettings store(folder.path("config/TQ/Keshlor.conf"), QSettings::IniFormat);
-    store.setValue("FastCompression", 0);
-    store.setValue("HideEncrypted", 0);
-    store.sync();
+    StoreSettings(folder, {{"FastCompression", 0}, {"HideEncrypted", 0}});
 
     const auto run = [&](const QStringList& args, QString* err) {
-        QProcess ksr;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", folder.root());
-        env.insert("XDG_CONFIG_HOME", folder.path("config"));
-        ksr.setProcessEnvironment(env);
-        ksr.setChildProcessModifier([] { setsid(); }); // no controlling terminal
-        ksr.start(KSR_PROGRAM, args);
-        ksr.closeWriteChannel();
-        if (!ksr.waitForFinished(30000))
-            return -1;
-        *err = QString::fromUtf8(ksr.readAllStandardError());
-        return ksr.exitStatus() == QProcess::NormalExit ? ksr.exitCode() : -1;
+        const ProgramRun done = RunProgram(folder, args);
+        *err = done.err;
+        return done.status;
     };
     QString err;
     ASSERT_EQ(run({"--password-file", pw, "--no-wipe", hello}, &err), kKsrDone)
@@ -481,6 +546,197 @@ TEST(KsrCliProgram, AnInterruptMidRunKeepsThePlainFileAndLeavesNothingBehind) {
     EXPECT_EQ(ksr.exitCode(), 130);
     EXPECT_EQ(dir.entryList(QDir::Files | QDir::Hidden), (QStringList{"big", "pw"}));
     EXPECT_EQ(ReadAll(plain), data);
+}
+
+// A pseudo-terminal whose other side a test reads; `name` is where a program opens it.
+struct PseudoTerminal {
+    int master = -1;
+    QString name;
+    PseudoTerminal() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
+            name = QString::fromLocal8Bit(ptsname(master));
+    }
+    ~PseudoTerminal() {
+        if (master >= 0)
+            ::close(master);
+    }
+    QByteArray Drain() const {
+        QByteArray seen;
+        char piece[4096];
+        ssize_t count = 0;
+        while ((count = ::read(master, piece, sizeof piece)) > 0)
+            seen.append(piece, count);
+        return seen;
+    }
+};
+
+TEST(KsrCliProgram, VersionKeepVerboseQuietAndTheSavedSettingsNote) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "pw");
+    for (const char* flag : {"--version", "-V"}) {
+        const ProgramRun run = RunProgram(folder, {flag});
+        EXPECT_EQ(run.status, kKsrDone);
+        EXPECT_EQ(run.out, "ksr 2.13.0.1\n");
+    }
+
+    // The program was switched to 40-bit keys; wiping is saved at its default.
+    StoreSettings(folder, {{"HighEncryption", 0}, {"WipePlainFiles", 1}});
+    const QString plain = folder.Write("a.txt", "kept");
+    ProgramRun run = RunProgram(folder, {"-k", "-v", "--password-file", pw, plain});
+    ASSERT_EQ(run.status, kKsrDone) << run.err.toStdString();
+    EXPECT_EQ(run.err, "ksr: using the program's saved settings: low encryption (40-bit)\n"
+                       "ksr: " +
+                           plain + ": encrypted to " + plain + ".ksr; the plain file was kept\n");
+    EXPECT_EQ(ReadAll(plain), "kept");
+
+    // A flag, or --quiet, leaves the note out; decryption keeps its container too.
+    run = RunProgram(folder, {"--keep", "--low", "--yes", "--password-file", pw, plain + ".ksr"});
+    EXPECT_EQ(run.status, kKsrDone) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("saved settings"));
+    EXPECT_TRUE(Exists(plain + ".ksr"));
+    run = RunProgram(folder, {"-q", "--password-file", pw, plain + ".ksr"});
+    EXPECT_EQ(run.status, kKsrDeclined);
+    EXPECT_FALSE(run.err.contains("saved settings")) << run.err.toStdString();
+}
+
+TEST(KsrCliProgram, FilterRoundTripsAndNeverLetsOutUncheckedPlainText) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "password");
+    const QString other = PasswordFile(folder, "other", "not the password");
+    const QDir staging(folder.path("tmp"));
+    const QByteArray container = VectorContainer("hello.txt__high__L9__0.ksr");
+
+    ProgramRun run = RunProgram(folder, {"encrypt", "--high", "--best", "--password-file", pw, "-"},
+                                HelloText());
+    ASSERT_EQ(run.status, kKsrDone) << run.err.toStdString();
+    EXPECT_EQ(run.out, container);
+    run = RunProgram(folder, {"decrypt", "--password-file", pw, "-"}, container);
+    EXPECT_EQ(run.status, kKsrDone);
+    EXPECT_EQ(run.out, HelloText());
+
+    // A wrong password or a container cut short: no byte on standard output.
+    run = RunProgram(folder, {"decrypt", "--password-file", other, "-"}, container);
+    EXPECT_EQ(run.status, kKsrBadData);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_TRUE(run.err.startsWith("ksr: standard input: Bad Password? ")) << run.err.toStdString();
+    const QByteArray bigContainer =
+        RunProgram(folder, {"encrypt", "--password-file", pw, "-"}, TextBytes(1 << 20)).out;
+    run = RunProgram(folder, {"decrypt", "--password-file", pw, "-"},
+                     bigContainer.left(bigContainer.size() / 2 / 8 * 8));
+    EXPECT_EQ(run.status, kKsrBadData);
+    EXPECT_TRUE(run.out.isEmpty());
+
+    // --stdout on a named file keeps it.
+    const QString named = folder.Write("hello.txt.ksr", container);
+    run = RunProgram(folder, {"--stdout", "--password-file", pw, named});
+    EXPECT_EQ(run.out, HelloText());
+    EXPECT_EQ(ReadAll(named), container);
+
+    // Standard input cannot carry both the data and the password.
+    run = RunProgram(folder, {"decrypt", "--password-fd", "0", "-"}, "password");
+    EXPECT_EQ(run.status, kKsrUsage);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_EQ(staging.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList());
+
+    // No container on a terminal.
+    PseudoTerminal terminal;
+    ASSERT_FALSE(terminal.name.isEmpty());
+    QProcess toTerminal;
+    PrepareProgram(folder, &toTerminal);
+    toTerminal.setStandardOutputFile(terminal.name);
+    toTerminal.start(KSR_PROGRAM, {"encrypt", "--password-file", pw, "-"});
+    toTerminal.write(HelloText());
+    toTerminal.closeWriteChannel();
+    ASSERT_TRUE(toTerminal.waitForFinished(30000));
+    EXPECT_EQ(toTerminal.exitCode(), kKsrUsage);
+    EXPECT_TRUE(toTerminal.readAllStandardError().contains("standard output is a terminal"));
+    EXPECT_TRUE(terminal.Drain().isEmpty());
+}
+
+// A stop while standard input is still coming removes what was staged.
+TEST(KsrCliProgram, AFilterStoppedMidInputLeavesNoTemporaryFiles) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "pw");
+    const QDir staging(folder.path("tmp"));
+    QProcess ksr;
+    PrepareProgram(folder, &ksr);
+    ksr.start(KSR_PROGRAM, {"encrypt", "--password-file", pw, "-"});
+    ASSERT_TRUE(ksr.waitForStarted());
+    ksr.write(NoiseBytes(64 * 1024));
+    ASSERT_TRUE(ksr.waitForBytesWritten(10000));
+    bool staged = false;
+    for (int wait = 0; wait < 2000 && !staged; ++wait) {
+        const QStringList folders = staging.entryList({"ksr-*"}, QDir::Dirs);
+        staged = !folders.isEmpty() &&
+                 QFileInfo(staging.filePath(folders[0]) + "/input").size() == 64 * 1024;
+        if (!staged)
+            QThread::msleep(5);
+    }
+    ASSERT_TRUE(staged);
+    ::kill(static_cast<pid_t>(ksr.processId()), SIGTERM);
+    ASSERT_TRUE(ksr.waitForFinished(30000));
+    EXPECT_EQ(ksr.exitCode(), 143);
+    EXPECT_TRUE(ksr.readAllStandardOutput().isEmpty());
+    EXPECT_EQ(staging.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList());
+}
+
+// Files finish out of order in their workers; their messages do not.
+TEST(KsrCliProgram, JobsKeepMessagesInOrderAndTheFirstFailureGivesTheStatus) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "pass\n\n"); // its own final newline stays
+    const QByteArray bigData = NoiseBytes(24 * 1024 * 1024);
+    const QString big = folder.Write("big", bigData);
+    const QString missing = folder.path("missing");
+    const QString small = folder.Write("small", "small");
+    const QString taken = folder.Write("taken", "taken");
+    folder.Write("taken.ksr", "in the way");
+
+    ProgramRun run = RunProgram(folder, {"-j", "3", "-v", "--best", "--no-wipe", "--no-hide",
+                                         "--password-file", pw, big, missing, small, taken});
+    EXPECT_EQ(run.status, kKsrFailed);
+    const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5) << run.err.toStdString();
+    EXPECT_EQ(lines[0],
+              "ksr: " + big + ": encrypted to " + big + ".ksr; the plain file was deleted");
+    EXPECT_TRUE(lines[1].startsWith("ksr: " + missing + ": Encryption Error: "));
+    EXPECT_TRUE(lines[2].startsWith("ksr: " + small + ": encrypted to "));
+    EXPECT_TRUE(lines[3].startsWith("ksr: " + taken + ": OK to overwrite? "));
+    EXPECT_EQ(lines[4], "ksr: " + taken + ": answered No (no terminal to ask)");
+
+    // The same password reached every worker.
+    run = RunProgram(folder, {"--jobs=2", "--password-file", pw, big + ".ksr", small + ".ksr"});
+    EXPECT_EQ(run.status, kKsrDone) << run.err.toStdString();
+    EXPECT_EQ(ReadAll(big), bigData);
+    EXPECT_EQ(ReadAll(small), "small");
+    // The first file that did not succeed gives the status, here a declined one.
+    run = RunProgram(folder, {"-j2", "--no", "--password-file", pw, taken, missing});
+    EXPECT_EQ(run.status, kKsrDeclined);
+}
+
+TEST(KsrCliProgram, ProgressIsDrawnOnATerminalOnlyAndCleared) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "pw");
+    const QString big = folder.Write("big", NoiseBytes(48 * 1024 * 1024));
+    PseudoTerminal terminal;
+    ASSERT_FALSE(terminal.name.isEmpty());
+    QProcess ksr;
+    PrepareProgram(folder, &ksr);
+    ksr.setStandardErrorFile(terminal.name);
+    ksr.start(KSR_PROGRAM, {"--best", "--keep", "--password-file", pw, big});
+    QByteArray drawn;
+    while (!ksr.waitForFinished(50))
+        drawn += terminal.Drain();
+    drawn += terminal.Drain();
+    EXPECT_EQ(ksr.exitCode(), kKsrDone);
+    EXPECT_TRUE(drawn.contains(" MiB of 48.0 MiB, ")) << drawn.toStdString();
+    EXPECT_TRUE(drawn.endsWith("\r\x1b[K")) << "the line is cleared at the end";
+
+    const ProgramRun piped = RunProgram(folder, {"--password-file", pw, "--yes", big + ".ksr"});
+    EXPECT_EQ(piped.status, kKsrDone);
+    EXPECT_EQ(piped.err.count('\r'), 0) << piped.err.toStdString();
 }
 
 } // namespace

@@ -20,6 +20,8 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 using namespace testing_files;
 
@@ -237,6 +239,35 @@ TEST_F(FileSafety, LeftoversOfACrashedRunGoTheWayTheirKindGoes) {
     EXPECT_NE(after, partial) << "plain data is wiped before it goes";
     ::close(witness);
     ::close(holder);
+}
+
+// Another run clearing leftovers in the folder may find a run's new temporary
+// file in the moment before the run locks it; the run still succeeds.
+TEST_F(FileSafety, ARunClearingLeftoversMeanwhileSpoilsNoNewTemporaryFile) {
+    std::vector<plat::Leftover> taken;
+    bool interrupted = false;
+    // That run still holds the file when this one tries to lock it.
+    plat::faults::BeforeTemporaryLock([&](const QString&) {
+        if (!std::exchange(interrupted, true))
+            taken = plat::ClaimLeftovers(folder.root());
+    });
+    ASSERT_EQ(Encrypt(), EncryptResult::Ok);
+    EXPECT_EQ(taken.size(), 1u);
+    for (plat::Leftover& leftover : taken)
+        plat::RemoveLeftover(&leftover);
+
+    // That run removed the file before this one locked it.
+    interrupted = false;
+    plat::faults::BeforeTemporaryLock([&](const QString&) {
+        if (std::exchange(interrupted, true))
+            return;
+        for (plat::Leftover& leftover : plat::ClaimLeftovers(folder.root()))
+            plat::RemoveLeftover(&leftover);
+    });
+    ASSERT_EQ(Decrypt(), DecryptResult::Ok);
+    EXPECT_TRUE(interrupted);
+    EXPECT_EQ(ReadAll(plain), data);
+    EXPECT_EQ(Temporaries(), QStringList());
 }
 
 // Where no extended attribute can be kept, a container cannot be hidden: the
