@@ -21,7 +21,7 @@ set(KESHLOR_INSTALL_DIR ${KESHLOR_PACKAGE_PREFIX}/bin)
 set(KESHLOR_SETUP_DRIVER ${KESHLOR_PACKAGE_PREFIX}/${keshlor_private_dir}/keshlor-setup)
 set(KESHLOR_TEMP_PATH ${KESHLOR_PACKAGE_PREFIX}/${keshlor_private_dir}/keshlor)
 set(KESHLOR_APP_PATH ${KESHLOR_INSTALL_DIR}/keshlor)
-set(KESHLOR_APPLINK_PATH ${KESHLOR_DATA_DIR}/applications/keshlor.desktop)
+set(KESHLOR_APPLINK_PATH ${KESHLOR_DATA_DIR}/applications/org.keshlor.Keshlor.desktop)
 
 # Only in the package (a component of its own, left out of a plain install).
 install(TARGETS keshlor keshlor-setup KeshlorSetup

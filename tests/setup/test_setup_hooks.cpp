@@ -50,7 +50,7 @@ class SetupHooks : public ::testing::Test {
         context_.closeWaitMs = kWaitMs;
         paths_.temp = folder_.path(QStringLiteral("lib/keshlor/keshlor"));
         paths_.app = folder_.path(QStringLiteral("bin/keshlor"));
-        paths_.appLink = folder_.path(QStringLiteral("applications/keshlor.desktop"));
+        paths_.appLink = folder_.path(QStringLiteral("applications/org.keshlor.Keshlor.desktop"));
         Put(paths_.temp, "new build");
         Put(paths_.app, "old build");
         Put(paths_.appLink, "old launcher");
@@ -248,7 +248,7 @@ TEST_F(SetupHooks, InstallExitPutsTheExecutableInPlaceUnderAQuotedLauncher) {
 
     const QList<QByteArray> launcher = ReadAll(paths_.appLink).split('\n');
     EXPECT_EQ(launcher.value(0), "[Desktop Entry]");
-    EXPECT_TRUE(launcher.contains("Exec=\"" + QFile::encodeName(paths_.app) + "\" %f"));
+    EXPECT_TRUE(launcher.contains("Exec=\"" + QFile::encodeName(paths_.app) + "\" %F"));
     EXPECT_TRUE(launcher.contains("Name=Keshlor"));
     EXPECT_TRUE(launcher.contains("MimeType=application/x-keshlor;"));
     struct stat info {};

@@ -54,7 +54,7 @@ class Package : public ::testing::Test {
         instance_ = UniqueInstance();
         temp_ = folder_.Write(QStringLiteral("lib/keshlor/keshlor"), "new build");
         app_ = folder_.path(QStringLiteral("bin/keshlor"));
-        link_ = folder_.path(QStringLiteral("applications/keshlor.desktop"));
+        link_ = folder_.path(QStringLiteral("applications/org.keshlor.Keshlor.desktop"));
     }
 
     QString InstallDir() const { return folder_.path(QStringLiteral("bin")); }
@@ -168,7 +168,7 @@ TEST_F(Package, TheDriverRunsAnInstallationAndARemovalStepByStep) {
     EXPECT_EQ(Driver({QStringLiteral("install-exit"), InstallDir()}).code, 0);
     EXPECT_EQ(ReadAll(app_), "new build");
     EXPECT_FALSE(Exists(temp_));
-    EXPECT_TRUE(ReadAll(link_).split('\n').contains("Exec=\"" + QFile::encodeName(app_) + "\" %f"));
+    EXPECT_TRUE(ReadAll(link_).split('\n').contains("Exec=\"" + QFile::encodeName(app_) + "\" %F"));
 
     // Re-installation with no copy running: no question, nothing deleted.
     const DriverRun again = Driver(
