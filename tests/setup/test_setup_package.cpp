@@ -1,8 +1,7 @@
-// The built library and its driver as the package's maintainer scripts and a
-// per-user installation run them: exactly the installer's four exports, an
-// installation and a removal step by step, the question with and without a
-// terminal, down to the real program of another user closed with its options
-// saved, and a whole per-user installation.
+// The built library and its driver as an installer runs them: exactly the
+// installer's four exports, an installation and a removal step by step, the
+// question with and without a terminal, down to the real program of another
+// user closed with its options saved, and a whole per-user installation.
 #include "fake_copy.h"
 #include "setup/running_copies.h"
 #include "setup/setup_store.h"
@@ -192,31 +191,6 @@ TEST_F(Package, TheDriverRunsAnInstallationAndARemovalStepByStep) {
     EXPECT_EQ(Driver({QStringLiteral("install-init"), QStringLiteral("--now"), InstallDir()}).code,
               2);
     EXPECT_EQ(Driver({QStringLiteral("install-exit")}).code, 2);
-}
-
-TEST_F(Package, WithNobodyToAskARunningCopyCancelsInstallationAndRemoval) {
-    FakeCopy copy(OwnSocket(instance_), Behaviour::Closes);
-    ASSERT_TRUE(copy.valid());
-    ASSERT_EQ(Driver({QStringLiteral("record-paths"), temp_, app_, link_}).code, 0);
-    ASSERT_EQ(Driver({QStringLiteral("install-exit"), InstallDir()}).code, 0);
-
-    EXPECT_EQ(Driver({QStringLiteral("install-init"), QStringLiteral("--previously-installed"),
-                      InstallDir()})
-                  .code,
-              1);
-    EXPECT_EQ(Driver({QStringLiteral("uninstall-init"), InstallDir()}).code, 1);
-    // A terminal, but an installation that must not ask.
-    QProcessEnvironment unattended = Environment();
-    unattended.insert(QStringLiteral("DEBIAN_FRONTEND"), QStringLiteral("noninteractive"));
-    const DriverRun run =
-        DriverOnTerminal({QStringLiteral("uninstall-init"), InstallDir()}, unattended, "y\n");
-    EXPECT_EQ(run.code, 1);
-    EXPECT_FALSE(run.output.contains(kQuestion));
-
-    EXPECT_EQ(copy.closeRequests(), 0);
-    EXPECT_TRUE(copy.listening());
-    EXPECT_EQ(ReadAll(app_), "new build");
-    EXPECT_TRUE(Exists(link_));
 }
 
 // A per-user installation from an installed tree into a home of the test's
