@@ -1,6 +1,8 @@
 // Paints the program's artwork at build time: the application icon (a brass
-// padlock), the notification icon (a key) and the strip of command-bar images
-// (exit, refresh, about). Usage: keshlor_artwork OUTPUT_FOLDER
+// padlock), the notification icon (a key), the strip of command-bar images
+// (exit, refresh, about), and the icons the desktop's theme gets: the padlock
+// in its larger sizes and the container file type (a page under the padlock).
+// Usage: keshlor_artwork OUTPUT_FOLDER
 #include <QColor>
 #include <QDir>
 #include <QImage>
@@ -95,6 +97,34 @@ void PaintSmallPadlock(QPainter& p) {
     p.setBrush(QColor(0x3a, 0x20, 0x05));
     p.drawRect(6, 9, 4, 2);
     p.drawRect(7, 11, 2, 2);
+}
+
+// The scalable icons (app/resources/*.svg) repeat these two drawings.
+void PaintContainer(QPainter& p) {
+    QPainterPath page;
+    page.moveTo(6, 2.5);
+    page.lineTo(19.5, 2.5);
+    page.lineTo(26, 9);
+    page.lineTo(26, 29.5);
+    page.lineTo(6, 29.5);
+    page.closeSubpath();
+    const QColor edge(0x6b, 0x73, 0x7b);
+    p.setPen(QPen(edge, 1));
+    p.setBrush(QColor(0xfa, 0xfa, 0xf7));
+    p.drawPath(page);
+    QPainterPath fold;
+    fold.moveTo(19.5, 2.5);
+    fold.lineTo(19.5, 9);
+    fold.lineTo(26, 9);
+    fold.closeSubpath();
+    p.setBrush(QColor(0xd9, 0xdd, 0xe1));
+    p.drawPath(fold);
+    p.setPen(QPen(QColor(0xb4, 0xbb, 0xc2), 1.2));
+    p.drawLine(QPointF(9, 7), QPointF(17, 7));
+    p.drawLine(QPointF(9, 10.5), QPointF(23, 10.5));
+    p.translate(7.2, 12.5);
+    p.scale(0.55, 0.55);
+    PaintPadlock(p);
 }
 
 void PaintKey(QPainter& p) {
@@ -198,7 +228,14 @@ int main(int argc, char** argv) {
     bool ok = true;
     ok &= Save(Render(16, 16, 1, PaintSmallPadlock), at("keshlor-16.png"));
     ok &= Save(Render(32, 32, 1, PaintPadlock), at("keshlor-32.png"));
-    ok &= Save(Render(64, 64, 2, PaintPadlock), at("keshlor-64.png"));
+    for (const int size : {48, 64, 128, 256}) {
+        const QByteArray name = "keshlor-" + QByteArray::number(size) + ".png";
+        ok &= Save(Render(size, size, size / 32.0, PaintPadlock), at(name.constData()));
+    }
+    for (const int size : {16, 32, 48, 64}) {
+        const QByteArray name = "container-" + QByteArray::number(size) + ".png";
+        ok &= Save(Render(size, size, size / 32.0, PaintContainer), at(name.constData()));
+    }
     ok &= Save(Render(16, 16, 0.5, PaintKey), at("notify-16.png"));
     ok &= Save(Render(32, 32, 1, PaintKey), at("notify-32.png"));
     ok &= Save(Strip(16), at("commands.png"));

@@ -217,7 +217,7 @@ int RunKeshlor(int& argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("TQ"));
     QApplication::setApplicationName(QStringLiteral("Keshlor"));
     QApplication::setApplicationVersion(QString::fromLatin1(plat::kProgramVersion));
-    QApplication::setDesktopFileName(QStringLiteral("keshlor"));
+    QApplication::setDesktopFileName(QStringLiteral("org.keshlor.Keshlor"));
     QApplication::setWindowIcon(AppIcon());
     // The program ends when its main window is gone, not when the last
     // window closes (the help window may outlive a dialog, for one).

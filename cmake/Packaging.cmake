@@ -1,67 +1,92 @@
-# The Debian package: cmake --build build --target package
+# What the system and the desktop expect beside the executables (manual
+# pages, shell completions, the MIME type, AppStream metadata, the Debian
+# documentation), and the Debian package: cmake --build build --target package
 #
-# Laid out for the installer hooks: the program goes in under its installer
-# name ("Temp"), and the maintainer scripts run keshlor-setup, which records
-# the three paths and calls KeshlorSetup's exports; the hooks close running
-# copies, move the program to /usr/bin ("App") and write its launcher
-# ("AppLink"). A plain `cmake --install` puts everything straight in place.
+# The package holds exactly what `cmake --install` puts under /usr, so dpkg
+# owns every file; its only maintainer script cleans up after the versions
+# whose installer hooks wrote outside dpkg (packaging/debian/preinst).
+include(GNUInstallDirs)
+set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
+set(packaging_out ${CMAKE_BINARY_DIR}/packaging)
+file(MAKE_DIRECTORY ${packaging_out})
+
+# Compressed as Debian wants them: best compression, no name or time inside,
+# so the same sources give the same bytes.
+function(keshlor_gzip_file source output)
+  get_filename_component(name ${output} NAME_WLE)
+  set(copy ${packaging_out}/${name})
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${copy}
+    COMMAND gzip -9nf ${copy}
+    DEPENDS ${source}
+    VERBATIM)
+endfunction()
+
+set(ksr_manual ${packaging_out}/ksr.1.gz)
+keshlor_gzip_file(${packaging_dir}/man/ksr.1 ${ksr_manual})
+set(compressed_files ${ksr_manual})
+install(FILES ${ksr_manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${packaging_dir}/completions/ksr.bash
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ksr)
+install(FILES ${packaging_dir}/completions/_ksr
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+install(FILES ${packaging_dir}/completions/ksr.fish
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+
 if(NOT KESHLOR_WIDGETS OR NOT TARGET KeshlorSetup)
+  add_custom_target(keshlor_compressed_files ALL DEPENDS ${compressed_files})
   return()
 endif()
-include(GNUInstallDirs)
 
+set(keshlor_manual ${packaging_out}/keshlor.1.gz)
+keshlor_gzip_file(${packaging_dir}/man/keshlor.1 ${keshlor_manual})
+set(debian_changelog ${packaging_out}/changelog.Debian.gz)
+keshlor_gzip_file(${packaging_dir}/debian/changelog ${debian_changelog})
+list(APPEND compressed_files ${keshlor_manual} ${debian_changelog})
+add_custom_target(keshlor_compressed_files ALL DEPENDS ${compressed_files})
+
+install(FILES ${keshlor_manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # So that file managers open containers with Keshlor.
-install(FILES packaging/keshlor-mime.xml
+install(FILES ${packaging_dir}/keshlor-mime.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME keshlor.xml)
+install(FILES ${packaging_dir}/org.keshlor.Keshlor.metainfo.xml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${packaging_dir}/debian/copyright ${debian_changelog}
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/keshlor)
 
-set(KESHLOR_PACKAGE_PREFIX /usr)
-set(keshlor_private_dir lib/keshlor)
-set(KESHLOR_DATA_DIR ${KESHLOR_PACKAGE_PREFIX}/share)
-set(KESHLOR_INSTALL_DIR ${KESHLOR_PACKAGE_PREFIX}/bin)
-set(KESHLOR_SETUP_DRIVER ${KESHLOR_PACKAGE_PREFIX}/${keshlor_private_dir}/keshlor-setup)
-set(KESHLOR_TEMP_PATH ${KESHLOR_PACKAGE_PREFIX}/${keshlor_private_dir}/keshlor)
-set(KESHLOR_APP_PATH ${KESHLOR_INSTALL_DIR}/keshlor)
-set(KESHLOR_APPLINK_PATH ${KESHLOR_DATA_DIR}/applications/keshlor.desktop)
-
-# Only in the package (a component of its own, left out of a plain install).
-install(TARGETS keshlor keshlor-setup KeshlorSetup
-  RUNTIME DESTINATION ${keshlor_private_dir} COMPONENT package EXCLUDE_FROM_ALL
-  LIBRARY DESTINATION ${keshlor_private_dir} COMPONENT package EXCLUDE_FROM_ALL)
-# The launcher's folder, which a system without a desktop may lack.
-install(DIRECTORY DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
-  COMPONENT package EXCLUDE_FROM_ALL)
-
-set(keshlor_scripts)
-foreach(script preinst postinst prerm postrm)
-  configure_file(packaging/debian/${script}.in ${CMAKE_BINARY_DIR}/packaging/${script} @ONLY
-    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                     WORLD_READ WORLD_EXECUTE)
-  list(APPEND keshlor_scripts ${CMAKE_BINARY_DIR}/packaging/${script})
-endforeach()
+# The version is the changelog's latest entry: upstream version and
+# Debian revision.
+file(STRINGS ${packaging_dir}/debian/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^keshlor \\(([^-)]+)-([^)]+)\\)")
+  message(FATAL_ERROR "packaging/debian/changelog: no version in '${changelog_head}'")
+endif()
+set(CPACK_PACKAGE_VERSION ${CMAKE_MATCH_1})
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${CMAKE_MATCH_2})
+if(NOT CPACK_PACKAGE_VERSION STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "packaging/debian/changelog names ${CPACK_PACKAGE_VERSION}, "
+                      "project() ${PROJECT_VERSION}: add a changelog entry")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${packaging_dir}/debian/changelog)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME keshlor)
 set(CPACK_PACKAGE_VENDOR TQ)
-# The program's own version, defined once by project() in CMakeLists.txt.
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "password-based file encryption")
 set(CPACK_PACKAGE_DESCRIPTION [[
 Keshlor encrypts files under a password into .ksr containers and decrypts
 them again. It lists a folder's files, encrypts or decrypts one or all of
 them, and can wipe the plain file after encryption. The package holds the
-program, its terminal front end ksr, and the installer hooks, which close a
-running Keshlor before it is replaced or removed.]])
-set(CPACK_PACKAGING_INSTALL_PREFIX ${KESHLOR_PACKAGE_PREFIX})
-set(CPACK_INSTALL_CMAKE_PROJECTS
-  "${CMAKE_BINARY_DIR};Keshlor;Unspecified;/"
-  "${CMAKE_BINARY_DIR};Keshlor;package;/")
+program, its terminal front end ksr, and keshlor-setup, which installs
+Keshlor for one user in ~/.local without root.]])
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "TQ <keshlor@tq.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${keshlor_scripts})
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging_dir}/debian/preinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -1,9 +1,10 @@
-// keshlor-setup: the package's maintainer scripts run it where an installer
-// would call the hook library. It loads KeshlorSetup from its own folder,
-// calls one export and ends with the export's code; it also records and
-// removes the three paths, which is the installer's part.
+// keshlor-setup: an installer's part around the hook library. It loads
+// KeshlorSetup from its own folder, calls one export and ends with the
+// export's code, or records and removes the three paths; install-user and
+// uninstall-user run a whole per-user installation (user_install.h).
 #include "setup/keshlor_setup.h"
 #include "setup/setup_store.h"
+#include "setup/user_install.h"
 
 #include <QFile>
 #include <QString>
@@ -17,24 +18,31 @@
 
 namespace {
 
-constexpr int kUsageError = 2;
-constexpr int kLibraryError = 3;
-constexpr int kStoreError = 4;
+using setup::kLibraryError;
+using setup::kStoreError;
+using setup::kUsageError;
 
 const char kUsage[] = "usage: keshlor-setup install-init [--previously-installed] INSTALL_DIR\n"
                       "       keshlor-setup install-exit INSTALL_DIR\n"
                       "       keshlor-setup uninstall-init INSTALL_DIR\n"
                       "       keshlor-setup uninstall-exit\n"
                       "       keshlor-setup record-paths TEMP APP APPLINK\n"
-                      "       keshlor-setup forget-paths\n";
+                      "       keshlor-setup forget-paths\n"
+                      "       keshlor-setup install-user [--from PREFIX]\n"
+                      "       keshlor-setup uninstall-user\n";
 
-std::string LibraryPath() {
+// The folder of this executable, with its final '/'; empty when unknown.
+std::string OwnFolder() {
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
     if (n <= 0)
-        return "libKeshlorSetup.so";
+        return {};
     std::string path(self, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/') + 1) + "libKeshlorSetup.so";
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+std::string LibraryPath() {
+    return OwnFolder() + "libKeshlorSetup.so";
 }
 
 class Library {
@@ -68,6 +76,28 @@ int Usage() {
     return kUsageError;
 }
 
+// The files come from the tree the driver is installed in (PREFIX/libexec/keshlor)
+// unless --from names another.
+int RunUserCommand(const std::string& command, const std::vector<const char*>& args) {
+    const bool install = command == "install-user";
+    QString source = QFile::decodeName(OwnFolder().c_str()) + QStringLiteral("../..");
+    if (install && args.size() == 2 && std::strcmp(args[0], "--from") == 0)
+        source = QFile::decodeName(args[1]);
+    else if (!args.empty())
+        return Usage();
+    Library library;
+    setup::HookExports hooks;
+    hooks.installInit = library.Find<InstallInitFunction>("Install_Init");
+    hooks.installExit = library.Find<InstallExitFunction>("Install_Exit");
+    hooks.uninstallInit = library.Find<UninstallInitFunction>("Uninstall_Init");
+    hooks.uninstallExit = library.Find<UninstallExitFunction>("Uninstall_Exit");
+    if (!hooks.installInit || !hooks.installExit || !hooks.uninstallInit || !hooks.uninstallExit)
+        return kLibraryError;
+    const setup::UserLayout layout =
+        setup::CurrentUserLayout(source, QFile::decodeName(OwnFolder().c_str()));
+    return install ? setup::InstallForUser(hooks, layout) : setup::UninstallForUser(hooks, layout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +113,8 @@ int main(int argc, char** argv) {
     }
     if (command == "forget-paths" && args.empty())
         return setup::RemoveInstallPaths(setup::SystemStorePath()) ? 0 : kStoreError;
+    if (command == "install-user" || command == "uninstall-user")
+        return RunUserCommand(command, args);
 
     // There is no window to own the question.
     void* const hwndParent = nullptr;

@@ -11,7 +11,8 @@ struct InstallPaths {
     QString appLink; // the program's launcher
 };
 
-// /etc/xdg/TQ/Keshlor.conf, or the file KESHLOR_SETUP_STORE names (tests).
+// /etc/xdg/TQ/Keshlor.conf, or the file KESHLOR_SETUP_STORE names: the
+// user's own settings file in a per-user installation, or a test's.
 QString SystemStorePath();
 
 // True only when "Temp", "App" and "AppLink" are all there, read in that

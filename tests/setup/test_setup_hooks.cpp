@@ -51,7 +51,7 @@ class SetupHooks : public ::testing::Test {
         context_.closeWaitMs = kWaitMs;
         paths_.temp = folder_.path(QStringLiteral("lib/keshlor/keshlor"));
         paths_.app = folder_.path(QStringLiteral("bin/keshlor"));
-        paths_.appLink = folder_.path(QStringLiteral("applications/keshlor.desktop"));
+        paths_.appLink = folder_.path(QStringLiteral("applications/org.keshlor.Keshlor.desktop"));
         Put(paths_.temp, "new build");
         Put(paths_.app, "old build");
         Put(paths_.appLink, "old launcher");

@@ -1,15 +1,17 @@
-// The built library and its driver as the package's maintainer scripts run
-// them: exactly the installer's four exports, an installation and a removal
-// step by step, and the question with and without a terminal, down to the
-// real program of another user closed with its options saved.
+// The built library and its driver as an installer runs them: exactly the
+// installer's four exports, an installation and a removal step by step, the
+// question with and without a terminal, down to the real program of another
+// user closed with its options saved, and a whole per-user installation.
 #include "fake_copy.h"
 #include "setup/running_copies.h"
 #include "setup/setup_store.h"
 #include "temp_folder.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -54,7 +56,7 @@ class Package : public ::testing::Test {
         instance_ = UniqueInstance();
         temp_ = folder_.Write(QStringLiteral("lib/keshlor/keshlor"), "new build");
         app_ = folder_.path(QStringLiteral("bin/keshlor"));
-        link_ = folder_.path(QStringLiteral("applications/keshlor.desktop"));
+        link_ = folder_.path(QStringLiteral("applications/org.keshlor.Keshlor.desktop"));
     }
 
     QString InstallDir() const { return folder_.path(QStringLiteral("bin")); }
@@ -68,9 +70,10 @@ class Package : public ::testing::Test {
     }
 
     // As a script run with no terminal: stdin from /dev/null, output to a pipe.
-    DriverRun Driver(const QStringList& arguments) const {
+    DriverRun Driver(const QStringList& arguments,
+                     const QProcessEnvironment& environment = {}) const {
         QProcess driver;
-        driver.setProcessEnvironment(Environment());
+        driver.setProcessEnvironment(environment.isEmpty() ? Environment() : environment);
         driver.setStandardInputFile(QProcess::nullDevice());
         driver.setProcessChannelMode(QProcess::MergedChannels);
         driver.start(QStringLiteral(KESHLOR_SETUP_DRIVER), arguments);
@@ -190,29 +193,102 @@ TEST_F(Package, TheDriverRunsAnInstallationAndARemovalStepByStep) {
     EXPECT_EQ(Driver({QStringLiteral("install-exit")}).code, 2);
 }
 
-TEST_F(Package, WithNobodyToAskARunningCopyCancelsInstallationAndRemoval) {
-    FakeCopy copy(OwnSocket(instance_), Behaviour::Closes);
-    ASSERT_TRUE(copy.valid());
-    ASSERT_EQ(Driver({QStringLiteral("record-paths"), temp_, app_, link_}).code, 0);
-    ASSERT_EQ(Driver({QStringLiteral("install-exit"), InstallDir()}).code, 0);
+// A per-user installation from an installed tree into a home of the test's
+// own: the hooks' exchange, their question on the terminal (and Cancel with
+// nobody to ask), the paths in the user's settings beside the program's
+// options, and a removal that takes back every file it put there.
+TEST_F(Package, APerUserInstallationRunsTheHooksAndItsRemovalLeavesNothing) {
+    const QString prefix = folder_.path(QStringLiteral("prefix"));
+    const QString home = folder_.path(QStringLiteral("home"));
+    const QStringList icons = {QStringLiteral("icons/hicolor/48x48/apps/keshlor.png"),
+                               QStringLiteral("icons/hicolor/scalable/mimetypes/"
+                                              "application-x-keshlor.svg")};
+    for (const QString& file : icons + QStringList{QStringLiteral("mime/packages/keshlor.xml"),
+                                                   QStringLiteral("icons/hicolor/48x48/apps/"
+                                                                  "another-program.png")}) {
+        const QString path = QStringLiteral("prefix/share/") + file;
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(folder_.path(path)).absolutePath()));
+        ASSERT_FALSE(folder_.Write(path, file.toUtf8()).isEmpty());
+    }
+    ASSERT_TRUE(QDir().mkpath(prefix + QStringLiteral("/bin")));
+    folder_.Write(QStringLiteral("prefix/bin/keshlor"), "new build");
+    folder_.Write(QStringLiteral("prefix/bin/ksr"), "ksr build");
+    ASSERT_TRUE(QDir().mkpath(home));
 
-    EXPECT_EQ(Driver({QStringLiteral("install-init"), QStringLiteral("--previously-installed"),
-                      InstallDir()})
-                  .code,
-              1);
-    EXPECT_EQ(Driver({QStringLiteral("uninstall-init"), InstallDir()}).code, 1);
-    // A terminal, but an installation that must not ask.
-    QProcessEnvironment unattended = Environment();
-    unattended.insert(QStringLiteral("DEBIAN_FRONTEND"), QStringLiteral("noninteractive"));
-    const DriverRun run =
-        DriverOnTerminal({QStringLiteral("uninstall-init"), InstallDir()}, unattended, "y\n");
-    EXPECT_EQ(run.code, 1);
-    EXPECT_FALSE(run.output.contains(kQuestion));
+    QProcessEnvironment user = Environment();
+    user.insert(QStringLiteral("HOME"), home);
+    user.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    user.remove(QStringLiteral("XDG_DATA_HOME"));
+    const QStringList install = {QStringLiteral("install-user"), QStringLiteral("--from"), prefix};
+    const QString local = home + QStringLiteral("/.local");
+    const QString app = local + QStringLiteral("/bin/keshlor");
+    const QString launcher =
+        local + QStringLiteral("/share/applications/org.keshlor.Keshlor.desktop");
+    const QString settings = home + QStringLiteral("/.config/TQ/Keshlor.conf");
 
-    EXPECT_EQ(copy.closeRequests(), 0);
-    EXPECT_TRUE(copy.listening());
-    EXPECT_EQ(ReadAll(app_), "new build");
-    EXPECT_TRUE(Exists(link_));
+    // A first installation has nobody to close.
+    const DriverRun first = Driver(install, user);
+    ASSERT_EQ(first.code, 0) << first.output.toStdString();
+    EXPECT_EQ(ReadAll(app), "new build");
+    EXPECT_EQ(ReadAll(local + QStringLiteral("/bin/ksr")), "ksr build");
+    EXPECT_FALSE(Exists(local + QStringLiteral("/lib/keshlor/keshlor")));
+    EXPECT_TRUE(
+        ReadAll(launcher).split('\n').contains("Exec=\"" + QFile::encodeName(app) + "\" %F"));
+    for (const QString& icon : icons)
+        EXPECT_TRUE(Exists(local + QStringLiteral("/share/") + icon)) << icon.toStdString();
+    EXPECT_FALSE(
+        Exists(local + QStringLiteral("/share/icons/hicolor/48x48/apps/another-program.png")));
+    setup::InstallPaths recorded;
+    ASSERT_TRUE(setup::ReadInstallPaths(settings, &recorded));
+    EXPECT_EQ(recorded.app, app);
+    EXPECT_EQ(recorded.appLink, launcher);
+    EXPECT_FALSE(Exists(store_));
+    QSettings(settings, QSettings::IniFormat).setValue(QStringLiteral("WipePlainFiles"), 0);
+
+    {
+        FakeCopy copy(OwnSocket(instance_), Behaviour::Closes);
+        ASSERT_TRUE(copy.valid());
+        folder_.Write(QStringLiteral("prefix/bin/keshlor"), "newer build");
+        EXPECT_EQ(Driver(install, user).code, 1);
+        EXPECT_EQ(Driver({QStringLiteral("uninstall-user")}, user).code, 1);
+        // A terminal, but an installation that must not ask.
+        QProcessEnvironment unattended = user;
+        unattended.insert(QStringLiteral("DEBIAN_FRONTEND"), QStringLiteral("noninteractive"));
+        const DriverRun refused = DriverOnTerminal(install, unattended, "y\n");
+        EXPECT_EQ(refused.code, 1);
+        EXPECT_FALSE(refused.output.contains(kQuestion));
+        EXPECT_EQ(copy.closeRequests(), 0);
+        EXPECT_EQ(ReadAll(app), "new build");
+        EXPECT_TRUE(Exists(launcher));
+
+        const DriverRun asked = DriverOnTerminal(install, user, "y\n");
+        EXPECT_EQ(asked.code, 0) << asked.output.toStdString();
+        EXPECT_TRUE(asked.output.contains(kQuestion));
+        EXPECT_EQ(copy.closeRequests(), 1);
+        EXPECT_EQ(ReadAll(app), "newer build");
+    }
+
+    // Removed by the driver the installation left behind.
+    QProcess installed;
+    installed.setProcessEnvironment(user);
+    installed.setStandardInputFile(QProcess::nullDevice());
+    installed.start(local + QStringLiteral("/lib/keshlor/keshlor-setup"),
+                    {QStringLiteral("uninstall-user")});
+    ASSERT_TRUE(installed.waitForFinished(30000));
+    EXPECT_EQ(installed.exitCode(), 0) << installed.readAllStandardError().toStdString();
+    QStringList left;
+    QDirIterator files(home, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString file = files.next().mid(home.size() + 1);
+        // The desktop's own caches, which its tools keep.
+        if (!file.startsWith(QLatin1String(".local/share/mime/")) &&
+            !file.endsWith(QLatin1String("/mimeinfo.cache")))
+            left << file;
+    }
+    EXPECT_EQ(left, QStringList{QStringLiteral(".config/TQ/Keshlor.conf")});
+    EXPECT_FALSE(setup::ReadInstallPaths(settings, &recorded));
+    EXPECT_TRUE(
+        QSettings(settings, QSettings::IniFormat).contains(QStringLiteral("WipePlainFiles")));
 }
 
 TEST_F(Package, OnATerminalYesClosesTheRunningProgramWithItsOptionsSaved) {

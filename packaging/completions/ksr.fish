@@ -1,0 +1,23 @@
+# fish completion for ksr: its options, "encrypt" or "decrypt" as the first
+# word that is no option, and files.
+
+complete -c ksr -n __fish_use_subcommand -a encrypt -d 'Encrypt every file'
+complete -c ksr -n __fish_use_subcommand -a decrypt -d 'Decrypt every container'
+complete -c ksr -l high -d 'High encryption (128-bit key)'
+complete -c ksr -l low -d 'Low encryption (40-bit key)'
+complete -c ksr -l fast -d 'Fast compression'
+complete -c ksr -l best -d 'Best compression'
+complete -c ksr -l hide -d 'Give new containers the hidden mark'
+complete -c ksr -l no-hide -d 'Leave new containers visible'
+complete -c ksr -l wipe -d 'Overwrite plain files before deleting them'
+complete -c ksr -l no-wipe -d 'Delete plain files without overwriting them'
+complete -c ksr -s k -l keep -d 'Keep each source file'
+complete -c ksr -l password-file -r -F -d 'Read the password from a file'
+complete -c ksr -l password-fd -x -d 'Read the password from a file descriptor'
+complete -c ksr -l yes -d 'Answer yes to every question'
+complete -c ksr -l no -d 'Answer no to every question'
+complete -c ksr -s j -x -d 'Work on up to N files at once'
+complete -c ksr -s v -d 'Say what is done with each file'
+complete -c ksr -s q -d 'Say nothing but errors'
+complete -c ksr -s V -l version -d 'Show the version and exit'
+complete -c ksr -s h -l help -d 'Show the help and exit'
