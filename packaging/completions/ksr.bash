@@ -10,7 +10,7 @@ _ksr() {
             _filedir
             return
             ;;
-        --password-fd | -j)
+        --password-fd | -j | --jobs)
             return
             ;;
     esac
@@ -25,7 +25,7 @@ _ksr() {
                     ended=1
                     continue
                     ;;
-                --password-file | --password-fd | -j)
+                --password-file | --password-fd | -j | --jobs)
                     ((i++))
                     continue
                     ;;
@@ -38,8 +38,9 @@ _ksr() {
 
     if [[ ! $ended && $cur == -?* ]]; then
         COMPREPLY=($(compgen -W '--high --low --fast --best --hide --no-hide
-            --wipe --no-wipe --keep --password-file= --password-fd= --yes --no
-            --version --help -k -j -v -q -V -h --' -- "$cur"))
+            --wipe --no-wipe --keep --stdout --password-file= --password-fd= --yes
+            --no --jobs= --verbose --quiet --version --help -k -j -v -q -V -h --' \
+            -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi
