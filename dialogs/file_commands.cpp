@@ -73,6 +73,24 @@ QString FileNameOf(const QString& path) {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+// A box about one file names it, which matters most where no list shows which
+// (a batch, a file from the command line). The engine's own captions are left
+// alone: ksr shows them too, with the file named its own way.
+QString AboutFile(const QString& caption, const QString& path) {
+    return caption + QStringLiteral(" \u2014 ") + FileNameOf(path);
+}
+
+PasswordSubject FileSubject(const char* verb, const QString& path) {
+    return {QLatin1String(verb) + QLatin1Char(' ') + FileNameOf(path), path};
+}
+
+PasswordSubject BatchSubject(const char* verb, BatchScope scope) {
+    const char* files = scope == BatchScope::HiddenOnly    ? "all hidden files"
+                        : scope == BatchScope::VisibleOnly ? "all visible files"
+                                                           : "all files";
+    return {QLatin1String(verb) + QLatin1Char(' ') + QLatin1String(files), QString()};
+}
+
 // The row is drawn under work at once: the engine holds the thread until done.
 void RepaintOwner(QWidget* owner) {
     if (owner)
@@ -192,8 +210,9 @@ void EncryptFileCommand(const QString& plainPath, const QString& containerPath, 
     PasswordRequest& request = SharedPasswordRequest();
     request.plainPath = plainPath;
     request.prefill = prefill;
-    if (!ShowPasswordDialog(owner, SingleEncryptDialog, &request)) {
-        Report(owner, kDialogNotShown, kEncryptionError);
+    if (!ShowPasswordDialog(owner, SingleEncryptDialog, &request,
+                            FileSubject("Encrypt", plainPath))) {
+        Report(owner, kDialogNotShown, AboutFile(kEncryptionError, plainPath));
         return;
     }
     switch (request.result) {
@@ -203,11 +222,11 @@ void EncryptFileCommand(const QString& plainPath, const QString& containerPath, 
         const PasswordCopy password(request);
         if (RunEncrypt(plainPath, containerPath, password.text(), owner, list, row) ==
             EncryptResult::Failed)
-            ReportError(HandleOf(owner), kEncryptionError);
+            ReportError(HandleOf(owner), AboutFile(kEncryptionError, plainPath));
         return;
     }
     default:
-        Report(owner, kDialogEndedWrongly, kEncryptionError);
+        Report(owner, kDialogEndedWrongly, AboutFile(kEncryptionError, plainPath));
         return;
     }
 }
@@ -217,8 +236,9 @@ void DecryptFileCommand(const QString& containerPath, const QString& plainPath, 
     PasswordRequest& request = SharedPasswordRequest();
     request.plainPath = plainPath;
     request.prefill = prefill;
-    if (!ShowPasswordDialog(owner, SingleDecryptDialog, &request)) {
-        Report(owner, kDialogNotShown, kDecryptDialogError);
+    if (!ShowPasswordDialog(owner, SingleDecryptDialog, &request,
+                            FileSubject("Decrypt", containerPath))) {
+        Report(owner, kDialogNotShown, AboutFile(kDecryptDialogError, containerPath));
         return;
     }
     switch (request.result) {
@@ -230,7 +250,7 @@ void DecryptFileCommand(const QString& containerPath, const QString& plainPath, 
             return;
         break;
     default:
-        Report(owner, kDialogEndedWrongly, kDecryptDialogError);
+        Report(owner, kDialogEndedWrongly, AboutFile(kDecryptDialogError, containerPath));
         return;
     }
     // The last dialog decides, a retry's included.
@@ -291,21 +311,23 @@ bool DecryptWithRetry(QWidget* owner, QTreeWidget* list, int row, const QString&
             request.result = PasswordDialogResult::Cancelled;
             return false;
         case DecryptResult::Failed:
-            ReportError(HandleOf(owner), kDecryptionError);
+            ReportError(HandleOf(owner), AboutFile(kDecryptionError, containerPath));
             return false;
         case DecryptResult::BadData:
             break;
         }
         const int answer =
-            plat::MessageBox(HandleOf(owner), BadPasswordMessage(), QStringLiteral("Bad Password?"),
+            plat::MessageBox(HandleOf(owner), BadPasswordMessage(),
+                             AboutFile(QStringLiteral("Bad Password?"), containerPath),
                              plat::kMbRetryCancel | plat::kMbIconQuestion);
         if (answer != plat::kIdRetry) {
             request.result = PasswordDialogResult::Cancelled;
             return false;
         }
         request.prefill = 1;
-        if (!ShowPasswordDialog(owner, dialogId, &request)) {
-            Report(owner, kDialogNotShown, kDecryptionError);
+        // Also in a batch the dialog names the file whose password was refused.
+        if (!ShowPasswordDialog(owner, dialogId, &request, FileSubject("Decrypt", containerPath))) {
+            Report(owner, kDialogNotShown, AboutFile(kDecryptionError, containerPath));
             return false;
         }
         if (request.result == PasswordDialogResult::Cancelled)
@@ -313,7 +335,7 @@ bool DecryptWithRetry(QWidget* owner, QTreeWidget* list, int row, const QString&
         // The dialog has cleared the password it could not show: running on
         // with none would only refuse the data again.
         if (request.result == PasswordDialogResult::PrefillFailed) {
-            Report(owner, kDialogEndedWrongly, kDecryptionError);
+            Report(owner, kDialogEndedWrongly, AboutFile(kDecryptionError, containerPath));
             return false;
         }
     }
@@ -324,7 +346,7 @@ void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
     if (!command.entered() || !list)
         return;
     PasswordRequest& request = SharedPasswordRequest();
-    if (!ShowPasswordDialog(owner, BatchEncryptDialog, &request) ||
+    if (!ShowPasswordDialog(owner, BatchEncryptDialog, &request, BatchSubject("Encrypt", scope)) ||
         request.result != PasswordDialogResult::Accepted)
         return;
     const QPointer<QTreeWidget> guarded(list);
@@ -345,7 +367,7 @@ void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
         case EncryptResult::Declined:
             break;
         case EncryptResult::Failed:
-            ReportError(HandleOf(owner), kBatchEncryptError);
+            ReportError(HandleOf(owner), AboutFile(kBatchEncryptError, plainPath));
             return;
         case EncryptResult::Cancelled:
             return;
@@ -358,7 +380,7 @@ void BatchDecrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
     if (!command.entered() || !list)
         return;
     PasswordRequest& request = SharedPasswordRequest();
-    if (!ShowPasswordDialog(owner, BatchDecryptDialog, &request) ||
+    if (!ShowPasswordDialog(owner, BatchDecryptDialog, &request, BatchSubject("Decrypt", scope)) ||
         request.result != PasswordDialogResult::Accepted)
         return;
     const QPointer<QTreeWidget> guarded(list);
@@ -385,9 +407,9 @@ bool OpenFileByName(QWidget* owner, const QString& path) {
     if (!plat::IsFaithfulPath(path)) {
         plat::RefuseUnfaithfulName(path);
         if (IsNamedContainer(path))
-            Report(owner, 18, kDecryptionError);
+            Report(owner, 18, AboutFile(kDecryptionError, path));
         else
-            Report(owner, 21, kEncryptionError);
+            Report(owner, 21, AboutFile(kEncryptionError, path));
         return true;
     }
     if (IsNamedContainer(path)) {
