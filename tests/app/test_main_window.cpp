@@ -8,6 +8,7 @@
 #include "app/help_window.h"
 #include "app/main_window.h"
 #include "app/menu_bar.h"
+#include "app/safety_line.h"
 #include "app/startup.h"
 #include "browser/view_area.h"
 #include "gui/gui_ports.h"
@@ -29,6 +30,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
@@ -304,6 +306,38 @@ class MainWindowTest : public QObject {
         QVERIFY(!window->hasClosed());
     }
 
+    // The line under the bar shows at once what new containers get; an
+    // accelerator that takes a protection away says so, which nothing else
+    // on screen would.
+    void safetyLineFollowsItsOptionsAndNoticesWhatTheirKeysWeaken() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        const QLabel* line = window->findChild<QLabel*>(QStringLiteral("safetyLine"));
+        QStatusBar* bar = window->statusBar();
+        QVERIFY(line && line->isVisible());
+        QCOMPARE(line->text(), QStringLiteral("High encryption \u00b7 wipe on"));
+        QTreeWidget* list = window->view()->fileList();
+        list->setFocus();
+
+        QTest::keyClick(list, Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(line->text(), QStringLiteral("Low encryption (40-bit) \u00b7 wipe on"));
+        QTRY_COMPARE(bar->currentMessage(), QStringLiteral("High encryption switched off"));
+        QTest::keyClick(list, Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(line->text(), QStringLiteral("Low encryption (40-bit) \u00b7 wipe off"));
+        QTRY_COMPARE(bar->currentMessage(), QStringLiteral("Wipe after encryption switched off"));
+        QVERIFY(line->isVisible());
+
+        // Switching back on weakens nothing; the menu shows its own change.
+        bar->clearMessage();
+        QTest::keyClick(list, Qt::Key_H, Qt::ControlModifier);
+        ActionFor(window.get(), WipePlainFiles)->trigger();
+        ActionFor(window.get(), WipePlainFiles)->trigger();
+        QCOMPARE(line->text(), QStringLiteral("High encryption \u00b7 wipe off"));
+        QCoreApplication::processEvents();
+        QVERIFY(bar->currentMessage().isEmpty());
+        QCOMPARE(SafetyLineText(), line->text());
+    }
+
     // --- what the view commands show ---
 
     void refreshListsWhatCameMeanwhile() {
@@ -453,6 +487,27 @@ class MainWindowTest : public QObject {
             requester.join();
             QCOMPARE(reply, InstanceReply::Done);
         }
+    }
+
+    void windowKeepsItsPlaceAndFirstTakesAShareOfTheScreen() {
+        QCOMPARE(DefaultWindowSize(QSize(2560, 1400)), QSize(1024, 980));
+        QCOMPARE(DefaultWindowSize(QSize(1024, 700)), QSize(480, 640));
+        QCOMPARE(DefaultWindowSize(QSize(800, 600)), QSize(480, 600));
+        const QRect placed(120, 40, 520, 500);
+        {
+            ScopedMainWindow window;
+            FitMainWindow(window.get());
+            QCOMPARE(window->size(),
+                     DefaultWindowSize(window->screen()->availableGeometry().size()));
+            window->show();
+            window->setGeometry(placed);
+            window->close();
+            QVERIFY(window->hasClosed());
+        }
+        ScopedMainWindow window;
+        FitMainWindow(window.get());
+        window->show();
+        QCOMPARE(window->geometry(), placed);
     }
 
     void destroyingTheWindowOtherwiseSavesNothing() {
