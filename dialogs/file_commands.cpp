@@ -421,11 +421,13 @@ bool OpenFileByName(QWidget* owner, const QString& path) {
 }
 
 bool ChooseFileToOpen(QWidget* owner, QString* path) {
+    // "*.*" would hide every name without a dot (README, id_rsa) here, and
+    // the user wants to start where the list is.
     const FileDialogRequest request{
         FileDialogRequest::Kind::Open,
         QString(),
-        QString(),
-        {{QStringLiteral("All files"), QStringLiteral("*.*")},
+        CurrentFolderPath(),
+        {{QStringLiteral("All files"), QStringLiteral("*")},
          {QStringLiteral("Keshlor files"), QStringLiteral("*.ksr")}},
     };
     QString chosen;
