@@ -1,6 +1,7 @@
 // The main window: its command bar and drop-downs, accelerators and the
-// dispatcher, the close paths, the command line, the About box, help, the
-// view's layout and keyboard use, and the message box it shows for the engine.
+// dispatcher, the safety line, the close paths and the remembered geometry,
+// the command line, the About box, help, the view's layout and keyboard use,
+// the message box it shows for the engine, and names for screen readers.
 #include "gui_test_support.h"
 
 #include "app/about_box.h"
@@ -11,6 +12,7 @@
 #include "app/safety_line.h"
 #include "app/startup.h"
 #include "browser/view_area.h"
+#include "dialogs/password_dialogs.h"
 #include "gui/gui_ports.h"
 #include "gui/options.h"
 #include "platform/instance_channel.h"
@@ -18,6 +20,7 @@
 #include "port_doubles.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -25,6 +28,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMap>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -109,6 +113,42 @@ QStringList Rows(const QTreeWidget* list) {
     for (int row = 0; row < list->topLevelItemCount(); ++row)
         rows << list->topLevelItem(row)->text(0);
     return rows;
+}
+
+// Parts of the accessibility tree below `parent` that take the focus or act
+// when used, but have no name a screen reader could say; "role at path" each.
+void CollectUnnamed(QAccessibleInterface* parent, const QString& path, QStringList* unnamed) {
+    using A = QAccessible;
+    static const QList<A::Role> kInteractive{
+        A::PushButton, A::CheckBox,       A::ComboBox,     A::EditableText,
+        A::ButtonMenu, A::ButtonDropDown, A::MenuItem,     A::Link,
+        A::Tree,       A::Cell,           A::ColumnHeader, A::ScrollBar,
+        A::Dialog,     A::Window,         A::PopupMenu,    A::ToolBar};
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QAccessibleInterface* child = parent->child(i);
+        if (!child || child->state().invisible)
+            continue;
+        const QString at = path + QLatin1Char('/') + QString::number(i);
+        const bool acts = child->state().focusable || kInteractive.contains(child->role());
+        if (acts && child->text(QAccessible::Name).trimmed().isEmpty()) {
+            const QObject* object = child->object();
+            *unnamed << QStringLiteral("role %1 at %2 (%3)")
+                            .arg(int(child->role()))
+                            .arg(at, object ? object->objectName() : QString());
+        }
+        CollectUnnamed(child, at, unnamed);
+    }
+}
+
+QStringList UnnamedControls(QWidget* window) {
+    QStringList unnamed;
+    QAccessibleInterface* root = QAccessible::queryAccessibleInterface(window);
+    if (!root)
+        return {QStringLiteral("no interface for ") + window->objectName()};
+    if (root->text(QAccessible::Name).isEmpty())
+        unnamed << QStringLiteral("the window ") + window->objectName();
+    CollectUnnamed(root, window->objectName(), &unnamed);
+    return unnamed;
 }
 
 // The storage cards the system reports while this lives.
@@ -665,6 +705,60 @@ class MainWindowTest : public QObject {
         QCOMPARE(activated.count(), 1);
         QTest::keyClick(list, Qt::Key_Enter);
         QCOMPARE(activated.count(), 2);
+    }
+
+    void everyControlHasAName() {
+        QDir().mkpath(InHome(QStringLiteral("Documents/Letters")));
+        // Enough rows for the list to scroll.
+        for (int file = 0; file < 40; ++file)
+            Touch(InHome(QStringLiteral("Documents/notes %1.txt").arg(file)));
+        Touch(InHome(QStringLiteral("Documents/old.txt.ksr")));
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QVERIFY(window->view()->fileList()->verticalScrollBar()->isVisible());
+        QStringList unnamed = UnnamedControls(window.get());
+        // A container says what its mark shows; a plain file has nothing to add.
+        QAccessibleInterface* files =
+            QAccessible::queryAccessibleInterface(window->view()->fileList());
+        QMap<QString, QString> described;
+        for (int i = 0; i < files->childCount(); ++i)
+            described[files->child(i)->text(QAccessible::Name)] =
+                files->child(i)->text(QAccessible::Description);
+        QCOMPARE(described.value(QStringLiteral("old.txt")), QStringLiteral("encrypted"));
+        QCOMPARE(described.value(QStringLiteral("notes 0.txt")), QString());
+        for (const char* menu : {"fileMenu", "optionsMenu"})
+            unnamed << UnnamedControls(Menu(window.get(), menu));
+        const auto walkThenEscape = [&unnamed](QWidget* dialog) {
+            unnamed << UnnamedControls(dialog);
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        };
+        for (const int id :
+             {SingleEncryptDialog, BatchEncryptDialog, SingleDecryptDialog, BatchDecryptDialog}) {
+            PasswordRequest request;
+            ModalDriver driver(walkThenEscape);
+            QVERIFY(ShowPasswordDialog(window.get(), id, &request,
+                                       {QStringLiteral("Encrypt notes.txt"), QString()}));
+            QVERIFY(driver.acted());
+        }
+        {
+            ModalDriver driver(walkThenEscape);
+            ShowMessageBox(HandleOf(window.get()), QStringLiteral("Go on?"),
+                           QStringLiteral("Question"), plat::kMbYesNo | plat::kMbIconQuestion);
+            QVERIFY(driver.acted());
+        }
+        {
+            ModalDriver driver([&unnamed](QWidget* dialog) {
+                unnamed << UnnamedControls(dialog);
+                PressOk(dialog);
+            });
+            window->DispatchCommand(CmdAbout);
+            QVERIFY(driver.acted());
+        }
+        ShowHelp(window.get(), QString::fromLatin1(kHelpMainContents));
+        QVERIFY(HelpBrowser());
+        unnamed << UnnamedControls(HelpBrowser()->window());
+        HelpBrowser()->window()->close();
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral("; "))));
     }
 
     // --- help ---
