@@ -5,6 +5,7 @@
 #include "app/commands.h"
 #include "app/help_window.h"
 #include "app/menu_bar.h"
+#include "app/safety_line.h"
 #include "browser/browser_operations.h"
 #include "browser/view_area.h"
 #include "dialogs/command_operations.h"
@@ -19,6 +20,7 @@
 #include <QDialog>
 #include <QKeySequence>
 #include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSocketNotifier>
@@ -31,10 +33,14 @@ namespace {
 
 // Below this the screen is a handheld's and the window takes all of it.
 constexpr QSize kHandheldScreen(640, 480);
+// The smallest a window on a larger screen starts: a handheld's portrait screen.
 constexpr QSize kDesktopWindow(480, 640);
 // How often files handed over by another copy look for a moment when no
 // dialog or command is open.
 constexpr int kHandOverPollMs = 100;
+
+// The window's size and place on a desktop, kept with the options.
+constexpr char kGeometryValue[] = "Geometry";
 
 bool IsDispatched(int commandId) {
     switch (commandId) {
@@ -60,6 +66,17 @@ bool IsDispatched(int commandId) {
     default:
         return false;
     }
+}
+
+QSettings OpenStore() {
+    return QSettings(QString::fromLatin1(kSettingsOrganization),
+                     QString::fromLatin1(kSettingsApplication));
+}
+
+bool RestoreWindowGeometry(QWidget* window) {
+    const QVariant stored = OpenStore().value(QLatin1String(kGeometryValue));
+    return stored.typeId() == QMetaType::QByteArray &&
+           window->restoreGeometry(stored.toByteArray());
 }
 
 void DismissOpenDialogs() {
@@ -93,6 +110,7 @@ bool MainWindow::Create(const QStringList& commandLine, const CommandLineHandler
     commandBar_ = CreateAppMenuBar(this);
     // Before the command-line files, so that they are handled with the stored options.
     LoadOptions();
+    InstallSafetyLine(this);
     bool handled = false;
     for (const QString& path : commandLine) {
         // A close request or stop signal during one file ends the run there.
@@ -260,6 +278,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // command below unwinds before the program ends.
     CancelCommand();
     SaveOptions(CurrentStorageName(), CurrentFolderName());
+    // A window that was never shown has no place of its own to remember.
+    if (isVisible())
+        OpenStore().setValue(QLatin1String(kGeometryValue), saveGeometry());
     closed_ = true;
     emit closed();
 }
@@ -320,7 +341,14 @@ void FitMainWindow(MainWindow* window) {
         window->setWindowState(window->windowState() | Qt::WindowMaximized);
         return;
     }
-    const QSize size = kDesktopWindow.boundedTo(free.size());
+    if (RestoreWindowGeometry(window))
+        return;
+    const QSize size = DefaultWindowSize(free.size());
     window->resize(size);
     window->move(free.center() - QPoint(size.width() / 2, size.height() / 2));
+}
+
+QSize DefaultWindowSize(const QSize& available) {
+    const QSize share(available.width() * 2 / 5, available.height() * 7 / 10);
+    return share.expandedTo(kDesktopWindow).boundedTo(available);
 }

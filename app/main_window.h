@@ -104,6 +104,9 @@ MainWindow* CreateMainWindow(const QStringList& commandLine,
                              QSocketNotifier* interrupts = nullptr);
 
 // Places a window that is about to be shown: the whole visible part of a
-// small (handheld) screen, or a handheld-sized window in the middle of a
-// larger one.
+// small (handheld) screen; on a larger one where it was when last closed, or
+// else DefaultWindowSize in the middle.
 void FitMainWindow(MainWindow* window);
+// On a screen with `available` room: 40% of its width and 70% of its height,
+// but at least a handheld's portrait screen (480 by 640) and at most the room.
+QSize DefaultWindowSize(const QSize& available);

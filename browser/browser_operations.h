@@ -21,3 +21,7 @@ void FitColumns();
 // top of their selectors or when nothing is chosen.
 QString CurrentStorageName();
 QString CurrentFolderName();
+// The folder the view shows: the chosen subfolder, or the chosen storage's
+// base folder (Main Memory's for All Storage and All Folders). Empty while
+// there is no view.
+QString CurrentFolderPath();

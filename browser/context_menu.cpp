@@ -57,7 +57,13 @@ void ShowContextMenu(QWidget* owner, QTreeWidget* list, int row, const QPoint& g
 
     // The choice is handled here; the main window would read some of these
     // numbers as its option commands.
-    const int command = RunPopupMenu(owner, items, globalPos);
+    RunContextCommand(owner, list, row, RunPopupMenu(owner, items, globalPos));
+}
+
+void RunContextCommand(QWidget* owner, QTreeWidget* list, int row, int command) {
+    if (!list || !list->topLevelItem(row))
+        return;
+    const bool encrypted = IsItemEncrypted(row);
     const QString caption = ContextCommandText(command);
     bool refill = false;
     switch (command) {

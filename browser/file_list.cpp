@@ -81,9 +81,20 @@ qint64 DayOf(int64_t nanos) {
     return nanos >= 0 ? nanos / kNanosPerDay : -((-(nanos + 1)) / kNanosPerDay) - 1;
 }
 
+// What the mark shows, in words, for screen readers and the tooltip; the
+// tooltip also carries the whole name, which a narrow column cuts short.
+void DescribeRow(QTreeWidgetItem* item, ItemMark mark) {
+    const QString kind = MarkDescription(mark);
+    item->setData(NameColumn, Qt::AccessibleDescriptionRole, kind);
+    const QString name = item->text(NameColumn);
+    item->setToolTip(NameColumn, kind.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, kind));
+}
+
 void PutState(QTreeWidgetItem* item, int stateValue) {
+    const ItemMark mark = MarkOfState(stateValue);
     item->setData(NameColumn, kItemStateRole, stateValue);
-    item->setIcon(NameColumn, RowIcon(item->text(NameColumn), MarkOfState(stateValue)));
+    item->setIcon(NameColumn, RowIcon(item->text(NameColumn), mark));
+    DescribeRow(item, mark);
 }
 
 void RedrawRow(QTreeWidget* list, QTreeWidgetItem* item) {
@@ -218,6 +229,7 @@ void ShowRows(QTreeWidget* list, Listing& listing) {
         item->setData(NameColumn, kItemStateRole, ItemStateValue(row.mark));
         item->setIcon(NameColumn, RowIcon(row.text, row.mark));
         item->setText(NameColumn, std::move(row.text));
+        DescribeRow(item, row.mark);
         items.append(item);
     }
     list->addTopLevelItems(items);

@@ -22,3 +22,6 @@ void ActivateListItem(QWidget* owner, QTreeWidget* list, int row);
 // operation, refreshing the list where the operation calls for it. The list
 // swallows the tap that ends a tap-and-hold, so the menu need not.
 void ShowContextMenu(QWidget* owner, QTreeWidget* list, int row, const QPoint& globalPos);
+// Runs a command of that menu (ContextCommand, context_menu.h) on a row as if
+// it had been chosen there: the Delete key and F2 come this way.
+void RunContextCommand(QWidget* owner, QTreeWidget* list, int row, int command);

@@ -114,6 +114,22 @@ const QIcon& TypeIcon(const QString& suffix) {
 
 } // namespace
 
+QString MarkDescription(ItemMark mark) {
+    switch (mark) {
+    case ItemMark::HiddenPlain:
+        return QStringLiteral("hidden");
+    case ItemMark::Encrypted:
+        return QStringLiteral("encrypted");
+    case ItemMark::HiddenEncrypted:
+        return QStringLiteral("encrypted, hidden");
+    case ItemMark::Busy:
+        return QStringLiteral("in progress");
+    case ItemMark::NoMark:
+        break;
+    }
+    return QString();
+}
+
 QPixmap PaintMarkStrip(qreal pixelRatio) {
     QPixmap strip(QSize(kMarkWidth * kMarkCount, kMarkHeight) * pixelRatio);
     if (strip.isNull())

@@ -18,6 +18,10 @@ inline constexpr int kMarkWidth = 10;
 inline constexpr int kMarkHeight = 16;
 inline constexpr int kMarkCount = 4;
 
+// The mark in words: "encrypted", "hidden", "encrypted, hidden", "in
+// progress"; empty for NoMark.
+QString MarkDescription(ItemMark mark);
+
 // The strip of the four marks side by side, 40 by 16, in the order of
 // ItemMark from HiddenPlain; drawn at `pixelRatio` for sharp high-density
 // screens. Null when no pixmap could be made.

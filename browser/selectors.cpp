@@ -232,3 +232,24 @@ QString CurrentStorageName() {
 QString CurrentFolderName() {
     return CurrentNamedText(Browser().folderSelector);
 }
+
+QString CurrentFolderPath() {
+    const BrowserState& state = Browser();
+    const QComboBox* storages = state.storageSelector;
+    const QComboBox* folders = state.folderSelector;
+    if (!storages || !folders || storages->currentIndex() < 0)
+        return {};
+    // All Storage starts at Main Memory, then tries the cards in their order.
+    const int chosen = storages->currentIndex();
+    const int first = chosen == kAllPosition ? kBasePosition : chosen;
+    const int last = chosen == kAllPosition ? storages->count() - 1 : chosen;
+    const QString subfolder = CurrentNamedText(folders);
+    if (!subfolder.isEmpty()) {
+        for (int position = first; position <= last; ++position) {
+            const QString path = StorageBaseFolder(position) + QLatin1Char('/') + subfolder;
+            if (QFileInfo(path).isDir())
+                return QDir::cleanPath(path);
+        }
+    }
+    return StorageBaseFolder(first);
+}

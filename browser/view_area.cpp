@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QTreeWidget>
 
 QPointer<ViewArea> g_view;
@@ -46,13 +47,16 @@ ViewArea::ViewArea(QWidget* parent)
     fileList_->setUniformRowHeights(true);
     fileList_->setSelectionMode(QAbstractItemView::SingleSelection);
     fileList_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    fileList_->setTextElideMode(Qt::ElideNone);
+    // A long name keeps its start and its extension; the tooltip has all of it.
+    fileList_->setTextElideMode(Qt::ElideMiddle);
     fileList_->setSortingEnabled(true);
     fileList_->sortByColumn(0, Qt::AscendingOrder);
     fileList_->header()->setSectionsClickable(false);
     fileList_->header()->setSortIndicatorShown(false);
     fileList_->header()->setSectionsMovable(false);
     fileList_->setFocusPolicy(Qt::StrongFocus);
+    fileList_->verticalScrollBar()->setAccessibleName(tr("Scroll the files"));
+    fileList_->horizontalScrollBar()->setAccessibleName(tr("Scroll the columns"));
 
     setTabOrder(storageSelector_, folderSelector_);
     setTabOrder(folderSelector_, fileList_);

@@ -2,6 +2,7 @@
 
 #include "browser/browser_operations.h"
 #include "browser/browser_state.h"
+#include "browser/context_menu.h"
 #include "browser/file_list.h"
 #include "browser/list_activation.h"
 #include "browser/selectors.h"
@@ -125,6 +126,16 @@ void ViewDialog::PaintBackground() {
 }
 
 void ViewDialog::OnFocusIn(QObject* watched, const QFocusEvent* focus) {
+    if (watched == list_) {
+        // The row with the focus frame is the one Enter and the menu key act
+        // on, so it is selected, also before any arrow key was pressed.
+        QTreeWidgetItem* current = list_->currentItem();
+        if (!current)
+            current = list_->topLevelItem(0);
+        if (current && !current->isSelected())
+            list_->setCurrentItem(current);
+        return;
+    }
     // A drop-down closing hands the focus back; that is no new visit.
     if (focus->reason() == Qt::PopupFocusReason)
         return;
@@ -135,14 +146,31 @@ void ViewDialog::OnFocusIn(QObject* watched, const QFocusEvent* focus) {
 }
 
 void ViewDialog::OnListKey(const QKeyEvent* key) {
-    if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) || key->isAutoRepeat())
+    if (key->isAutoRepeat())
         return;
     const QList<QTreeWidgetItem*> selected = list_->selectedItems();
     if (selected.isEmpty())
         return;
     const int row = list_->indexOfTopLevelItem(selected.first());
-    emit rowActivated(row);
-    ActivateListItem(view_, list_, row);
+    const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    switch (key->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        emit rowActivated(row);
+        ActivateListItem(view_, list_, row);
+        break;
+    // The desktop's keys for two of the context menu's commands.
+    case Qt::Key_Delete:
+        if (plain)
+            RunContextCommand(view_, list_, row, CmdDeleteItem);
+        break;
+    case Qt::Key_F2:
+        if (plain)
+            RunContextCommand(view_, list_, row, CmdMoveItem);
+        break;
+    default:
+        break;
+    }
 }
 
 void ViewDialog::OnContextMenuRequest(QObject* watched, const QContextMenuEvent* request) {

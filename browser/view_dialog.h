@@ -1,7 +1,7 @@
 #pragma once
 // The view's handling of its controls: the selectors' refills on focus and
-// selection change, and what a tap, Enter, a tap-and-hold, a right click or
-// the context-menu key do on the file list. InitViewDialog
+// selection change, and what a tap, Enter, Delete, F2, a tap-and-hold, a
+// right click or the context-menu key do on the file list. InitViewDialog
 // (browser_operations.h) sets it up.
 #include <QObject>
 #include <QPoint>
@@ -39,7 +39,7 @@ class ViewDialog : public QObject {
 
     void PaintBackground();
     void OnFocusIn(QObject* watched, const QFocusEvent* focus);
-    // Enter on the selected row.
+    // Enter, Delete and F2 on the selected row.
     void OnListKey(const QKeyEvent* key);
     // A right click or the context-menu key on the list.
     void OnContextMenuRequest(QObject* watched, const QContextMenuEvent* request);

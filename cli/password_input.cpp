@@ -1,6 +1,7 @@
 #include "cli/password_input.h"
 
 #include "engine/key_context.h"
+#include "engine/password_limit.h"
 #include "platform/secure_memory.h"
 #include "platform/unique_fd.h"
 

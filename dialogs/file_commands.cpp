@@ -76,6 +76,24 @@ QString FileNameOf(const QString& path) {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+// A box about one file names it, which matters most where no list shows which
+// (a batch, a file from the command line). The engine's own captions are left
+// alone: ksr shows them too, with the file named its own way.
+QString AboutFile(const QString& caption, const QString& path) {
+    return caption + QStringLiteral(" \u2014 ") + FileNameOf(path);
+}
+
+PasswordSubject FileSubject(const char* verb, const QString& path) {
+    return {QLatin1String(verb) + QLatin1Char(' ') + FileNameOf(path), path};
+}
+
+PasswordSubject BatchSubject(const char* verb, BatchScope scope) {
+    const char* files = scope == BatchScope::HiddenOnly    ? "all hidden files"
+                        : scope == BatchScope::VisibleOnly ? "all visible files"
+                                                           : "all files";
+    return {QLatin1String(verb) + QLatin1Char(' ') + QLatin1String(files), QString()};
+}
+
 // The row is drawn under work at once, before the run takes its first piece.
 void RepaintOwner(QWidget* owner) {
     if (owner)
@@ -200,8 +218,9 @@ void EncryptFileCommand(const QString& plainPath, const QString& containerPath, 
     PasswordRequest& request = SharedPasswordRequest();
     request.plainPath = plainPath;
     request.prefill = prefill;
-    if (!ShowPasswordDialog(owner, SingleEncryptDialog, &request)) {
-        Report(owner, kDialogNotShown, kEncryptionError);
+    if (!ShowPasswordDialog(owner, SingleEncryptDialog, &request,
+                            FileSubject("Encrypt", plainPath))) {
+        Report(owner, kDialogNotShown, AboutFile(kEncryptionError, plainPath));
         return;
     }
     switch (request.result) {
@@ -211,11 +230,11 @@ void EncryptFileCommand(const QString& plainPath, const QString& containerPath, 
         const PasswordCopy password(request);
         if (RunEncrypt(plainPath, containerPath, password.text(), owner, list, row) ==
             EncryptResult::Failed)
-            ReportError(HandleOf(owner), kEncryptionError);
+            ReportError(HandleOf(owner), AboutFile(kEncryptionError, plainPath));
         return;
     }
     default:
-        Report(owner, kDialogEndedWrongly, kEncryptionError);
+        Report(owner, kDialogEndedWrongly, AboutFile(kEncryptionError, plainPath));
         return;
     }
 }
@@ -225,8 +244,9 @@ void DecryptFileCommand(const QString& containerPath, const QString& plainPath, 
     PasswordRequest& request = SharedPasswordRequest();
     request.plainPath = plainPath;
     request.prefill = prefill;
-    if (!ShowPasswordDialog(owner, SingleDecryptDialog, &request)) {
-        Report(owner, kDialogNotShown, kDecryptDialogError);
+    if (!ShowPasswordDialog(owner, SingleDecryptDialog, &request,
+                            FileSubject("Decrypt", containerPath))) {
+        Report(owner, kDialogNotShown, AboutFile(kDecryptDialogError, containerPath));
         return;
     }
     switch (request.result) {
@@ -238,7 +258,7 @@ void DecryptFileCommand(const QString& containerPath, const QString& plainPath, 
             return;
         break;
     default:
-        Report(owner, kDialogEndedWrongly, kDecryptDialogError);
+        Report(owner, kDialogEndedWrongly, AboutFile(kDecryptDialogError, containerPath));
         return;
     }
     // The last dialog decides, a retry's included. A Cancel that came too
@@ -306,21 +326,23 @@ bool DecryptWithRetry(QWidget* owner, QTreeWidget* list, int row, const QString&
             request.result = PasswordDialogResult::Cancelled;
             return false;
         case DecryptResult::Failed:
-            ReportError(HandleOf(owner), kDecryptionError);
+            ReportError(HandleOf(owner), AboutFile(kDecryptionError, containerPath));
             return false;
         case DecryptResult::BadData:
             break;
         }
         const int answer =
-            plat::MessageBox(HandleOf(owner), BadPasswordMessage(), QStringLiteral("Bad Password?"),
+            plat::MessageBox(HandleOf(owner), BadPasswordMessage(),
+                             AboutFile(QStringLiteral("Bad Password?"), containerPath),
                              plat::kMbRetryCancel | plat::kMbIconQuestion);
         if (answer != plat::kIdRetry) {
             request.result = PasswordDialogResult::Cancelled;
             return false;
         }
         request.prefill = 1;
-        if (!ShowPasswordDialog(owner, dialogId, &request)) {
-            Report(owner, kDialogNotShown, kDecryptionError);
+        // Also in a batch the dialog names the file whose password was refused.
+        if (!ShowPasswordDialog(owner, dialogId, &request, FileSubject("Decrypt", containerPath))) {
+            Report(owner, kDialogNotShown, AboutFile(kDecryptionError, containerPath));
             return false;
         }
         if (request.result == PasswordDialogResult::Cancelled)
@@ -328,7 +350,7 @@ bool DecryptWithRetry(QWidget* owner, QTreeWidget* list, int row, const QString&
         // The dialog has cleared the password it could not show: running on
         // with none would only refuse the data again.
         if (request.result == PasswordDialogResult::PrefillFailed) {
-            Report(owner, kDialogEndedWrongly, kDecryptionError);
+            Report(owner, kDialogEndedWrongly, AboutFile(kDecryptionError, containerPath));
             return false;
         }
     }
@@ -339,7 +361,7 @@ void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
     if (!command.entered() || !list)
         return;
     PasswordRequest& request = SharedPasswordRequest();
-    if (!ShowPasswordDialog(owner, BatchEncryptDialog, &request) ||
+    if (!ShowPasswordDialog(owner, BatchEncryptDialog, &request, BatchSubject("Encrypt", scope)) ||
         request.result != PasswordDialogResult::Accepted)
         return;
     const QPointer<QTreeWidget> guarded(list);
@@ -360,7 +382,7 @@ void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
         case EncryptResult::Declined:
             break;
         case EncryptResult::Failed:
-            ReportError(HandleOf(owner), kBatchEncryptError);
+            ReportError(HandleOf(owner), AboutFile(kBatchEncryptError, plainPath));
             return;
         case EncryptResult::Cancelled:
             return;
@@ -373,7 +395,7 @@ void BatchDecrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
     if (!command.entered() || !list)
         return;
     PasswordRequest& request = SharedPasswordRequest();
-    if (!ShowPasswordDialog(owner, BatchDecryptDialog, &request) ||
+    if (!ShowPasswordDialog(owner, BatchDecryptDialog, &request, BatchSubject("Decrypt", scope)) ||
         request.result != PasswordDialogResult::Accepted)
         return;
     const QPointer<QTreeWidget> guarded(list);
@@ -400,9 +422,9 @@ bool OpenFileByName(QWidget* owner, const QString& path) {
     if (!plat::IsFaithfulPath(path)) {
         plat::RefuseUnfaithfulName(path);
         if (IsNamedContainer(path))
-            Report(owner, kContainerOpenFailed, kDecryptionError);
+            Report(owner, kContainerOpenFailed, AboutFile(kDecryptionError, path));
         else
-            Report(owner, kPlainOpenFailed, kEncryptionError);
+            Report(owner, kPlainOpenFailed, AboutFile(kEncryptionError, path));
         return true;
     }
     if (IsNamedContainer(path)) {
@@ -414,11 +436,13 @@ bool OpenFileByName(QWidget* owner, const QString& path) {
 }
 
 bool ChooseFileToOpen(QWidget* owner, QString* path) {
+    // "*.*" would hide every name without a dot (README, id_rsa) here, and
+    // the user wants to start where the list is.
     const FileDialogRequest request{
         FileDialogRequest::Kind::Open,
         QString(),
-        QString(),
-        {{QStringLiteral("All files"), QStringLiteral("*.*")},
+        CurrentFolderPath(),
+        {{QStringLiteral("All files"), QStringLiteral("*")},
          {QStringLiteral("Keshlor files"), QStringLiteral("*.ksr")}},
     };
     QString chosen;

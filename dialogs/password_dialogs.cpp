@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QUrl>
@@ -90,6 +91,12 @@ constexpr std::array<DialogTemplate, 4> kTemplates{{
 
 // The static text above the fields, the same in every dialog.
 constexpr ControlSpec kLabel{Role::Password, 3, 1, 114, 8};
+// Above the template's controls, which move down by its height: the title,
+// naming the file the password is for.
+constexpr ControlSpec kSubject{Role::Password, 3, 1, 114, 8};
+constexpr int kSubjectRows = 10;
+// Below them, shown only while a field is full; the dialog grows by its height.
+constexpr int kHintRows = 10;
 
 const DialogTemplate* FindTemplate(int id) {
     for (const DialogTemplate& form : kTemplates) {
@@ -153,10 +160,16 @@ QIcon NotificationIcon() {
 void WipeField(QLineEdit* field) {
     if (!field)
         return;
+    // No edit of the user's: nothing that follows the field's text hears it.
+    const QSignalBlocker quiet(field);
     QString held = field->text();
     field->setText(QString(held.size(), QLatin1Char('*')));
     field->clear();
     plat::ForgetSecret(&held);
+}
+
+QString LimitHintText() {
+    return QStringLiteral("Password limit reached (%1 characters)").arg(kMaxPasswordUnits);
 }
 
 // Copies the field into a buffer of kPasswordCapacity units, terminated.
@@ -177,13 +190,16 @@ class PasswordDialog : public QDialog {
     Q_OBJECT
 
   public:
-    PasswordDialog(QWidget* owner, const DialogTemplate& form, PasswordRequest* request)
+    PasswordDialog(QWidget* owner, const DialogTemplate& form, PasswordRequest* request,
+                   const PasswordSubject& subject)
         : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), request_(request),
           anchor_(
               QLatin1String(form.encrypt ? "encrypting_with_keshlor" : "decrypting_with_keshlor")),
           tip_(QLatin1String(form.encrypt ? "Encrypt with Keshlor" : "Decrypt with Keshlor")) {
         setObjectName(QStringLiteral("PasswordDialog%1").arg(form.id));
-        Build(form);
+        // Window lists and screen readers name the dialog by its title.
+        setWindowTitle(subject.title.isEmpty() ? tip_ : subject.title);
+        Build(form, subject.path);
 
         // Button face behind the static text and the buttons; the fields keep their colours.
         QPalette colours = palette();
@@ -336,9 +352,16 @@ class PasswordDialog : public QDialog {
     bool positioned_ = false;
 
   private:
-    void Build(const DialogTemplate& form) {
+    void Build(const DialogTemplate& form, const QString& path) {
         const DialogUnits units(font());
-        setFixedSize(units.X(form.width) + 2 * kFrameWidth, units.Y(form.height) + 2 * kFrameWidth);
+        const auto place = [&units](const ControlSpec& spec, int down) {
+            return units.Map(spec.x, spec.y + down, spec.width, spec.height, kFrameWidth);
+        };
+        const int height = form.height + kSubjectRows;
+        shortHeight_ = units.Y(height) + 2 * kFrameWidth;
+        grownHeight_ = units.Y(height + kHintRows) + 2 * kFrameWidth;
+        setFixedSize(units.X(form.width) + 2 * kFrameWidth, shortHeight_);
+
         QWidget* previous = nullptr;
         for (int i = 0; i < form.count; ++i) {
             const ControlSpec& spec = form.controls[size_t(i)];
@@ -346,10 +369,14 @@ class PasswordDialog : public QDialog {
             if (spec.role == Role::Password || spec.role == Role::Confirmation) {
                 auto* field = new QLineEdit(this);
                 field->setEchoMode(QLineEdit::Password);
-                field->setMaxLength(kPasswordCapacity - 1);
+                field->setMaxLength(kMaxPasswordUnits);
                 field->setInputMethodHints(field->inputMethodHints() | Qt::ImhSensitiveData |
                                            Qt::ImhNoPredictiveText);
+                field->setAccessibleName(spec.role == Role::Password
+                                             ? QStringLiteral("Password")
+                                             : QStringLiteral("Confirm password"));
                 field->installEventFilter(this);
+                connect(field, &QLineEdit::textChanged, this, &PasswordDialog::ShowLimitHint);
                 (spec.role == Role::Password ? password_ : confirmation_) = field;
                 control = field;
             } else {
@@ -372,7 +399,7 @@ class PasswordDialog : public QDialog {
                 control = button;
             }
             control->setObjectName(QLatin1String(InfoOf(spec.role).objectName));
-            control->setGeometry(units.Map(spec.x, spec.y, spec.width, spec.height, kFrameWidth));
+            control->setGeometry(place(spec, kSubjectRows));
             if (previous)
                 setTabOrder(previous, control);
             previous = control;
@@ -380,7 +407,39 @@ class PasswordDialog : public QDialog {
         auto* label = new QLabel(QString::fromLatin1(form.label), this);
         label->setObjectName(QStringLiteral("label"));
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        label->setGeometry(units.Map(kLabel.x, kLabel.y, kLabel.width, kLabel.height, kFrameWidth));
+        label->setGeometry(place(kLabel, kSubjectRows));
+        label->setBuddy(password_);
+
+        auto* subject = new QLabel(this);
+        subject->setObjectName(QStringLiteral("subject"));
+        QFont bold = subject->font();
+        bold.setBold(true);
+        subject->setFont(bold);
+        subject->setGeometry(place(kSubject, 0));
+        // A long name loses its middle, so that its start and its extension stay.
+        subject->setText(
+            subject->fontMetrics().elidedText(windowTitle(), Qt::ElideMiddle, subject->width()));
+        subject->setAccessibleName(windowTitle());
+        subject->setToolTip(path.isEmpty() ? windowTitle() : path);
+
+        hint_ = new QLabel(LimitHintText(), this);
+        hint_->setObjectName(QStringLiteral("limitHint"));
+        hint_->setGeometry(units.Map(kLabel.x, height, kLabel.width, kLabel.height, kFrameWidth));
+        hint_->hide();
+    }
+
+    // A full field takes no more input; the dialog says so rather than let
+    // further keys vanish.
+    void ShowLimitHint() {
+        const auto full = [](const QLineEdit* field) {
+            return field && field->text().size() >= kMaxPasswordUnits;
+        };
+        const bool show = full(password_) || full(confirmation_);
+        if (show == !hint_->isHidden())
+            return;
+        hint_->setVisible(show);
+        setFixedHeight(show ? grownHeight_ : shortHeight_);
+        Reposition();
     }
 
     void Forget() {
@@ -393,6 +452,9 @@ class PasswordDialog : public QDialog {
 
     QString anchor_;
     QString tip_;
+    QLabel* hint_ = nullptr;
+    int shortHeight_ = 0;
+    int grownHeight_ = 0;
     QSystemTrayIcon* tray_ = nullptr;
     LedSettings savedLed_;
     bool ledStarted_ = false;
@@ -403,8 +465,9 @@ class EncryptPasswordDialog : public PasswordDialog {
     Q_OBJECT
 
   public:
-    EncryptPasswordDialog(QWidget* owner, const DialogTemplate& form, PasswordRequest* request)
-        : PasswordDialog(owner, form, request) {
+    EncryptPasswordDialog(QWidget* owner, const DialogTemplate& form, PasswordRequest* request,
+                          const PasswordSubject& subject)
+        : PasswordDialog(owner, form, request, subject) {
         connect(encrypt_, &QPushButton::clicked, this, &EncryptPasswordDialog::Encrypt);
         if (open_)
             connect(open_, &QPushButton::clicked, this, &EncryptPasswordDialog::Open);
@@ -474,8 +537,9 @@ class DecryptPasswordDialog : public PasswordDialog {
     Q_OBJECT
 
   public:
-    DecryptPasswordDialog(QWidget* owner, const DialogTemplate& form, PasswordRequest* request)
-        : PasswordDialog(owner, form, request) {
+    DecryptPasswordDialog(QWidget* owner, const DialogTemplate& form, PasswordRequest* request,
+                          const PasswordSubject& subject)
+        : PasswordDialog(owner, form, request, subject) {
         connect(decrypt_, &QPushButton::clicked, this,
                 [this] { Take(PasswordDialogResult::Accepted); });
         if (open_)
@@ -513,15 +577,16 @@ class DecryptPasswordDialog : public PasswordDialog {
 
 } // namespace
 
-bool ShowPasswordDialog(QWidget* owner, int dialogId, PasswordRequest* request) {
+bool ShowPasswordDialog(QWidget* owner, int dialogId, PasswordRequest* request,
+                        const PasswordSubject& subject) {
     const DialogTemplate* form = FindTemplate(dialogId);
     if (!form || !request || g_openPasswordDialog)
         return false;
     QPointer<PasswordDialog> dialog;
     if (form->encrypt)
-        dialog = new EncryptPasswordDialog(owner, *form, request);
+        dialog = new EncryptPasswordDialog(owner, *form, request, subject);
     else
-        dialog = new DecryptPasswordDialog(owner, *form, request);
+        dialog = new DecryptPasswordDialog(owner, *form, request, subject);
     if (dialog->Initialise()) {
         dialog->StartWaiting();
         dialog->exec();

@@ -23,11 +23,19 @@ enum PasswordDialogId : int {
     BatchEncryptDialog = 133,
 };
 
+// What a dialog asks the password for, so that the user can tell even when
+// no list is on screen (a file given on the command line).
+struct PasswordSubject {
+    QString title; // "Encrypt notes.txt", "Decrypt all visible files"
+    QString path;  // the file the dialog names; empty for a batch
+};
+
 // Shows the dialog modally over `owner` and returns once it has ended, with
 // the outcome in request->result and, on Accepted and AcceptedOpen, the
 // password in request->password. False only when the dialog cannot be made
 // (unknown number, no request, or another password dialog still open).
-bool ShowPasswordDialog(QWidget* owner, int dialogId, PasswordRequest* request);
+bool ShowPasswordDialog(QWidget* owner, int dialogId, PasswordRequest* request,
+                        const PasswordSubject& subject = {});
 
 // The main window changed size: an open password dialog places itself again.
 void NotifyPasswordDialogResized();

@@ -1,6 +1,7 @@
 #pragma once
 // The record that carries a password from the password dialogs to the
 // commands and the engine, and the rules of its password buffer.
+#include "engine/password_limit.h"
 #include "platform/secure_memory.h"
 
 #include <QString>
@@ -15,7 +16,7 @@ enum class PasswordDialogResult : int {
 
 // Units of the password buffer, terminator included; a password field takes
 // one unit less, so what the user typed always fits whole.
-inline constexpr int kPasswordCapacity = 256;
+inline constexpr int kPasswordCapacity = kMaxPasswordUnits + 1;
 // Second unit of an empty buffer that holds a password confirmed as empty.
 inline constexpr char16_t kEmptyPasswordMark = u'#';
 

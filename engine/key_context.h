@@ -7,10 +7,6 @@
 #include <QString>
 #include <cstdint>
 
-// The longest password the program and ksr take, in UTF-16 units, so that a
-// container made by one can always be opened by the other.
-inline constexpr qsizetype kMaxPasswordUnits = 1024;
-
 struct KeyContext {
     HCRYPTPROV provider = nullptr;
     HCRYPTHASH hash = nullptr;

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QFileDialog;
 class QWidget;
 
 struct FileFilter {
@@ -24,6 +25,10 @@ struct FileDialogRequest {
 // True with `*chosen` set when the user picked a file; false when cancelled.
 using FileDialogPort =
     std::function<bool(QWidget* owner, const FileDialogRequest& request, QString* chosen)>;
+
+// The real dialog for a request, not yet shown; its owner (or the caller,
+// without one) deletes it.
+QFileDialog* MakeFileDialog(QWidget* owner, const FileDialogRequest& request);
 
 // An empty port restores the real dialogs.
 void SetFileDialogPort(FileDialogPort port);

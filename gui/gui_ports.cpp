@@ -1,10 +1,12 @@
 #include "gui/gui_ports.h"
 
 #include "gui/options.h"
+#include "gui/window_placement.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QShowEvent>
 
 #include <utility>
 #include <vector>
@@ -39,6 +41,19 @@ std::vector<std::pair<QMessageBox::StandardButton, int>> ButtonsFor(uint32_t sty
     }
 }
 
+// Opens centred on the window it belongs to, once its size is known.
+class OwnedMessageBox : public QMessageBox {
+  public:
+    using QMessageBox::QMessageBox;
+
+  protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        if (!event->spontaneous())
+            CentreOnOwner(this);
+    }
+};
+
 intptr_t SetWaitCursor() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     return 1;
@@ -56,7 +71,7 @@ int ShowMessageBox(plat::WindowHandle owner, const QString& text, const QString&
     QWidget* parent = WidgetOf(owner);
     if (!parent)
         parent = QApplication::activeWindow();
-    QMessageBox box(IconFor(style), caption, text, QMessageBox::NoButton, parent);
+    OwnedMessageBox box(IconFor(style), caption, text, QMessageBox::NoButton, parent);
     const auto buttons = ButtonsFor(style);
     for (const auto& button : buttons)
         box.addButton(button.first);

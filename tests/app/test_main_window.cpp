@@ -1,7 +1,8 @@
 // The main window: its command bar and drop-downs, accelerators and the
-// dispatcher, the close paths (also during a run), the command line, the
-// About box, help, the view's layout and keyboard use, and the message box it
-// shows for the engine.
+// dispatcher, the safety line, the close paths (also during a run) and the
+// remembered geometry, the command line, the About box, help, the view's
+// layout and keyboard use, the message box it shows for the engine, and names
+// for screen readers.
 #include "gui_test_support.h"
 
 #include "app/about_box.h"
@@ -9,8 +10,10 @@
 #include "app/help_window.h"
 #include "app/main_window.h"
 #include "app/menu_bar.h"
+#include "app/safety_line.h"
 #include "app/startup.h"
 #include "browser/view_area.h"
+#include "dialogs/password_dialogs.h"
 #include "gui/gui_ports.h"
 #include "gui/options.h"
 #include "platform/documents_path.h"
@@ -20,6 +23,7 @@
 #include "port_doubles.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -28,11 +32,13 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
@@ -111,6 +117,42 @@ QStringList Rows(const QTreeWidget* list) {
     for (int row = 0; row < list->topLevelItemCount(); ++row)
         rows << list->topLevelItem(row)->text(0);
     return rows;
+}
+
+// Parts of the accessibility tree below `parent` that take the focus or act
+// when used, but have no name a screen reader could say; "role at path" each.
+void CollectUnnamed(QAccessibleInterface* parent, const QString& path, QStringList* unnamed) {
+    using A = QAccessible;
+    static const QList<A::Role> kInteractive{
+        A::PushButton, A::CheckBox,       A::ComboBox,     A::EditableText,
+        A::ButtonMenu, A::ButtonDropDown, A::MenuItem,     A::Link,
+        A::Tree,       A::Cell,           A::ColumnHeader, A::ScrollBar,
+        A::Dialog,     A::Window,         A::PopupMenu,    A::ToolBar};
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QAccessibleInterface* child = parent->child(i);
+        if (!child || child->state().invisible)
+            continue;
+        const QString at = path + QLatin1Char('/') + QString::number(i);
+        const bool acts = child->state().focusable || kInteractive.contains(child->role());
+        if (acts && child->text(QAccessible::Name).trimmed().isEmpty()) {
+            const QObject* object = child->object();
+            *unnamed << QStringLiteral("role %1 at %2 (%3)")
+                            .arg(int(child->role()))
+                            .arg(at, object ? object->objectName() : QString());
+        }
+        CollectUnnamed(child, at, unnamed);
+    }
+}
+
+QStringList UnnamedControls(QWidget* window) {
+    QStringList unnamed;
+    QAccessibleInterface* root = QAccessible::queryAccessibleInterface(window);
+    if (!root)
+        return {QStringLiteral("no interface for ") + window->objectName()};
+    if (root->text(QAccessible::Name).isEmpty())
+        unnamed << QStringLiteral("the window ") + window->objectName();
+    CollectUnnamed(root, window->objectName(), &unnamed);
+    return unnamed;
 }
 
 // The storage cards the system reports while this lives.
@@ -308,6 +350,38 @@ class MainWindowTest : public QObject {
         QVERIFY(!window->hasClosed());
     }
 
+    // The line under the bar shows at once what new containers get; an
+    // accelerator that takes a protection away says so, which nothing else
+    // on screen would.
+    void safetyLineFollowsItsOptionsAndNoticesWhatTheirKeysWeaken() {
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        const QLabel* line = window->findChild<QLabel*>(QStringLiteral("safetyLine"));
+        QStatusBar* bar = window->statusBar();
+        QVERIFY(line && line->isVisible());
+        QCOMPARE(line->text(), QStringLiteral("High encryption \u00b7 wipe on"));
+        QTreeWidget* list = window->view()->fileList();
+        list->setFocus();
+
+        QTest::keyClick(list, Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(line->text(), QStringLiteral("Low encryption (40-bit) \u00b7 wipe on"));
+        QTRY_COMPARE(bar->currentMessage(), QStringLiteral("High encryption switched off"));
+        QTest::keyClick(list, Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(line->text(), QStringLiteral("Low encryption (40-bit) \u00b7 wipe off"));
+        QTRY_COMPARE(bar->currentMessage(), QStringLiteral("Wipe after encryption switched off"));
+        QVERIFY(line->isVisible());
+
+        // Switching back on weakens nothing; the menu shows its own change.
+        bar->clearMessage();
+        QTest::keyClick(list, Qt::Key_H, Qt::ControlModifier);
+        ActionFor(window.get(), WipePlainFiles)->trigger();
+        ActionFor(window.get(), WipePlainFiles)->trigger();
+        QCOMPARE(line->text(), QStringLiteral("High encryption \u00b7 wipe off"));
+        QCoreApplication::processEvents();
+        QVERIFY(bar->currentMessage().isEmpty());
+        QCOMPARE(SafetyLineText(), line->text());
+    }
+
     // --- what the view commands show ---
 
     void refreshListsWhatCameMeanwhile() {
@@ -457,6 +531,27 @@ class MainWindowTest : public QObject {
             requester.join();
             QCOMPARE(reply, InstanceReply::Done);
         }
+    }
+
+    void windowKeepsItsPlaceAndFirstTakesAShareOfTheScreen() {
+        QCOMPARE(DefaultWindowSize(QSize(2560, 1400)), QSize(1024, 980));
+        QCOMPARE(DefaultWindowSize(QSize(1024, 700)), QSize(480, 640));
+        QCOMPARE(DefaultWindowSize(QSize(800, 600)), QSize(480, 600));
+        const QRect placed(120, 40, 520, 500);
+        {
+            ScopedMainWindow window;
+            FitMainWindow(window.get());
+            QCOMPARE(window->size(),
+                     DefaultWindowSize(window->screen()->availableGeometry().size()));
+            window->show();
+            window->setGeometry(placed);
+            window->close();
+            QVERIFY(window->hasClosed());
+        }
+        ScopedMainWindow window;
+        FitMainWindow(window.get());
+        window->show();
+        QCOMPARE(window->geometry(), placed);
     }
 
     void destroyingTheWindowOtherwiseSavesNothing() {
@@ -687,6 +782,60 @@ class MainWindowTest : public QObject {
         QCOMPARE(activated.count(), 1);
         QTest::keyClick(list, Qt::Key_Enter);
         QCOMPARE(activated.count(), 2);
+    }
+
+    void everyControlHasAName() {
+        QDir().mkpath(InHome(QStringLiteral("Documents/Letters")));
+        // Enough rows for the list to scroll.
+        for (int file = 0; file < 40; ++file)
+            Touch(InHome(QStringLiteral("Documents/notes %1.txt").arg(file)));
+        Touch(InHome(QStringLiteral("Documents/old.txt.ksr")));
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QVERIFY(window->view()->fileList()->verticalScrollBar()->isVisible());
+        QStringList unnamed = UnnamedControls(window.get());
+        // A container says what its mark shows; a plain file has nothing to add.
+        QAccessibleInterface* files =
+            QAccessible::queryAccessibleInterface(window->view()->fileList());
+        QMap<QString, QString> described;
+        for (int i = 0; i < files->childCount(); ++i)
+            described[files->child(i)->text(QAccessible::Name)] =
+                files->child(i)->text(QAccessible::Description);
+        QCOMPARE(described.value(QStringLiteral("old.txt")), QStringLiteral("encrypted"));
+        QCOMPARE(described.value(QStringLiteral("notes 0.txt")), QString());
+        for (const char* menu : {"fileMenu", "optionsMenu"})
+            unnamed << UnnamedControls(Menu(window.get(), menu));
+        const auto walkThenEscape = [&unnamed](QWidget* dialog) {
+            unnamed << UnnamedControls(dialog);
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        };
+        for (const int id :
+             {SingleEncryptDialog, BatchEncryptDialog, SingleDecryptDialog, BatchDecryptDialog}) {
+            PasswordRequest request;
+            ModalDriver driver(walkThenEscape);
+            QVERIFY(ShowPasswordDialog(window.get(), id, &request,
+                                       {QStringLiteral("Encrypt notes.txt"), QString()}));
+            QVERIFY(driver.acted());
+        }
+        {
+            ModalDriver driver(walkThenEscape);
+            ShowMessageBox(HandleOf(window.get()), QStringLiteral("Go on?"),
+                           QStringLiteral("Question"), plat::kMbYesNo | plat::kMbIconQuestion);
+            QVERIFY(driver.acted());
+        }
+        {
+            ModalDriver driver([&unnamed](QWidget* dialog) {
+                unnamed << UnnamedControls(dialog);
+                PressOk(dialog);
+            });
+            window->DispatchCommand(CmdAbout);
+            QVERIFY(driver.acted());
+        }
+        ShowHelp(window.get(), QString::fromLatin1(kHelpMainContents));
+        QVERIFY(HelpBrowser());
+        unnamed << UnnamedControls(HelpBrowser()->window());
+        HelpBrowser()->window()->close();
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral("; "))));
     }
 
     // --- help ---

@@ -1,10 +1,11 @@
-// The view's handling of the list: taps, Enter, and the context menu with
-// the tap it swallows.
+// The view's handling of the list: taps, Enter, Delete and F2, and the
+// context menu with the tap it swallows.
 #include "browser_fixture.h"
 
 #include "app/main_window.h"
 #include "browser/view_area.h"
 #include "browser/view_dialog.h"
+#include "gui/file_dialogs.h"
 #include "gui/popup_menu_port.h"
 
 #include <QApplication>
@@ -65,6 +66,37 @@ class ViewDialogTest : public QObject {
         QTest::keyClick(list_, Qt::Key_Return);
         QTest::keyClick(list_, Qt::Key_Enter);
         QCOMPARE(Activated(), (QList<int>{0, 0}));
+    }
+
+    // The focus frame sits on the first row from the start; Enter acts on it
+    // without an arrow key first.
+    void enterAtStartActsOnTheFirstRow() {
+        view_->view()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(view_->view()));
+        QCOMPARE(QApplication::focusWidget(), list_);
+        QTest::keyClick(list_, Qt::Key_Return);
+        QCOMPARE(Activated(), (QList<int>{0}));
+    }
+
+    // The context menu's "Delete" and "Move / Rename", on the selected row.
+    void deleteAndF2ReachTheirCommands() {
+        testing_ports::ScriptedMessageBoxes boxes;
+        boxes.Answer(plat::kIdNo);
+        QString dialogTitle;
+        SetFileDialogPort([&](QWidget*, const FileDialogRequest& request, QString*) {
+            dialogTitle = request.title;
+            return false;
+        });
+        list_->setFocus();
+        list_->setCurrentItem(list_->topLevelItem(1));
+        QTest::keyClick(list_, Qt::Key_Delete);
+        QCOMPARE(boxes.captions(), std::vector<QString>{QStringLiteral("OK to delete file?")});
+        QCOMPARE(boxes.shown()[0].text, view_->PathOf(1));
+        QTest::keyClick(list_, Qt::Key_F2);
+        SetFileDialogPort({});
+        QCOMPARE(dialogTitle, QStringLiteral("Move / Rename"));
+        QCOMPARE(view_->RowTexts(), (QStringList{"first.txt", "second.txt"}));
+        QCOMPARE(activated_->count(), 0);
     }
 
     void tapEndingATapAndHoldIsSwallowedAndTheNextOneActs() {

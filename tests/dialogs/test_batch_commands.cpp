@@ -119,15 +119,21 @@ class BatchCommandsTest : public QObject {
         QTreeWidget* list = ShowView();
         boxes_->Answer(plat::kIdRetry);
         DialogScript script(
-            {Accept(QStringLiteral("old")), [](QWidget* dialog) {
-                 // The batch keeps its batch dialog.
+            {[](QWidget* dialog) {
+                 QCOMPARE(dialog->windowTitle(), QStringLiteral("Decrypt all files"));
+                 Accept(QStringLiteral("old"))(dialog);
+             },
+             [](QWidget* dialog) {
+                 // The batch keeps its batch dialog, which names the refused file.
                  QCOMPARE(dialog->objectName(), QStringLiteral("PasswordDialog132"));
+                 QCOMPARE(dialog->windowTitle(), QStringLiteral("Decrypt a.txt.ksr"));
                  QCOMPARE(Field(dialog, "password")->selectedText(), QStringLiteral("old"));
                  Accept(QStringLiteral("new"))(dialog);
              }});
         BatchDecrypt(view_->view(), list, BatchScope::All);
         QVERIFY(script.finished());
-        QCOMPARE(boxes_->captions(), std::vector<QString>{QStringLiteral("Bad Password?")});
+        QCOMPARE(boxes_->captions(),
+                 std::vector<QString>{QStringLiteral("Bad Password? \u2014 a.txt.ksr")});
         for (const char* name : {"a.txt", "b.txt", "c.txt"})
             QCOMPARE(ReadAll(Documents(QLatin1String(name))), QByteArray(name));
         QCOMPARE(PasswordText(SharedPasswordRequest()), QStringLiteral("new"));
@@ -139,11 +145,15 @@ class BatchCommandsTest : public QObject {
         QTreeWidget* list = ShowView();
         const int fd = ::open(QFile::encodeName(held), O_RDONLY);
         QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0);
-        DialogScript script({Accept(QStringLiteral("pw"))});
-        BatchEncrypt(view_->view(), list, BatchScope::All);
+        DialogScript script({[](QWidget* dialog) {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Encrypt all visible files"));
+            Accept(QStringLiteral("pw"))(dialog);
+        }});
+        BatchEncrypt(view_->view(), list, BatchScope::VisibleOnly);
         ::close(fd);
         QVERIFY(script.finished());
-        QCOMPARE(boxes_->captions(), std::vector<QString>{QStringLiteral("Batch Encrypt Error")});
+        QCOMPARE(boxes_->captions(),
+                 std::vector<QString>{QStringLiteral("Batch Encrypt Error \u2014 a.txt")});
         QCOMPARE(boxes_->shown()[0].text, ErrorMessage(21, 32));
         QVERIFY(Exists(held) && !Exists(held + QStringLiteral(".ksr")));
         QVERIFY(Exists(next) && !Exists(next + QStringLiteral(".ksr")));

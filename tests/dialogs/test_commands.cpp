@@ -305,23 +305,23 @@ void CommandsTest::wrongStrengthNamesTheCurrentOptionAndRetryOffersTheLastPasswo
     const int row = RowOf(list, QStringLiteral("s.txt"), true);
     boxes_->Answer(plat::kIdRetry);
 
-    DialogScript script({Accept(QStringLiteral("pw")), [&](QWidget* dialog) {
-                             QCOMPARE(boxes_->shown().size(), size_t(1));
-                             QCOMPARE(boxes_->shown()[0].caption, QStringLiteral("Bad Password?"));
-                             QCOMPARE(boxes_->shown()[0].text, message);
-                             QCOMPARE(boxes_->shown()[0].style,
-                                      plat::kMbRetryCancel | plat::kMbIconQuestion);
-                             // Nothing is left of the refused run.
-                             QVERIFY(Exists(container));
-                             QVERIFY(!Exists(plain));
-                             QCOMPARE(MarkOf(list, row), ItemMark::Encrypted);
-                             QLineEdit* password = Field(dialog, "password");
-                             QCOMPARE(password->text(), QStringLiteral("pw"));
-                             QCOMPARE(password->selectedText(), QStringLiteral("pw"));
-                             QCOMPARE(QApplication::focusWidget(), password);
-                             options_.Set(HighEncryption, madeHigh);
-                             Click(dialog, "decrypt");
-                         }});
+    DialogScript script(
+        {Accept(QStringLiteral("pw")), [&](QWidget* dialog) {
+             QCOMPARE(boxes_->shown().size(), size_t(1));
+             QCOMPARE(boxes_->shown()[0].caption, QStringLiteral("Bad Password? \u2014 s.txt.ksr"));
+             QCOMPARE(boxes_->shown()[0].text, message);
+             QCOMPARE(boxes_->shown()[0].style, plat::kMbRetryCancel | plat::kMbIconQuestion);
+             // Nothing is left of the refused run.
+             QVERIFY(Exists(container));
+             QVERIFY(!Exists(plain));
+             QCOMPARE(MarkOf(list, row), ItemMark::Encrypted);
+             QLineEdit* password = Field(dialog, "password");
+             QCOMPARE(password->text(), QStringLiteral("pw"));
+             QCOMPARE(password->selectedText(), QStringLiteral("pw"));
+             QCOMPARE(QApplication::focusWidget(), password);
+             options_.Set(HighEncryption, madeHigh);
+             Click(dialog, "decrypt");
+         }});
     Tap(row);
     QVERIFY(script.finished());
     QCOMPARE(ReadAll(plain), QByteArray("strength"));
@@ -344,8 +344,9 @@ void CommandsTest::retryThatCannotShowTheLastPasswordEndsWithADialogError() {
                               Documents(QStringLiteral("r.txt")), SingleDecryptDialog));
     QVERIFY(script.finished());
     // Running on without a password would only have asked "Bad Password?" again.
-    QCOMPARE(boxes_->captions(), (std::vector<QString>{QStringLiteral("Bad Password?"),
-                                                       QStringLiteral("Decryption Error")}));
+    QCOMPARE(boxes_->captions(),
+             (std::vector<QString>{QStringLiteral("Bad Password? \u2014 r.txt.ksr"),
+                                   QStringLiteral("Decryption Error \u2014 r.txt.ksr")}));
     QCOMPARE(boxes_->shown()[1].text, ErrorMessage(31, 0));
     QVERIFY(!IsPasswordStored(request));
     QVERIFY(Exists(container));
@@ -355,21 +356,29 @@ void CommandsTest::retryThatCannotShowTheLastPasswordEndsWithADialogError() {
 void CommandsTest::failuresAreReportedUnderTheCommandsCaption_data() {
     QTest::addColumn<bool>("encrypted");
     QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("caption");
-    QTest::newRow("plain file held") << false << 21 << "Encryption Error";
-    QTest::newRow("container held") << true << 18 << "Decryption Error";
+    QTest::newRow("plain file held") << false << 21 << "Encrypt f.txt"
+                                     << "Encryption Error \u2014 f.txt";
+    QTest::newRow("container held") << true << 18 << "Decrypt f.txt.ksr"
+                                    << "Decryption Error \u2014 f.txt.ksr";
 }
 
 void CommandsTest::failuresAreReportedUnderTheCommandsCaption() {
     QFETCH(bool, encrypted);
     QFETCH(int, code);
+    QFETCH(QString, title);
     QFETCH(QString, caption);
     const QString file =
         encrypted ? MakeContainer(options_, QStringLiteral("f.txt"), "eff", QStringLiteral("pw"))
                   : WriteFile(Documents(QStringLiteral("f.txt")), "eff");
     QTreeWidget* list = ShowView();
     const HeldFile held(file);
-    DialogScript script({Accept(QStringLiteral("pw"))});
+    // The dialog and the message both name the file.
+    DialogScript script({[&](QWidget* dialog) {
+        QCOMPARE(dialog->windowTitle(), title);
+        Accept(QStringLiteral("pw"))(dialog);
+    }});
     Tap(RowOf(list, QStringLiteral("f.txt"), encrypted));
     QVERIFY(script.finished());
     QCOMPARE(boxes_->shown().size(), size_t(1));

@@ -13,6 +13,8 @@
 #include "platform/instance_channel.h"
 
 #include <QDialog>
+#include <QFileDialog>
+#include <QListView>
 #include <QProcess>
 
 #include <unistd.h>
@@ -132,22 +134,46 @@ class NamedFilesTest : public QObject {
         delete window.data();
     }
 
+    // What the dialog lists is checked on a real (non-native) dialog: "All
+    // files" must list a name without a dot, and it opens where the list is.
     void browseOffersBothFiltersAndStartsNothingWhenCancelled() {
+        WriteFile(Documents(QStringLiteral("Letters/README")), "read me");
+        WriteFile(Documents(QStringLiteral("Letters/old.txt.ksr")), "container");
+        ScopedMainWindow window;
+        BrowserView::Choose(window->view()->folderSelector(),
+                            window->view()->folderSelector()->findText(QStringLiteral("Letters")));
         FileDialogRequest asked;
         SetFileDialogPort([&](QWidget*, const FileDialogRequest& request, QString*) {
             asked = request;
             return false;
         });
         QString path = QStringLiteral("untouched");
-        QVERIFY(!ChooseFileToOpen(nullptr, &path));
+        QVERIFY(!ChooseFileToOpen(window.get(), &path));
         QCOMPARE(path, QStringLiteral("untouched"));
         QCOMPARE(asked.kind, FileDialogRequest::Kind::Open);
-        QVERIFY(asked.initialPath.isEmpty());
+        QCOMPARE(asked.initialPath, Documents(QStringLiteral("Letters")));
         QCOMPARE(asked.filters.size(), 2);
         QCOMPARE(asked.filters[0].description, QStringLiteral("All files"));
-        QCOMPARE(asked.filters[0].pattern, QStringLiteral("*.*"));
         QCOMPARE(asked.filters[1].description, QStringLiteral("Keshlor files"));
-        QCOMPARE(asked.filters[1].pattern, QStringLiteral("*.ksr"));
+
+        const std::unique_ptr<QFileDialog> dialog(MakeFileDialog(nullptr, asked));
+        dialog->setOption(QFileDialog::DontUseNativeDialog);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        const auto* files = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        QVERIFY(files);
+        const auto listed = [files] {
+            QStringList names;
+            const QModelIndex folder = files->rootIndex();
+            for (int row = 0; row < files->model()->rowCount(folder); ++row)
+                names << files->model()->index(row, 0, folder).data().toString();
+            names.sort();
+            return names;
+        };
+        QCOMPARE(dialog->directory().absolutePath(), Documents(QStringLiteral("Letters")));
+        QTRY_COMPARE(listed(), (QStringList{"README", "old.txt.ksr"}));
+        dialog->selectNameFilter(dialog->nameFilters().value(1));
+        QTRY_COMPARE(listed(), QStringList{"old.txt.ksr"});
     }
 
     void browsedFileIsEncryptedAndTheListRefilled() {

@@ -3,6 +3,7 @@
 #include "dialogs/password_dialogs.h"
 #include "port_doubles.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -88,13 +89,14 @@ QPoint Imbalance(const QRect& area, const QRect& window) {
             (window.top() - area.top()) - (area.bottom() - window.bottom())};
 }
 
-#define RUN_DIALOG(id, request, act)                                                               \
+#define RUN_DIALOG_FOR(id, request, subject, act)                                                  \
     do {                                                                                           \
         ModalDriver driver(act);                                                                   \
-        QVERIFY(ShowPasswordDialog(nullptr, id, &(request)));                                      \
+        QVERIFY(ShowPasswordDialog(nullptr, id, &(request), subject));                             \
         QVERIFY(driver.acted());                                                                   \
         QVERIFY(!driver.timedOut());                                                               \
     } while (false)
+#define RUN_DIALOG(id, request, act) RUN_DIALOG_FOR(id, request, PasswordSubject{}, act)
 
 } // namespace
 
@@ -122,6 +124,8 @@ class PasswordDialogsTest : public QObject {
     void dialogIsCentredAndFollowsTheVisibleArea();
     void focusReturnsToTheRememberedControl();
     void passwordTheFieldsCannotHoldEndsWithPrefillFailed();
+    void titleNamesTheFileAndTheFieldsSayWhatTheyAreFor();
+    void fieldsTakeTheLimitAndSaySoWhenFull();
 
   private:
     QStringList opened_;
@@ -414,6 +418,77 @@ void PasswordDialogsTest::passwordTheFieldsCannotHoldEndsWithPrefillFailed() {
         QVERIFY(!IsPasswordStored(request));
         QCOMPARE(request.prefill, 0);
     }
+}
+
+void PasswordDialogsTest::titleNamesTheFileAndTheFieldsSayWhatTheyAreFor() {
+    const QString name = QString(60, QLatin1Char('n')) + QStringLiteral(".txt");
+    const PasswordSubject file{QStringLiteral("Encrypt ") + name,
+                               QStringLiteral("/home/user/Documents/") + name};
+    PasswordRequest request;
+    RUN_DIALOG_FOR(SingleEncryptDialog, request, file, [&](QDialog* dialog) {
+        QCOMPARE(dialog->windowTitle(), file.title);
+        // Too long for the dialog: its middle goes, the verb and extension stay.
+        const QLabel* subject = dialog->findChild<QLabel*>(QStringLiteral("subject"));
+        QVERIFY(subject->isVisible() && subject->text().size() < file.title.size());
+        QVERIFY(subject->text().startsWith(QStringLiteral("Encrypt nn")));
+        QVERIFY(subject->text().endsWith(QStringLiteral(".txt")));
+        QCOMPARE(subject->toolTip(), file.path);
+
+        const auto nameOf = [](QWidget* widget) {
+            return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+        };
+        QCOMPARE(nameOf(Field(dialog, "password")), QStringLiteral("Password"));
+        QCOMPARE(nameOf(Field(dialog, "confirmation")), QStringLiteral("Confirm password"));
+        QCOMPARE(nameOf(dialog), file.title);
+        QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("label"))->buddy(),
+                 Field(dialog, "password"));
+        Click(dialog, "cancel");
+    });
+
+    const PasswordSubject batch{QStringLiteral("Decrypt all hidden files"), QString()};
+    RUN_DIALOG_FOR(BatchDecryptDialog, request, batch, [&](QDialog* dialog) {
+        QCOMPARE(dialog->windowTitle(), batch.title);
+        QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("subject"))->text(), batch.title);
+        Click(dialog, "cancel");
+    });
+}
+
+void PasswordDialogsTest::fieldsTakeTheLimitAndSaySoWhenFull() {
+    const QString longest = QString(kMaxPasswordUnits - 1, QLatin1Char('p')) + QLatin1Char('q');
+    PasswordRequest request;
+    RUN_DIALOG(SingleEncryptDialog, request, [&](QDialog* dialog) {
+        const QLabel* hint = dialog->findChild<QLabel*>(QStringLiteral("limitHint"));
+        const int shortHeight = dialog->height();
+        QLineEdit* password = Field(dialog, "password");
+        password->setText(longest.chopped(1));
+        QVERIFY(!hint->isVisible());
+        // One more unit fits; the one after is refused, and the dialog says why.
+        QTest::keyClicks(password, QStringLiteral("qr"));
+        QCOMPARE(password->text(), longest);
+        QVERIFY(hint->isVisible());
+        QCOMPARE(hint->text(), QStringLiteral("Password limit reached (1024 characters)"));
+        QVERIFY(dialog->height() > shortHeight);
+        QVERIFY(dialog->rect().contains(hint->geometry()));
+        QTest::keyClick(password, Qt::Key_Backspace);
+        QVERIFY(!hint->isVisible());
+        QCOMPARE(dialog->height(), shortHeight);
+
+        QTest::keyClick(password, Qt::Key_Q);
+        Field(dialog, "confirmation")->setText(longest);
+        Click(dialog, "encrypt");
+    });
+    QCOMPARE(request.result, PasswordDialogResult::Accepted);
+    QCOMPARE(PasswordText(request), longest);
+
+    // The longest password is offered again whole, not refused as too long.
+    request.prefill = 1;
+    RUN_DIALOG(SingleDecryptDialog, request, [&](QDialog* dialog) {
+        QCOMPARE(Field(dialog, "password")->text(), longest);
+        QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("limitHint"))->isVisible());
+        Click(dialog, "decrypt");
+    });
+    QCOMPARE(request.result, PasswordDialogResult::Accepted);
+    QCOMPARE(PasswordText(request), longest);
 }
 
 QTEST_MAIN(PasswordDialogsTest)
