@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     QSettings(QString::fromLatin1(kSettingsOrganization), QString::fromLatin1(kSettingsApplication))
         .setValue(QStringLiteral("ShowDate"), 0);
     InstallGuiPorts();
-    MainWindow* window = CreateMainWindow(QString(), nullptr);
+    MainWindow* window = CreateMainWindow(QStringList(), nullptr);
     // In the middle of the screen, as the dialog is: the dialog comes up over
     // the window, and the drop-down, with no room below, opens upwards.
     const QRect screen = window->screen()->availableGeometry();
