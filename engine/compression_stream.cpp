@@ -22,7 +22,8 @@ void FreeStream(CompressionStream* stream) {
     EngineFree(stream, sizeof(CompressionStream));
 }
 
-PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint32_t* count) {
+PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint32_t* count,
+                   int32_t* failure) {
     s->stream.next_out = buffer;
     s->stream.avail_out = length;
     if (length == 0) {
@@ -34,7 +35,7 @@ PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
             uint32_t got = 0;
             if (!plat::ReadFile(s->source.get(), s->staging, kStagingSize, &got)) {
                 *count = 0;
-                RecordError(kPlainReadFailed);
+                *failure = kPlainReadFailed;
                 return PumpResult::Failed;
             }
             s->stream.next_in = s->staging;
@@ -49,7 +50,7 @@ PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
         }
         if (rc != Z_OK) {
             *count = 0;
-            RecordError(kDeflateFailed);
+            *failure = kDeflateFailed;
             return PumpResult::Failed;
         }
     } while (s->stream.avail_out != 0);
@@ -57,7 +58,8 @@ PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
     return PumpResult::Ok;
 }
 
-PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint32_t* count) {
+PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint32_t* count,
+                   int32_t* failure) {
     s->stream.next_in = buffer;
     s->stream.avail_in = length;
     s->stream.next_out = s->staging;
@@ -74,7 +76,7 @@ PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
         }
         if (rc < 0 || rc > Z_STREAM_END) {
             *count = 0;
-            RecordError(kInflateFailed);
+            *failure = kInflateFailed;
             return PumpResult::Failed;
         }
         if (s->stream.avail_out < kStagingSize) {
@@ -84,7 +86,7 @@ PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
             if (!plat::WriteFile(s->target.file.get(), s->staging, pending, &written) ||
                 written != pending) {
                 *count = 0;
-                RecordError(kPlainWriteFailed);
+                *failure = kPlainWriteFailed;
                 return PumpResult::Failed;
             }
             s->stream.next_out = s->staging;
@@ -175,14 +177,23 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
 
 PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uint32_t length,
                                  uint32_t* count) {
+    int32_t failure = kNoError;
+    const PumpResult result = PumpWithoutRecording(stream, buffer, length, count, &failure);
+    if (result == PumpResult::Failed)
+        RecordError(failure);
+    return result;
+}
+
+PumpResult PumpWithoutRecording(CompressionStream* stream, uint8_t* buffer, uint32_t length,
+                                uint32_t* count, int32_t* failure) {
     switch (stream->mode) {
     case Compress:
-        return Deflate(stream, buffer, length, count);
+        return Deflate(stream, buffer, length, count, failure);
     case Decompress:
-        return Inflate(stream, buffer, length, count);
+        return Inflate(stream, buffer, length, count, failure);
     default:
         *count = 0;
-        RecordError(kStreamModeUnknown);
+        *failure = kStreamModeUnknown;
         return PumpResult::Failed;
     }
 }

@@ -44,6 +44,10 @@ int CreateDecompressionStream(plat::WindowHandle window, const QString& plainPat
 // Decompress: inflates all `length` bytes and writes the output to the file.
 PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uint32_t length,
                                  uint32_t* count);
+// PumpCompressionStream for a stage thread: the code of a failure goes to
+// `failure` for the caller's thread to record, with this thread's last error.
+PumpResult PumpWithoutRecording(CompressionStream* stream, uint8_t* buffer, uint32_t length,
+                                uint32_t* count, int32_t* failure);
 void CloseCompressionStream(CompressionStream* stream);
 
 // Starts the file that will take `path` with `attributes`, asking before it

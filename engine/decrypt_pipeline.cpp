@@ -1,8 +1,10 @@
 #include "engine/decrypt_pipeline.h"
 
 #include "engine/compression_stream.h"
+#include "engine/engine_faults.h"
 #include "engine/error_report.h"
 #include "engine/key_context.h"
+#include "engine/stage_pipe.h"
 #include "engine/wipe.h"
 #include "platform/files.h"
 #include "platform/interrupts.h"
@@ -12,47 +14,145 @@ namespace {
 
 thread_local ContainerRemoval t_lastContainerRemoval;
 
+// Inflates one decrypted piece into the plain file; a final piece must end the stream.
+DecryptResult InflateAndWrite(CompressionStream* stream, uint8_t* data, uint32_t count,
+                              bool final) {
+    uint32_t consumed = 0;
+    switch (PumpCompressionStream(stream, data, count, &consumed)) {
+    case PumpResult::Ok:
+        break;
+    case PumpResult::BadData:
+        return DecryptResult::BadData;
+    case PumpResult::Failed:
+        return DecryptResult::Failed;
+    }
+    // A stream cut short would otherwise pass as a complete file.
+    if (final && !stream->streamEnded)
+        return DecryptResult::BadData;
+    return DecryptResult::Ok;
+}
+
+// Reads and decrypts the next piece of the container. Data with the piece
+// filled; otherwise how the run ends, with a failure's code recorded by the
+// caller's thread from `piece`.
+PieceOutcome ReadAndDecrypt(const ChunkCipher& cipher, plat::FileHandle container,
+                            uint64_t containerSize, uint64_t* readSoFar, uint8_t* data,
+                            StagePiece* piece) {
+    uint32_t count = 0;
+    if (!plat::ReadFile(container, data, cipher.bufferSize, &count)) {
+        piece->code = kContainerReadFailed;
+        return PieceOutcome::Failed;
+    }
+    *readSoFar += count;
+    const bool final = count < cipher.bufferSize || *readSoFar == containerSize;
+    // Nothing at all to decrypt: an empty or emptied container holds no file.
+    if (final && count == 0)
+        return PieceOutcome::BadData;
+    if (!CryptDecrypt(cipher.context.key, nullptr, final, 0, data, &count)) {
+        if (plat::GetLastError() == NTE_BAD_DATA)
+            return PieceOutcome::BadData;
+        piece->code = kDecryptFailed;
+        return PieceOutcome::Failed;
+    }
+    piece->count = count;
+    piece->final = final;
+    piece->done = *readSoFar;
+    return PieceOutcome::Data;
+}
+
 // Moves the container through the cipher and inflate, chunk by chunk.
-DecryptResult RunChunks(const ChunkCipher& cipher, plat::FileHandle container,
-                        CompressionStream* stream) {
-    const uint32_t chunkSize = cipher.bufferSize;
-    uint64_t containerSize = 0;
-    plat::GetFileSize(container, &containerSize);
+DecryptResult RunChunksInTurn(const ChunkCipher& cipher, plat::FileHandle container,
+                              CompressionStream* stream, uint64_t containerSize) {
     uint64_t readSoFar = 0;
     for (;;) {
         if (plat::InterruptRequested())
             return DecryptResult::Cancelled;
-        uint32_t count = 0;
-        if (!plat::ReadFile(container, cipher.buffer, chunkSize, &count)) {
-            RecordError(kContainerReadFailed);
-            return DecryptResult::Failed;
-        }
-        readSoFar += count;
-        const bool final = count < chunkSize || readSoFar == containerSize;
-        // Nothing at all to decrypt: an empty or emptied container holds no file.
-        if (final && count == 0)
-            return DecryptResult::BadData;
-        if (!CryptDecrypt(cipher.context.key, nullptr, final, 0, cipher.buffer, &count)) {
-            if (plat::GetLastError() == NTE_BAD_DATA)
-                return DecryptResult::BadData;
-            RecordError(kDecryptFailed);
-            return DecryptResult::Failed;
-        }
-        uint32_t consumed = 0;
-        switch (PumpCompressionStream(stream, cipher.buffer, count, &consumed)) {
-        case PumpResult::Ok:
+        StagePiece piece;
+        switch (
+            ReadAndDecrypt(cipher, container, containerSize, &readSoFar, cipher.buffer, &piece)) {
+        case PieceOutcome::Data:
             break;
-        case PumpResult::BadData:
+        case PieceOutcome::BadData:
             return DecryptResult::BadData;
-        case PumpResult::Failed:
+        case PieceOutcome::Stopped:
+            return DecryptResult::Cancelled;
+        case PieceOutcome::Failed:
+            RecordError(piece.code);
             return DecryptResult::Failed;
         }
-        plat::ReportProgress(readSoFar, containerSize);
-        if (final) {
-            // A stream cut short would otherwise pass as a complete file.
-            return stream->streamEnded ? DecryptResult::Ok : DecryptResult::BadData;
-        }
+        const DecryptResult inflated =
+            InflateAndWrite(stream, cipher.buffer, piece.count, piece.final);
+        if (inflated != DecryptResult::Ok)
+            return inflated;
+        plat::ReportProgress(piece.done, containerSize);
+        if (piece.final)
+            return DecryptResult::Ok;
     }
+}
+
+// The same run with reading and decrypting on a stage thread, a few pieces
+// ahead of inflate and the plain file's writes on this one.
+DecryptResult RunChunksOverlapped(StagePipe* pipe, CompressionStream* stream,
+                                  uint64_t containerSize) {
+    for (;;) {
+        if (plat::InterruptRequested())
+            return DecryptResult::Cancelled;
+        StagePiece* piece = pipe->Take();
+        if (!piece)
+            return DecryptResult::Cancelled;
+        if (piece->carriesLastError)
+            plat::SetLastErrorWithDetail(piece->lastError, piece->detail);
+        switch (piece->outcome) {
+        case PieceOutcome::Data:
+            break;
+        case PieceOutcome::BadData:
+            return DecryptResult::BadData;
+        case PieceOutcome::Stopped:
+            return DecryptResult::Cancelled;
+        case PieceOutcome::Failed:
+            RecordError(piece->code);
+            return DecryptResult::Failed;
+        }
+        const DecryptResult inflated =
+            InflateAndWrite(stream, piece->data, piece->count, piece->final);
+        if (inflated != DecryptResult::Ok)
+            return inflated;
+        plat::ReportProgress(piece->done, containerSize);
+        if (piece->final)
+            return DecryptResult::Ok;
+        pipe->Give(piece);
+    }
+}
+
+DecryptResult RunChunks(const ChunkCipher& cipher, plat::FileHandle container,
+                        CompressionStream* stream) {
+    uint64_t containerSize = 0;
+    plat::GetFileSize(container, &containerSize);
+    if (!UsePipelinedStages())
+        return RunChunksInTurn(cipher, container, stream, containerSize);
+    // Until the pipe stops, the key and the container belong to the stage thread alone.
+    StagePipe pipe;
+    uint64_t readSoFar = 0;
+    const bool started = pipe.Start(
+        cipher.bufferSize, [&cipher, container, containerSize, &readSoFar](StagePiece* piece) {
+            if (plat::InterruptRequested()) {
+                piece->outcome = PieceOutcome::Stopped;
+                return false;
+            }
+            piece->outcome =
+                ReadAndDecrypt(cipher, container, containerSize, &readSoFar, piece->data, piece);
+            if (piece->outcome == PieceOutcome::Data)
+                return !piece->final;
+            piece->carriesLastError = true;
+            piece->lastError = plat::GetLastError();
+            piece->detail = plat::LastErrorDetail();
+            return false;
+        });
+    if (!started)
+        return RunChunksInTurn(cipher, container, stream, containerSize);
+    const DecryptResult result = RunChunksOverlapped(&pipe, stream, containerSize);
+    pipe.Stop();
+    return result;
 }
 
 // Opens the container and starts the plain file under its temporary name,

@@ -1,11 +1,14 @@
 #include "engine/encrypt_pipeline.h"
 
 #include "engine/compression_stream.h"
+#include "engine/engine_faults.h"
 #include "engine/error_report.h"
 #include "engine/key_context.h"
+#include "engine/stage_pipe.h"
 #include "engine/wipe.h"
 #include "platform/files.h"
 #include "platform/interrupts.h"
+#include "platform/last_error.h"
 
 namespace {
 
@@ -24,12 +27,25 @@ void WarnHidingUnavailable(plat::WindowHandle window, const QString& containerPa
                      QStringLiteral("Can't hide!"), plat::kMbOk | plat::kMbIconExclamation);
 }
 
+// Encrypts one piece of the compressed stream and adds it to the container.
+bool EncryptAndWrite(const ChunkCipher& cipher, uint8_t* data, uint32_t count, bool final,
+                     uint32_t capacity, plat::FileHandle container) {
+    if (!CryptEncrypt(cipher.context.key, nullptr, final, 0, data, &count, capacity)) {
+        RecordError(kEncryptFailed);
+        return false;
+    }
+    uint32_t written = 0;
+    if (!plat::WriteFile(container, data, count, &written) || written != count) {
+        RecordError(kContainerWriteFailed);
+        return false;
+    }
+    return true;
+}
+
 // Moves the compressed stream through the cipher into the container, chunk by chunk.
-EncryptResult RunChunks(const ChunkCipher& cipher, CompressionStream* stream,
-                        plat::FileHandle container) {
+EncryptResult RunChunksInTurn(const ChunkCipher& cipher, CompressionStream* stream,
+                              plat::FileHandle container, uint64_t plainSize) {
     const uint32_t chunkSize = 64 * cipher.context.blockLength;
-    uint64_t plainSize = 0;
-    plat::GetFileSize(stream->source.get(), &plainSize);
     for (;;) {
         if (plat::InterruptRequested())
             return EncryptResult::Cancelled;
@@ -37,20 +53,74 @@ EncryptResult RunChunks(const ChunkCipher& cipher, CompressionStream* stream,
         if (PumpCompressionStream(stream, cipher.buffer, chunkSize, &count) != PumpResult::Ok)
             return EncryptResult::Failed;
         const bool final = count != chunkSize;
-        if (!CryptEncrypt(cipher.context.key, nullptr, final, 0, cipher.buffer, &count,
-                          cipher.bufferSize)) {
-            RecordError(kEncryptFailed);
+        if (!EncryptAndWrite(cipher, cipher.buffer, count, final, cipher.bufferSize, container))
             return EncryptResult::Failed;
-        }
-        uint32_t written = 0;
-        if (!plat::WriteFile(container, cipher.buffer, count, &written) || written != count) {
-            RecordError(kContainerWriteFailed);
-            return EncryptResult::Failed;
-        }
         plat::ReportProgress(stream->stream.total_in, plainSize);
         if (final)
             return EncryptResult::Ok;
     }
+}
+
+// The same run with reading and deflating on a stage thread, a few pieces
+// ahead of the cipher and the container's writes on this one.
+EncryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
+                                  plat::FileHandle container, uint64_t plainSize) {
+    for (;;) {
+        if (plat::InterruptRequested())
+            return EncryptResult::Cancelled;
+        StagePiece* piece = pipe->Take();
+        if (!piece || piece->outcome == PieceOutcome::Stopped)
+            return EncryptResult::Cancelled;
+        if (piece->outcome != PieceOutcome::Data) {
+            if (piece->carriesLastError)
+                plat::SetLastErrorWithDetail(piece->lastError, piece->detail);
+            RecordError(piece->code);
+            return EncryptResult::Failed;
+        }
+        if (!EncryptAndWrite(cipher, piece->data, piece->count, piece->final, cipher.bufferSize,
+                             container))
+            return EncryptResult::Failed;
+        plat::ReportProgress(piece->done, plainSize);
+        if (piece->final)
+            return EncryptResult::Ok;
+        pipe->Give(piece);
+    }
+}
+
+EncryptResult RunChunks(const ChunkCipher& cipher, CompressionStream* stream,
+                        plat::FileHandle container) {
+    const uint32_t chunkSize = 64 * cipher.context.blockLength;
+    uint64_t plainSize = 0;
+    plat::GetFileSize(stream->source.get(), &plainSize);
+    if (!UsePipelinedStages())
+        return RunChunksInTurn(cipher, stream, container, plainSize);
+    // Until the pipe stops, the stream belongs to the stage thread alone.
+    StagePipe pipe;
+    const bool started = pipe.Start(cipher.bufferSize, [stream, chunkSize](StagePiece* piece) {
+        if (plat::InterruptRequested()) {
+            piece->outcome = PieceOutcome::Stopped;
+            return false;
+        }
+        int32_t failure = kNoError;
+        if (PumpWithoutRecording(stream, piece->data, chunkSize, &piece->count, &failure) !=
+            PumpResult::Ok) {
+            piece->outcome = PieceOutcome::Failed;
+            piece->code = failure;
+            // Only a failed read says why; zlib's own failures carry no last error.
+            piece->carriesLastError = failure == kPlainReadFailed;
+            piece->lastError = plat::GetLastError();
+            piece->detail = plat::LastErrorDetail();
+            return false;
+        }
+        piece->final = piece->count != chunkSize;
+        piece->done = stream->stream.total_in;
+        return !piece->final;
+    });
+    if (!started)
+        return RunChunksInTurn(cipher, stream, container, plainSize);
+    const EncryptResult result = RunChunksOverlapped(&pipe, cipher, container, plainSize);
+    pipe.Stop();
+    return result;
 }
 
 // Opens the plain file and starts the container under its temporary name,

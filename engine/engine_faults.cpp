@@ -5,12 +5,16 @@
 #include <zlib.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <utility>
 
 namespace {
 int g_allocationsUntilFailure = 0;
 bool g_zlibInitFails = false;
 std::function<void(const void*, size_t)> g_releaseWatcher;
+engine_faults::Stages g_stages = engine_faults::Stages::Automatic;
+bool g_stageThreadFails = false;
 } // namespace
 
 namespace engine_faults {
@@ -23,7 +27,15 @@ void FailZlibInit(bool on) {
 void WatchSecretRelease(std::function<void(const void* memory, size_t size)> watcher) {
     g_releaseWatcher = std::move(watcher);
 }
+void ForceStages(Stages stages) {
+    g_stages = stages;
+}
+void FailStageThread(bool on) {
+    g_stageThreadFails = on;
+}
 void Clear() {
+    g_stages = Stages::Automatic;
+    g_stageThreadFails = false;
     g_allocationsUntilFailure = 0;
     g_zlibInitFails = false;
     g_releaseWatcher = nullptr;
@@ -51,4 +63,21 @@ void EngineFree(void* memory, size_t size) {
 
 const char* ZlibVersionForInit() {
     return g_zlibInitFails ? "0.0" : ZLIB_VERSION;
+}
+
+bool UsePipelinedStages() {
+    if (g_stages != engine_faults::Stages::Automatic)
+        return g_stages == engine_faults::Stages::Pipelined;
+    if (const char* forced = std::getenv("KESHLOR_ENGINE_STAGES")) {
+        if (std::strcmp(forced, "pipelined") == 0)
+            return true;
+        if (std::strcmp(forced, "single") == 0)
+            return false;
+    }
+    // One processor would only take turns between the stages.
+    return std::thread::hardware_concurrency() > 1;
+}
+
+bool StageThreadAllowed() {
+    return !g_stageThreadFails;
 }

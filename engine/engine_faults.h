@@ -12,8 +12,19 @@ void FailZlibInit(bool on);
 // Shown the memory of each secret object and buffer after it was zeroed, just
 // before it goes back to the heap; empty stops watching.
 void WatchSecretRelease(std::function<void(const void* memory, size_t size)> watcher);
+// How runs place their stages. Automatic follows KESHLOR_ENGINE_STAGES
+// ("pipelined" or "single") when it is set, else the number of processors.
+enum class Stages { Automatic, Pipelined, SingleThread };
+void ForceStages(Stages stages);
+// The stage thread of the next runs cannot be started.
+void FailStageThread(bool on);
 void Clear();
 } // namespace engine_faults
+
+// Whether a run overlaps its stages on two threads.
+bool UsePipelinedStages();
+// Whether the stage thread may be started (false while its fault is on).
+bool StageThreadAllowed();
 
 // Heap memory for the engine's buffers and stream objects; null on failure.
 void* EngineAllocate(size_t size);

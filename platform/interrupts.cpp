@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace plat {
@@ -53,6 +54,14 @@ bool InstallInterruptHandlers() {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         ok = sigaction(signal, &action, nullptr) == 0 && ok;
     return ok;
+}
+
+void KeepInterruptsForOtherThreads() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&signals, signal);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
 int InterruptSignal() {

@@ -20,6 +20,9 @@ inline bool InterruptRequested() {
 inline int InterruptExitStatus(int signal) {
     return 128 + signal;
 }
+// Leaves SIGINT, SIGTERM and SIGHUP to the other threads, for a helper
+// thread of a run: the thread that owns the run is the one whose waits they end.
+void KeepInterruptsForOtherThreads();
 // A descriptor that becomes readable once a signal has come, for event loops.
 int InterruptNotifier();
 // Notes `signal` as a handler would; for tests and for callers that stop a run themselves.

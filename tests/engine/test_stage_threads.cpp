@@ -1,0 +1,175 @@
+// Runs on two threads must be indistinguishable from runs on one: the same
+// bytes, the same results and codes, the same files left behind, the same
+// progress, and every port called from the caller's thread.
+#include "engine/decrypt_pipeline.h"
+#include "engine/encrypt_pipeline.h"
+#include "engine_fixture.h"
+#include "platform/interrupts.h"
+
+#include <QFile>
+
+#include <thread>
+#include <vector>
+
+using namespace testing_files;
+using engine_faults::Stages;
+
+namespace {
+
+constexpr Stages kBothPaths[] = {Stages::Pipelined, Stages::SingleThread};
+
+// Everything a run leaves for its caller to see.
+struct Outcome {
+    int result = -1;
+    int32_t code = kNoError;
+    uint32_t lastError = 0;
+    QByteArray plain;
+    QByteArray container;
+    std::vector<uint64_t> progress;
+    bool operator==(const Outcome&) const = default;
+};
+
+class StageThreads : public EngineTest {
+  protected:
+    void TearDown() override {
+        plat::SetProgressPort({});
+        plat::ClearCancel();
+        EngineTest::TearDown();
+    }
+
+    // Runs `run` on fresh copies of the files with the stages placed as `stages` says.
+    template <typename Run>
+    Outcome RunWith(Stages stages, const QByteArray& plainBytes, const QByteArray& containerBytes,
+                    Run run) {
+        engine_faults::ForceStages(stages);
+        QFile::remove(plainPath);
+        QFile::remove(containerPath);
+        if (!plainBytes.isNull())
+            folder.Write("file", plainBytes);
+        if (!containerBytes.isNull())
+            folder.Write("file.ksr", containerBytes);
+        Outcome outcome;
+        const auto caller = std::this_thread::get_id();
+        plat::SetProgressPort([&](uint64_t done, uint64_t) {
+            EXPECT_EQ(std::this_thread::get_id(), caller) << "progress from a stage thread";
+            outcome.progress.push_back(done);
+            if (cancelAfter > 0 && outcome.progress.size() == cancelAfter)
+                plat::RequestCancel();
+        });
+        outcome.result = run();
+        plat::ClearCancel();
+        const PendingError pending = CurrentPendingError();
+        outcome.code = pending.code;
+        outcome.lastError = pending.lastError;
+        ReportError(nullptr, QString());
+        if (Exists(plainPath))
+            outcome.plain = ReadAll(plainPath);
+        if (Exists(containerPath))
+            outcome.container = ReadAll(containerPath);
+        return outcome;
+    }
+
+    Outcome Encrypt(Stages stages, const QByteArray& data) {
+        return RunWith(stages, data, QByteArray(), [&] {
+            return static_cast<int>(
+                EncryptFileToContainer(nullptr, plainPath, containerPath, "pw"));
+        });
+    }
+    Outcome Decrypt(Stages stages, const QByteArray& container, const QString& password = "pw") {
+        return RunWith(stages, QByteArray(), container, [&] {
+            return static_cast<int>(
+                DecryptContainerToFile(nullptr, containerPath, plainPath, password));
+        });
+    }
+    // Encrypts on both paths, expects the same outcome, and returns it.
+    Outcome EncryptBothWays(const QByteArray& data) {
+        const Outcome pipelined = Encrypt(Stages::Pipelined, data);
+        EXPECT_EQ(pipelined, Encrypt(Stages::SingleThread, data));
+        return pipelined;
+    }
+    Outcome DecryptBothWays(const QByteArray& container, const QString& password = "pw") {
+        const Outcome pipelined = Decrypt(Stages::Pipelined, container, password);
+        EXPECT_EQ(pipelined, Decrypt(Stages::SingleThread, container, password));
+        return pipelined;
+    }
+
+    QString plainPath = folder.path("file");
+    QString containerPath = folder.path("file.ksr");
+    size_t cancelAfter = 0;
+};
+
+TEST_F(StageThreads, SameContainersAndPlainFilesAtPieceEdges) {
+    const QByteArray samples[] = {QByteArray(""),    NoiseBytes(1),    NoiseBytes(4095),
+                                  NoiseBytes(4096),  NoiseBytes(4097), NoiseBytes(8192),
+                                  NoiseBytes(50000), TextBytes(300000)};
+    for (const bool high : {true, false}) {
+        options.Configure(high, /*fast=*/!high, false, false);
+        for (const QByteArray& data : samples) {
+            SCOPED_TRACE(data.size());
+            const Outcome encrypted = EncryptBothWays(data);
+            ASSERT_EQ(encrypted.result, static_cast<int>(EncryptResult::Ok));
+            const Outcome decrypted = DecryptBothWays(encrypted.container);
+            EXPECT_EQ(decrypted.result, static_cast<int>(DecryptResult::Ok));
+            EXPECT_EQ(decrypted.plain, data);
+        }
+    }
+}
+
+TEST_F(StageThreads, ThreadThatCannotStartLeavesTheRunOnOneThread) {
+    const QByteArray data = NoiseBytes(20000);
+    const Outcome single = Encrypt(Stages::SingleThread, data);
+    engine_faults::FailStageThread(true);
+    EXPECT_EQ(Encrypt(Stages::Pipelined, data), single);
+    EXPECT_EQ(Decrypt(Stages::Pipelined, single.container).plain, data);
+}
+
+TEST_F(StageThreads, FailuresEndTheSameWayOnBothPaths) {
+    const QByteArray data = NoiseBytes(30000);
+    for (const int64_t budget : {0, 100, 4096, 5000, 12000}) {
+        SCOPED_TRACE(budget);
+        plat::faults::FailWritesAfter(budget, ENOSPC);
+        const Outcome pipelined = Encrypt(Stages::Pipelined, data);
+        plat::faults::FailWritesAfter(budget, ENOSPC);
+        EXPECT_EQ(Encrypt(Stages::SingleThread, data), pipelined);
+        EXPECT_EQ(pipelined.code, kContainerWriteFailed);
+    }
+    plat::faults::Clear();
+    const QByteArray container = Encrypt(Stages::SingleThread, data).container;
+    for (const int64_t budget : {0, 5000, 20000}) {
+        SCOPED_TRACE(budget);
+        plat::faults::FailWritesAfter(budget, ENOSPC);
+        const Outcome pipelined = Decrypt(Stages::Pipelined, container);
+        plat::faults::FailWritesAfter(budget, ENOSPC);
+        EXPECT_EQ(Decrypt(Stages::SingleThread, container), pipelined);
+        EXPECT_EQ(pipelined.code, kPlainWriteFailed);
+        EXPECT_EQ(pipelined.container, container) << "the container stays";
+    }
+    plat::faults::Clear();
+
+    QByteArray damaged = container;
+    damaged[10000] = static_cast<char>(damaged[10000] ^ 0x55);
+    EXPECT_EQ(DecryptBothWays(damaged).result, static_cast<int>(DecryptResult::BadData));
+    EXPECT_EQ(DecryptBothWays(container.left(8192)).result,
+              static_cast<int>(DecryptResult::BadData));
+    EXPECT_EQ(DecryptBothWays(container, "wrong").result, static_cast<int>(DecryptResult::BadData));
+}
+
+TEST_F(StageThreads, CancelStopsBothPathsAtTheSamePiece) {
+    cancelAfter = 2;
+    const QByteArray data = NoiseBytes(40000);
+    const Outcome encrypted = EncryptBothWays(data);
+    EXPECT_EQ(encrypted.result, static_cast<int>(EncryptResult::Cancelled));
+    EXPECT_EQ(encrypted.progress.size(), 2u);
+    EXPECT_TRUE(encrypted.container.isNull());
+    EXPECT_EQ(encrypted.plain, data);
+
+    cancelAfter = 0;
+    const QByteArray container = Encrypt(Stages::SingleThread, data).container;
+    cancelAfter = 3;
+    const Outcome decrypted = DecryptBothWays(container);
+    EXPECT_EQ(decrypted.result, static_cast<int>(DecryptResult::Cancelled));
+    EXPECT_EQ(decrypted.container, container);
+    EXPECT_TRUE(decrypted.plain.isNull());
+}
+
+} // namespace
