@@ -6,6 +6,7 @@
 #include "bound_parts.h"
 #include "engine/decrypt_pipeline.h"
 #include "engine/encrypt_pipeline.h"
+#include "engine/engine_faults.h"
 #include "peak_memory.h"
 #include "platform/ports.h"
 
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <thread>
 #include <vector>
 
 using namespace bench;
@@ -88,11 +90,21 @@ struct Row {
     const char* op = "";
     size_t plainSize = 0;
     size_t outputSize = 0; // what the run writes: container or plain file
-    Best pipeline, zlib, rc2, write;
-    bool ok() const { return !pipeline.failed && !zlib.failed && !rc2.failed && !write.failed; }
+    Best pipeline, oneThread, zlib, rc2, write;
+    bool ok() const {
+        return !pipeline.failed && !oneThread.failed && !zlib.failed && !rc2.failed &&
+               !write.failed;
+    }
     double boundWall() const { return zlib.wall + rc2.wall + write.wall; }
     double boundCpu() const { return zlib.cpu + rc2.cpu + write.cpu; }
     double ratio() const { return boundWall() / pipeline.wall; }
+    // The slowest stage alone, which no overlap of the two stages can beat:
+    // encrypt reads and deflates beside RC2 and the write; decrypt reads and
+    // decrypts beside inflate and the write.
+    double overlapWall() const {
+        return std::strcmp(op, "encrypt") == 0 ? std::max(zlib.wall, rc2.wall + write.wall)
+                                               : std::max(rc2.wall, zlib.wall + write.wall);
+    }
 };
 
 std::optional<Sample> TimeEncrypt(const QString& plainPath, const QString& containerPath,
@@ -152,6 +164,9 @@ std::pair<Row, Row> MeasureRows(const QTemporaryDir& work, const char* dataName,
     Bytes container;
     for (int i = 0; i < repeats; ++i) {
         enc.pipeline.Add(TimeEncrypt(plainPath, containerPath, plain));
+        engine_faults::ForceStages(engine_faults::Stages::SingleThread);
+        enc.oneThread.Add(TimeEncrypt(plainPath, containerPath, plain));
+        engine_faults::ForceStages(engine_faults::Stages::Automatic);
         if (container.empty() && (!ReadWhole(containerPath, &container) ||
                                   container.size() != 8 * (compressed.size() / 8 + 1))) {
             std::fprintf(stderr, "container has the wrong length\n");
@@ -166,6 +181,9 @@ std::pair<Row, Row> MeasureRows(const QTemporaryDir& work, const char* dataName,
         // Decrypt runs are short beside the disk's hiccups: sample them twice as often.
         for (int k = 0; k < 2; ++k) {
             dec.pipeline.Add(TimeDecrypt(containerPath, plainPath, container, plain));
+            engine_faults::ForceStages(engine_faults::Stages::SingleThread);
+            dec.oneThread.Add(TimeDecrypt(containerPath, plainPath, container, plain));
+            engine_faults::ForceStages(engine_faults::Stages::Automatic);
             dec.rc2.Add(TimeRc2Decrypt(container, high));
             dec.zlib.Add(TimeInflate(compressed, plain.size()));
             dec.write.Add(TimeWriteAndFlush(boundPath, plain));
@@ -190,11 +208,14 @@ void PrintHeader(const QTemporaryDir& work, size_t size, int repeats) {
     std::printf(
         "bound = zlib alone + RC2 alone + write and fsync alone, on the same bytes; MiB/s counts\n"
         "plain bytes; ratio = pipeline MiB/s / bound MiB/s (target >= %.2f); cpu = the same ratio\n"
-        "in CPU time, which other programs on the machine hardly disturb\n\n",
-        kTargetRatio);
-    std::printf("%-6s %5s %-4s %-7s %7s %10s %11s %6s  %5s %9s %9s %9s %9s\n", "data", "level",
-                "str", "op", "out MiB", "pipe MiB/s", "bound MiB/s", "ratio", "cpu", "pipe ms",
-                "zlib ms", "rc2 ms", "write ms");
+        "in CPU time, which other programs on the machine hardly disturb; 1-thr = the same run\n"
+        "with its stages on one thread, x1 = pipe / 1-thr; overlap = the slowest stage alone,\n"
+        "the limit of running the two stages side by side, xov = pipe / overlap\n"
+        "(%u processors)\n\n",
+        kTargetRatio, std::thread::hardware_concurrency());
+    std::printf("%-6s %5s %-4s %-7s %7s %10s %7s %5s %11s %6s  %5s %8s %5s %9s %9s %9s %9s\n",
+                "data", "level", "str", "op", "out MiB", "pipe MiB/s", "1-thr", "x1", "bound MiB/s",
+                "ratio", "cpu", "overlap", "xov", "pipe ms", "zlib ms", "rc2 ms", "write ms");
 }
 
 bool PrintRow(const Row& row) {
@@ -204,11 +225,15 @@ bool PrintRow(const Row& row) {
         return false;
     }
     const double pipeRate = row.plainSize / kMiB / row.pipeline.wall;
+    const double oneRate = row.plainSize / kMiB / row.oneThread.wall;
     const double boundRate = row.plainSize / kMiB / row.boundWall();
-    std::printf("%-6s %5d %-4s %-7s %7.1f %10.1f %11.1f %6.2f%s %5.2f %9.1f %9.1f %9.1f %9.1f\n",
+    const double overlapRate = row.plainSize / kMiB / row.overlapWall();
+    std::printf("%-6s %5d %-4s %-7s %7.1f %10.1f %7.1f %5.2f %11.1f %6.2f%s %5.2f %8.1f %5.2f "
+                "%9.1f %9.1f %9.1f %9.1f\n",
                 row.data, row.level, row.high ? "high" : "low", row.op, row.outputSize / kMiB,
-                pipeRate, boundRate, row.ratio(), row.ratio() < kTargetRatio ? "*" : " ",
-                row.boundCpu() / row.pipeline.cpu, row.pipeline.ms(), row.zlib.ms(), row.rc2.ms(),
+                pipeRate, oneRate, pipeRate / oneRate, boundRate, row.ratio(),
+                row.ratio() < kTargetRatio ? "*" : " ", row.boundCpu() / row.pipeline.cpu,
+                overlapRate, pipeRate / overlapRate, row.pipeline.ms(), row.zlib.ms(), row.rc2.ms(),
                 row.write.ms());
     std::fflush(stdout);
     return true;
