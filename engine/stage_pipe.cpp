@@ -15,7 +15,7 @@ bool StagePipe::Start(uint32_t pieceSize, std::function<bool(StagePiece*)> fill)
     memory_ = static_cast<uint8_t*>(std::calloc(1, memorySize_));
     if (!memory_)
         return false;
-    for (int i = 0; i < kDepth; ++i) {
+    for (size_t i = 0; i < kDepth; ++i) {
         pieces_[i].data = memory_ + i * pieceSize;
         free_.push_back(&pieces_[i]);
     }
@@ -35,7 +35,11 @@ void StagePipe::Run() {
         StagePiece* piece = nullptr;
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return stop_ || !free_.empty(); });
+            if (free_.empty() && !stop_) {
+                stageWaiting_ = true;
+                changed_.wait(lock, [this] { return stop_ || free_.size() >= kBatch; });
+                stageWaiting_ = false;
+            }
             if (stop_)
                 break;
             piece = free_.front();
@@ -44,12 +48,12 @@ void StagePipe::Run() {
         const bool more = fill_(piece);
         std::lock_guard lock(mutex_);
         filled_.push_back(piece);
-        if (!more) {
+        if (!more)
             ended_ = true;
+        if (callerWaiting_ && (ended_ || filled_.size() >= kBatch))
             changed_.notify_all();
+        if (!more)
             return;
-        }
-        changed_.notify_all();
     }
     std::lock_guard lock(mutex_);
     ended_ = true;
@@ -58,7 +62,11 @@ void StagePipe::Run() {
 
 StagePiece* StagePipe::Take() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !filled_.empty() || ended_; });
+    if (filled_.empty() && !ended_) {
+        callerWaiting_ = true;
+        changed_.wait(lock, [this] { return ended_ || filled_.size() >= kBatch; });
+        callerWaiting_ = false;
+    }
     if (filled_.empty())
         return nullptr;
     StagePiece* piece = filled_.front();
@@ -72,7 +80,8 @@ void StagePipe::Give(StagePiece* piece) {
     piece->data = data;
     std::lock_guard lock(mutex_);
     free_.push_back(piece);
-    changed_.notify_all();
+    if (stageWaiting_ && free_.size() >= kBatch)
+        changed_.notify_all();
 }
 
 void StagePipe::Stop() {

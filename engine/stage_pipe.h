@@ -1,6 +1,6 @@
 #pragma once
 // Two stages of a run on two threads: a stage thread fills pieces in stream
-// order and the caller's thread takes them, a few pieces deep, so memory stays
+// order and the caller's thread takes them, a few dozen KiB deep, so memory stays
 // flat for any file size. The stage thread only computes and does file I/O;
 // it hands back what failed, and the caller's thread records it, asks, and
 // reports progress.
@@ -48,7 +48,10 @@ class StagePipe {
   private:
     void Run();
 
-    static constexpr int kDepth = 4;
+    // A waiting side wakes only once half the pieces are there for it, so
+    // that the threads hand over batches rather than take turns per piece.
+    static constexpr size_t kDepth = 16;
+    static constexpr size_t kBatch = kDepth / 2;
     StagePiece pieces_[kDepth];
     uint8_t* memory_ = nullptr;
     uint32_t memorySize_ = 0;
@@ -59,5 +62,7 @@ class StagePipe {
     std::deque<StagePiece*> filled_;
     bool stop_ = false;
     bool ended_ = false;
+    bool stageWaiting_ = false;
+    bool callerWaiting_ = false;
     std::thread thread_;
 };
