@@ -30,6 +30,8 @@ constexpr const char* kCreationTimeName = "user.keshlor.crtime";
 
 int64_t g_writeBudget = -1; // bytes still taken before writes stop; -1 = no fault
 int g_writeFaultErrno = ENOSPC;
+int64_t g_readBudget = -1;
+int g_readFaultErrno = EIO;
 bool g_flushFault = false;
 int g_flushFaultErrno = EIO;
 bool g_folderFlushFault = false;
@@ -261,6 +263,13 @@ bool CloseHandle(FileHandle file) {
 
 bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRead) {
     uint32_t done = 0;
+    if (g_readBudget >= 0) {
+        if (g_readBudget < toRead) {
+            *bytesRead = 0;
+            return Fail(g_readFaultErrno);
+        }
+        g_readBudget -= toRead;
+    }
     auto* out = static_cast<unsigned char*>(buffer);
     while (done < toRead) {
         const ssize_t n = ::read(file, out + done, toRead - done);
@@ -849,6 +858,11 @@ void FailWritesAfter(int64_t bytesAllowed, int error) {
     g_writeFaultErrno = error;
 }
 
+void FailReadsAfter(int64_t bytesAllowed, int error) {
+    g_readBudget = bytesAllowed;
+    g_readFaultErrno = error;
+}
+
 void FailFlushes(bool on, int error) {
     g_flushFault = on;
     g_flushFaultErrno = error;
@@ -875,6 +889,7 @@ void BeforeTemporaryLock(std::function<void(const QString& path)> hook) {
 void Clear() {
     g_beforeTemporaryLock = {};
     g_writeBudget = -1;
+    g_readBudget = -1;
     g_flushFault = false;
     g_folderFlushFault = false;
     g_deleteFault = false;

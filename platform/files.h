@@ -185,7 +185,8 @@ bool GenerateRandom(void* buffer, size_t length);
 
 // Fault injection for tests. Writes through WriteFile stop being taken once
 // `bytesAllowed` more bytes have gone out, with `error` (an errno value);
-// a negative value turns the fault off. FlushFile, FlushFolderOf and
+// a negative value turns the fault off. A ReadFile that would take more
+// than `bytesAllowed` more bytes fails with `error`. FlushFile, FlushFolderOf and
 // DeleteFile fail with `error` while their faults are on. Each folder that
 // FlushFolderOf did sync is added to the list given to RecordFolderFlushes
 // (null stops the record). `hook` runs with each new temporary file's path
@@ -193,6 +194,7 @@ bool GenerateRandom(void* buffer, size_t length);
 // could come in.
 namespace faults {
 void FailWritesAfter(int64_t bytesAllowed, int error);
+void FailReadsAfter(int64_t bytesAllowed, int error);
 void FailFlushes(bool on, int error);
 void FailFolderFlushes(bool on, int error);
 void FailDeletes(bool on, int error);

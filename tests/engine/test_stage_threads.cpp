@@ -5,6 +5,7 @@
 #include "engine/encrypt_pipeline.h"
 #include "engine_fixture.h"
 #include "platform/interrupts.h"
+#include "platform/last_error.h"
 
 #include <QFile>
 
@@ -143,6 +144,26 @@ TEST_F(StageThreads, FailuresEndTheSameWayOnBothPaths) {
         EXPECT_EQ(Decrypt(Stages::SingleThread, container), pipelined);
         EXPECT_EQ(pipelined.code, kPlainWriteFailed);
         EXPECT_EQ(pipelined.container, container) << "the container stays";
+    }
+    plat::faults::Clear();
+
+    // Reads fail on the stage thread; its last error must reach the report.
+    for (const int64_t budget : {0, 3 * 4096}) {
+        SCOPED_TRACE(budget);
+        plat::faults::FailReadsAfter(budget, EIO);
+        const Outcome encrypting = Encrypt(Stages::Pipelined, data);
+        plat::faults::FailReadsAfter(budget, EIO);
+        EXPECT_EQ(Encrypt(Stages::SingleThread, data), encrypting);
+        EXPECT_EQ(encrypting.code, kPlainReadFailed);
+        EXPECT_EQ(encrypting.lastError, plat::kErrorIoDevice);
+        EXPECT_EQ(encrypting.plain, data);
+        plat::faults::FailReadsAfter(budget, EIO);
+        const Outcome decrypting = Decrypt(Stages::Pipelined, container);
+        plat::faults::FailReadsAfter(budget, EIO);
+        EXPECT_EQ(Decrypt(Stages::SingleThread, container), decrypting);
+        EXPECT_EQ(decrypting.code, kContainerReadFailed);
+        EXPECT_EQ(decrypting.lastError, plat::kErrorIoDevice);
+        EXPECT_EQ(decrypting.container, container);
     }
     plat::faults::Clear();
 
