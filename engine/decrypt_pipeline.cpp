@@ -14,9 +14,8 @@ namespace {
 
 thread_local ContainerRemoval t_lastContainerRemoval;
 
-// Inflates one decrypted piece into the plain file; a final piece must end the stream.
-DecryptResult InflateAndWrite(CompressionStream* stream, uint8_t* data, uint32_t count,
-                              bool final) {
+// Inflates one decrypted piece into the plain file.
+DecryptResult InflateAndWrite(CompressionStream* stream, uint8_t* data, uint32_t count) {
     uint32_t consumed = 0;
     switch (PumpCompressionStream(stream, data, count, &consumed)) {
     case PumpResult::Ok:
@@ -26,10 +25,12 @@ DecryptResult InflateAndWrite(CompressionStream* stream, uint8_t* data, uint32_t
     case PumpResult::Failed:
         return DecryptResult::Failed;
     }
-    // A stream cut short would otherwise pass as a complete file.
-    if (final && !stream->streamEnded)
-        return DecryptResult::BadData;
     return DecryptResult::Ok;
+}
+
+// After the final piece: a stream cut short would otherwise pass as a complete file.
+DecryptResult StreamComplete(const CompressionStream* stream) {
+    return stream->streamEnded ? DecryptResult::Ok : DecryptResult::BadData;
 }
 
 // Reads and decrypts the next piece of the container. Data with the piece
@@ -80,13 +81,12 @@ DecryptResult RunChunksInTurn(const ChunkCipher& cipher, plat::FileHandle contai
             RecordError(piece.code);
             return DecryptResult::Failed;
         }
-        const DecryptResult inflated =
-            InflateAndWrite(stream, cipher.buffer, piece.count, piece.final);
+        const DecryptResult inflated = InflateAndWrite(stream, cipher.buffer, piece.count);
         if (inflated != DecryptResult::Ok)
             return inflated;
         plat::ReportProgress(piece.done, containerSize);
         if (piece.final)
-            return DecryptResult::Ok;
+            return StreamComplete(stream);
     }
 }
 
@@ -113,13 +113,12 @@ DecryptResult RunChunksOverlapped(StagePipe* pipe, CompressionStream* stream,
             RecordError(piece->code);
             return DecryptResult::Failed;
         }
-        const DecryptResult inflated =
-            InflateAndWrite(stream, piece->data, piece->count, piece->final);
+        const DecryptResult inflated = InflateAndWrite(stream, piece->data, piece->count);
         if (inflated != DecryptResult::Ok)
             return inflated;
         plat::ReportProgress(piece->done, containerSize);
         if (piece->final)
-            return DecryptResult::Ok;
+            return StreamComplete(stream);
         pipe->Give(piece);
     }
 }

@@ -3,6 +3,7 @@
 // progress, and every port called from the caller's thread.
 #include "engine/decrypt_pipeline.h"
 #include "engine/encrypt_pipeline.h"
+#include "engine/key_context.h"
 #include "engine_fixture.h"
 #include "platform/interrupts.h"
 #include "platform/last_error.h"
@@ -11,6 +12,7 @@
 
 #include <thread>
 #include <vector>
+#include <zlib.h>
 
 using namespace testing_files;
 using engine_faults::Stages;
@@ -29,6 +31,24 @@ struct Outcome {
     std::vector<uint64_t> progress;
     bool operator==(const Outcome&) const = default;
 };
+
+// A whole cipher text (high strength, password "pw") around the first 9000
+// bytes of the zlib stream of `data`.
+QByteArray CutShortContainer(const QByteArray& data) {
+    uLongf length = compressBound(data.size());
+    QByteArray bytes(length, '\0');
+    compress2(reinterpret_cast<Bytef*>(bytes.data()), &length,
+              reinterpret_cast<const Bytef*>(data.constData()), data.size(), 1);
+    bytes.resize(9000 + 8);
+    KeyContext key;
+    EXPECT_EQ(OpenKeyContext(&key, "pw", true), 0);
+    uint32_t count = 9000;
+    EXPECT_TRUE(CryptEncrypt(key.key, nullptr, true, 0, reinterpret_cast<uint8_t*>(bytes.data()),
+                             &count, bytes.size()));
+    CloseKeyContext(&key);
+    bytes.resize(count);
+    return bytes;
+}
 
 class StageThreads : public EngineTest {
   protected:
@@ -172,6 +192,10 @@ TEST_F(StageThreads, FailuresEndTheSameWayOnBothPaths) {
     EXPECT_EQ(DecryptBothWays(damaged).result, static_cast<int>(DecryptResult::BadData));
     EXPECT_EQ(DecryptBothWays(container.left(8192)).result,
               static_cast<int>(DecryptResult::BadData));
+    const Outcome cutShort = DecryptBothWays(CutShortContainer(data));
+    EXPECT_EQ(cutShort.result, static_cast<int>(DecryptResult::BadData));
+    // The last piece is reported before the missing end of the stream is noticed.
+    EXPECT_EQ(cutShort.progress, (std::vector<uint64_t>{4096, 8192, 9008}));
     EXPECT_EQ(DecryptBothWays(container, "wrong").result, static_cast<int>(DecryptResult::BadData));
 }
 
