@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QIcon>
 #include <QProgressBar>
 #include <QRandomGenerator>
 #include <QSettings>
@@ -164,4 +165,19 @@ bool RunMidway::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return false;
+}
+
+void UsePictureHome(const QTemporaryDir& home, const char* instance) {
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+    qputenv("KESHLOR_INSTANCE", instance);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void UseDesktopIconTheme() {
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor")) {
+        QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    }
 }

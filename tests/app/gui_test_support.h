@@ -14,6 +14,12 @@
 
 class MainWindow;
 
+// The pictures in docs/: a private home under `home` and a running-copy name
+// of their own, set before the QApplication exists; then, once it does, the
+// look of a desktop with an icon theme.
+void UsePictureHome(const QTemporaryDir& home, const char* instance);
+void UseDesktopIconTheme();
+
 // HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR (0700), XDG_DATA_HOME and a
 // Documents folder in a fresh temporary folder, and a running-copy channel of
 // this program's own. Must be made before the QApplication.

@@ -11,6 +11,7 @@
 #include "engine/encrypt_pipeline.h"
 #include "gui/gui_ports.h"
 #include "gui/options.h"
+#include "gui_test_support.h"
 
 #include <QApplication>
 #include <QDir>
@@ -61,16 +62,9 @@ int main(int argc, char** argv) {
     }
     const QDir docs(QString::fromLocal8Bit(argv[1]));
     QTemporaryDir home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
-    qputenv("KESHLOR_INSTANCE", "window-pictures");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UsePictureHome(home, "window-pictures");
     QApplication app(argc, argv);
-    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor")) {
-        QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
-        QIcon::setThemeName(QStringLiteral("Adwaita"));
-    }
+    UseDesktopIconTheme();
 
     const QString documents = home.filePath(QStringLiteral("Documents"));
     QDir().mkpath(documents);

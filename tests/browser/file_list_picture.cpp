@@ -10,6 +10,7 @@
 #include "engine/encrypt_pipeline.h"
 #include "gui/gui_ports.h"
 #include "gui/options.h"
+#include "gui_test_support.h"
 #include "platform/files.h"
 #include "platform/storage_cards.h"
 
@@ -59,17 +60,9 @@ int main(int argc, char** argv) {
     }
     const QString output = QString::fromLocal8Bit(argv[1]);
     QTemporaryDir home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
-    qputenv("KESHLOR_INSTANCE", "picture");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UsePictureHome(home, "picture");
     QApplication app(argc, argv);
-    // The look of a desktop with an icon theme.
-    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor")) {
-        QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
-        QIcon::setThemeName(QStringLiteral("Adwaita"));
-    }
+    UseDesktopIconTheme();
 
     const QString documents = home.filePath(QStringLiteral("Documents"));
     const QString card = home.filePath(QStringLiteral("media/SD Card"));
