@@ -83,7 +83,7 @@ PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
             const uint32_t pending = kStagingSize - s->stream.avail_out;
             uint32_t written = 0;
             // A short write loses plain data just as a failed one does.
-            if (!plat::WriteFile(s->target.file.get(), s->staging, pending, &written) ||
+            if (!plat::WriteReplacement(&s->target, s->staging, pending, &written) ||
                 written != pending) {
                 *count = 0;
                 *failure = kPlainWriteFailed;

@@ -304,6 +304,42 @@ bool CryptDecrypt(HCRYPTKEY key, HCRYPTHASH hash, bool final, uint32_t flags, ui
     return true;
 }
 
+bool CryptDecryptHead(HCRYPTKEY key, uint8_t* data, uint32_t length, uint32_t head,
+                      uint8_t tailChain[8]) {
+    if (!key)
+        return Fail(NTE_BAD_KEY);
+    if (!tailChain || (!data && length) || head > length)
+        return Fail(plat::kErrorInvalidParameter);
+    if (length % kBlockBytes != 0 || head % kBlockBytes != 0)
+        return Fail(NTE_BAD_DATA);
+    if (length == 0)
+        return true;
+    uint8_t lastBlock[kBlockBytes];
+    std::memcpy(lastBlock, data + length - kBlockBytes, kBlockBytes);
+    if (head != 0) {
+        std::memcpy(tailChain, data + head - kBlockBytes, kBlockBytes);
+        cbc_decrypt(&key->schedule, Rc2Decrypt, kBlockBytes, key->iv, head, data, data);
+    } else {
+        std::memcpy(tailChain, key->iv, kBlockBytes);
+    }
+    std::memcpy(key->iv, lastBlock, kBlockBytes);
+    return true;
+}
+
+bool CryptDecryptTail(HCRYPTKEY key, const uint8_t chain[8], uint8_t* data, uint32_t length) {
+    if (!key)
+        return Fail(NTE_BAD_KEY);
+    if (!chain || (!data && length))
+        return Fail(plat::kErrorInvalidParameter);
+    if (length % kBlockBytes != 0)
+        return Fail(NTE_BAD_DATA);
+    uint8_t iv[kBlockBytes];
+    std::memcpy(iv, chain, kBlockBytes);
+    if (length != 0)
+        cbc_decrypt(&key->schedule, Rc2Decrypt, kBlockBytes, iv, length, data, data);
+    return true;
+}
+
 bool CryptGenRandom(HCRYPTPROV provider, uint32_t length, uint8_t* buffer) {
     if (!provider)
         return Fail(NTE_BAD_UID);

@@ -58,6 +58,16 @@ bool CryptEncrypt(HCRYPTKEY key, HCRYPTHASH hash, bool final, uint32_t flags, ui
 // NTE_BAD_LEN for no data at all.
 bool CryptDecrypt(HCRYPTKEY key, HCRYPTHASH hash, bool final, uint32_t flags, uint8_t* data,
                   uint32_t* length);
+// Beyond the CryptoAPI, for splitting one piece of a decryption between two
+// threads (CBC decryption depends only on ciphertext). A non-final
+// CryptDecrypt of the first `head` bytes of `length` (both whole blocks) that
+// leaves the rest undecrypted, hands out the chain the rest continues from, and
+// moves the key's chain past the whole piece.
+bool CryptDecryptHead(HCRYPTKEY key, uint8_t* data, uint32_t length, uint32_t head,
+                      uint8_t tailChain[8]);
+// Decrypts whole blocks after `chain` without touching the key's chain: it only
+// reads the key, so it may run beside another thread's CryptDecrypt.
+bool CryptDecryptTail(HCRYPTKEY key, const uint8_t chain[8], uint8_t* data, uint32_t length);
 bool CryptGenRandom(HCRYPTPROV provider, uint32_t length, uint8_t* buffer);
 
 // The Enhanced provider is always installed here; tests and the GUI turn it

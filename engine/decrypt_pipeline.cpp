@@ -36,9 +36,11 @@ DecryptResult StreamComplete(const CompressionStream* stream) {
 // Reads and decrypts the next piece of the container. Data with the piece
 // filled; otherwise how the run ends, with a failure's code recorded by the
 // caller's thread from `piece`.
+// `callerBytes` of a piece that is not the last are left for the caller's
+// thread to decrypt (piece->head says where they start).
 PieceOutcome ReadAndDecrypt(const ChunkCipher& cipher, plat::FileHandle container,
                             uint64_t containerSize, uint64_t* readSoFar, uint8_t* data,
-                            StagePiece* piece) {
+                            StagePiece* piece, uint32_t callerBytes = 0) {
     uint32_t count = 0;
     if (!plat::ReadFile(container, data, cipher.bufferSize, &count)) {
         piece->code = kContainerReadFailed;
@@ -49,12 +51,16 @@ PieceOutcome ReadAndDecrypt(const ChunkCipher& cipher, plat::FileHandle containe
     // Nothing at all to decrypt: an empty or emptied container holds no file.
     if (final && count == 0)
         return PieceOutcome::BadData;
-    if (!CryptDecrypt(cipher.context.key, nullptr, final, 0, data, &count)) {
+    const uint32_t head = final || callerBytes > count ? count : count - callerBytes;
+    if (head == count
+            ? !CryptDecrypt(cipher.context.key, nullptr, final, 0, data, &count)
+            : !CryptDecryptHead(cipher.context.key, data, count, head, piece->tailChain)) {
         if (plat::GetLastError() == NTE_BAD_DATA)
             return PieceOutcome::BadData;
         piece->code = kDecryptFailed;
         return PieceOutcome::Failed;
     }
+    piece->head = head;
     piece->count = count;
     piece->final = final;
     piece->done = *readSoFar;
@@ -92,8 +98,8 @@ DecryptResult RunChunksInTurn(const ChunkCipher& cipher, plat::FileHandle contai
 
 // The same run with reading and decrypting on a stage thread, a few pieces
 // ahead of inflate and the plain file's writes on this one.
-DecryptResult RunChunksOverlapped(StagePipe* pipe, CompressionStream* stream,
-                                  uint64_t containerSize) {
+DecryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
+                                  CompressionStream* stream, uint64_t containerSize) {
     for (;;) {
         if (plat::InterruptRequested())
             return DecryptResult::Cancelled;
@@ -113,6 +119,12 @@ DecryptResult RunChunksOverlapped(StagePipe* pipe, CompressionStream* stream,
             RecordError(piece->code);
             return DecryptResult::Failed;
         }
+        if (piece->head < piece->count &&
+            !CryptDecryptTail(cipher.context.key, piece->tailChain, piece->data + piece->head,
+                              piece->count - piece->head)) {
+            RecordError(kDecryptFailed);
+            return DecryptResult::Failed;
+        }
         const DecryptResult inflated = InflateAndWrite(stream, piece->data, piece->count);
         if (inflated != DecryptResult::Ok)
             return inflated;
@@ -129,27 +141,34 @@ DecryptResult RunChunks(const ChunkCipher& cipher, plat::FileHandle container,
     plat::GetFileSize(container, &containerSize);
     if (!UsePipelinedStages())
         return RunChunksInTurn(cipher, container, stream, containerSize);
-    // Until the pipe stops, the key and the container belong to the stage thread alone.
+    // Until the pipe stops, the container and the key's chain belong to the
+    // stage thread alone; this thread only decrypts the tails it is handed.
     StagePipe pipe;
     uint64_t readSoFar = 0;
-    const bool started = pipe.Start(
-        cipher.bufferSize, [&cipher, container, containerSize, &readSoFar](StagePiece* piece) {
-            if (plat::InterruptRequested()) {
-                piece->outcome = PieceOutcome::Stopped;
-                return false;
-            }
-            piece->outcome =
-                ReadAndDecrypt(cipher, container, containerSize, &readSoFar, piece->data, piece);
-            if (piece->outcome == PieceOutcome::Data)
-                return !piece->final;
-            piece->carriesLastError = true;
-            piece->lastError = plat::GetLastError();
-            piece->detail = plat::LastErrorDetail();
+    const bool started = pipe.Start(cipher.bufferSize, [&cipher, &pipe, container, containerSize,
+                                                        &readSoFar](StagePiece* piece) {
+        if (plat::InterruptRequested()) {
+            piece->outcome = PieceOutcome::Stopped;
             return false;
-        });
+        }
+        // RC2 is the slow part of decrypting: the caller's thread takes a
+        // share of each piece once inflate leaves it time to spare.
+        const uint32_t blockBytes = cipher.context.blockLength / 8;
+        const uint32_t blocks = cipher.bufferSize / blockBytes;
+        const uint32_t callerBytes =
+            blocks * pipe.CallerShare() / StagePipe::kShareSteps * blockBytes;
+        piece->outcome = ReadAndDecrypt(cipher, container, containerSize, &readSoFar, piece->data,
+                                        piece, callerBytes);
+        if (piece->outcome == PieceOutcome::Data)
+            return !piece->final;
+        piece->carriesLastError = true;
+        piece->lastError = plat::GetLastError();
+        piece->detail = plat::LastErrorDetail();
+        return false;
+    });
     if (!started)
         return RunChunksInTurn(cipher, container, stream, containerSize);
-    const DecryptResult result = RunChunksOverlapped(&pipe, stream, containerSize);
+    const DecryptResult result = RunChunksOverlapped(&pipe, cipher, stream, containerSize);
     pipe.Stop();
     return result;
 }

@@ -29,13 +29,13 @@ void WarnHidingUnavailable(plat::WindowHandle window, const QString& containerPa
 
 // Encrypts one piece of the compressed stream and adds it to the container.
 bool EncryptAndWrite(const ChunkCipher& cipher, uint8_t* data, uint32_t count, bool final,
-                     uint32_t capacity, plat::FileHandle container) {
+                     uint32_t capacity, plat::Replacement* container) {
     if (!CryptEncrypt(cipher.context.key, nullptr, final, 0, data, &count, capacity)) {
         RecordError(kEncryptFailed);
         return false;
     }
     uint32_t written = 0;
-    if (!plat::WriteFile(container, data, count, &written) || written != count) {
+    if (!plat::WriteReplacement(container, data, count, &written) || written != count) {
         RecordError(kContainerWriteFailed);
         return false;
     }
@@ -44,7 +44,7 @@ bool EncryptAndWrite(const ChunkCipher& cipher, uint8_t* data, uint32_t count, b
 
 // Moves the compressed stream through the cipher into the container, chunk by chunk.
 EncryptResult RunChunksInTurn(const ChunkCipher& cipher, CompressionStream* stream,
-                              plat::FileHandle container, uint64_t plainSize) {
+                              plat::Replacement* container, uint64_t plainSize) {
     const uint32_t chunkSize = 64 * cipher.context.blockLength;
     for (;;) {
         if (plat::InterruptRequested())
@@ -64,7 +64,7 @@ EncryptResult RunChunksInTurn(const ChunkCipher& cipher, CompressionStream* stre
 // The same run with reading and deflating on a stage thread, a few pieces
 // ahead of the cipher and the container's writes on this one.
 EncryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
-                                  plat::FileHandle container, uint64_t plainSize) {
+                                  plat::Replacement* container, uint64_t plainSize) {
     for (;;) {
         if (plat::InterruptRequested())
             return EncryptResult::Cancelled;
@@ -88,7 +88,7 @@ EncryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
 }
 
 EncryptResult RunChunks(const ChunkCipher& cipher, CompressionStream* stream,
-                        plat::FileHandle container) {
+                        plat::Replacement* container) {
     const uint32_t chunkSize = 64 * cipher.context.blockLength;
     uint64_t plainSize = 0;
     plat::GetFileSize(stream->source.get(), &plainSize);
@@ -143,7 +143,7 @@ EncryptResult RunOnFiles(plat::WindowHandle window, const QString& plainPath,
         return EncryptResult::Failed;
     }
     const intptr_t savedCursor = plat::ShowWaitCursor();
-    const EncryptResult result = RunChunks(cipher, *stream, container->file.get());
+    const EncryptResult result = RunChunks(cipher, *stream, container);
     plat::RestoreCursor(savedCursor);
     return result;
 }

@@ -17,7 +17,7 @@ bool StagePipe::Start(uint32_t pieceSize, std::function<bool(StagePiece*)> fill)
         return false;
     for (size_t i = 0; i < kDepth; ++i) {
         pieces_[i].data = memory_ + i * pieceSize;
-        free_.push_back(&pieces_[i]);
+        free_.push(&pieces_[i]);
     }
     fill_ = std::move(fill);
     try {
@@ -29,31 +29,44 @@ bool StagePipe::Start(uint32_t pieceSize, std::function<bool(StagePiece*)> fill)
     return true;
 }
 
+void StagePipe::PublishFilled(bool ended) {
+    stageFilled_.MoveAllTo(&filled_);
+    ended_ = ended;
+    if (callerWaiting_ && (ended_ || filled_.size() >= kBatch))
+        changed_.notify_all();
+}
+
 void StagePipe::Run() {
     plat::KeepInterruptsForOtherThreads();
     for (;;) {
-        StagePiece* piece = nullptr;
-        {
+        if (stageFree_.empty()) {
             std::unique_lock lock(mutex_);
+            PublishFilled(false);
             if (free_.empty() && !stop_) {
+                if (share_ > 0)
+                    share_.fetch_sub(1, std::memory_order_relaxed);
                 stageWaiting_ = true;
                 changed_.wait(lock, [this] { return stop_ || free_.size() >= kBatch; });
                 stageWaiting_ = false;
             }
             if (stop_)
                 break;
-            piece = free_.front();
-            free_.pop_front();
+            free_.MoveAllTo(&stageFree_);
+        } else if (stop_.load(std::memory_order_relaxed)) {
+            break;
         }
+        StagePiece* piece = stageFree_.pop();
         const bool more = fill_(piece);
-        std::lock_guard lock(mutex_);
-        filled_.push_back(piece);
-        if (!more)
-            ended_ = true;
-        if (callerWaiting_ && (ended_ || filled_.size() >= kBatch))
-            changed_.notify_all();
-        if (!more)
+        stageFilled_.push(piece);
+        if (!more) {
+            std::lock_guard lock(mutex_);
+            PublishFilled(true);
             return;
+        }
+        if (stageFilled_.size() >= kBatch) {
+            std::lock_guard lock(mutex_);
+            PublishFilled(false);
+        }
     }
     std::lock_guard lock(mutex_);
     ended_ = true;
@@ -61,25 +74,32 @@ void StagePipe::Run() {
 }
 
 StagePiece* StagePipe::Take() {
-    std::unique_lock lock(mutex_);
-    if (filled_.empty() && !ended_) {
-        callerWaiting_ = true;
-        changed_.wait(lock, [this] { return ended_ || filled_.size() >= kBatch; });
-        callerWaiting_ = false;
+    if (callerTaken_.empty()) {
+        std::unique_lock lock(mutex_);
+        callerGiven_.MoveAllTo(&free_);
+        if (stageWaiting_ && free_.size() >= kBatch)
+            changed_.notify_all();
+        if (filled_.empty() && !ended_) {
+            if (share_ < kShareSteps)
+                share_.fetch_add(1, std::memory_order_relaxed);
+            callerWaiting_ = true;
+            changed_.wait(lock, [this] { return ended_ || filled_.size() >= kBatch; });
+            callerWaiting_ = false;
+        }
+        filled_.MoveAllTo(&callerTaken_);
     }
-    if (filled_.empty())
-        return nullptr;
-    StagePiece* piece = filled_.front();
-    filled_.pop_front();
-    return piece;
+    return callerTaken_.empty() ? nullptr : callerTaken_.pop();
 }
 
 void StagePipe::Give(StagePiece* piece) {
     uint8_t* const data = piece->data;
     *piece = StagePiece{};
     piece->data = data;
+    callerGiven_.push(piece);
+    if (callerGiven_.size() < kBatch)
+        return;
     std::lock_guard lock(mutex_);
-    free_.push_back(piece);
+    callerGiven_.MoveAllTo(&free_);
     if (stageWaiting_ && free_.size() >= kBatch)
         changed_.notify_all();
 }
@@ -99,6 +119,6 @@ void StagePipe::Stop() {
     }
     for (StagePiece& piece : pieces_)
         piece = StagePiece{};
-    free_.clear();
-    filled_.clear();
+    for (Ring* ring : {&free_, &filled_, &stageFree_, &stageFilled_, &callerTaken_, &callerGiven_})
+        ring->clear();
 }

@@ -6,9 +6,10 @@
 // reports progress.
 #include <QString>
 
+#include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,8 @@ struct StagePiece {
     uint32_t count = 0;
     bool final = false; // the stream's last piece
     uint64_t done = 0;  // progress once this piece is through
+    uint32_t head = 0;  // decrypt: bytes the stage decrypted; the rest is the caller's
+    uint8_t tailChain[8] = {};
     PieceOutcome outcome = PieceOutcome::Data;
     int32_t code = 0;              // to record for Failed
     bool carriesLastError = false; // the stage's own call set the last error
@@ -45,22 +48,59 @@ class StagePipe {
     // Stops the stage at its next piece, waits for it, and zeroes the buffers.
     void Stop();
 
-  private:
-    void Run();
+    // How many 64ths of a piece's work the caller's thread should take on,
+    // for work either thread can do. It grows while the caller's thread waits
+    // for pieces and shrinks while the stage waits for room, so that the two
+    // threads end up about equally busy.
+    static constexpr uint32_t kShareSteps = 64;
+    uint32_t CallerShare() const { return share_.load(std::memory_order_relaxed); }
 
+  private:
     // A waiting side wakes only once half the pieces are there for it, so
     // that the threads hand over batches rather than take turns per piece.
     static constexpr size_t kDepth = 16;
     static constexpr size_t kBatch = kDepth / 2;
+
+    // Pieces passed between the threads: a few at a time, in stream order.
+    class Ring {
+      public:
+        bool empty() const { return count_ == 0; }
+        size_t size() const { return count_; }
+        void push(StagePiece* piece) { slots_[(first_ + count_++) % kDepth] = piece; }
+        StagePiece* pop() {
+            StagePiece* piece = slots_[first_];
+            first_ = (first_ + 1) % kDepth;
+            --count_;
+            return piece;
+        }
+        void MoveAllTo(Ring* other) {
+            while (!empty())
+                other->push(pop());
+        }
+        void clear() { first_ = count_ = 0; }
+
+      private:
+        std::array<StagePiece*, kDepth> slots_{};
+        size_t first_ = 0;
+        size_t count_ = 0;
+    };
+
+    void Run();
+    // Hands the stage's filled pieces to the caller's thread, under the lock.
+    void PublishFilled(bool ended);
+
     StagePiece pieces_[kDepth];
     uint8_t* memory_ = nullptr;
     uint32_t memorySize_ = 0;
     std::function<bool(StagePiece*)> fill_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<StagePiece*> free_;
-    std::deque<StagePiece*> filled_;
-    bool stop_ = false;
+    Ring free_;                      // shared: room for the stage
+    Ring filled_;                    // shared: pieces for the caller
+    Ring stageFree_, stageFilled_;   // the stage thread's own
+    Ring callerTaken_, callerGiven_; // the caller's thread's own
+    std::atomic<uint32_t> share_{0};
+    std::atomic<bool> stop_{false};
     bool ended_ = false;
     bool stageWaiting_ = false;
     bool callerWaiting_ = false;

@@ -622,6 +622,28 @@ bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attribu
     return true;
 }
 
+bool WriteReplacement(Replacement* replacement, const void* buffer, uint32_t toWrite,
+                      uint32_t* bytesWritten) {
+    constexpr uint64_t kWriteBackWindow = 8u << 20;
+    // Whole pages only: writing into a page under write-back may have to wait for it.
+    constexpr uint64_t kPageBytes = 4096;
+    if (!WriteFile(replacement->file.get(), buffer, toWrite, bytesWritten))
+        return false;
+    replacement->written += *bytesWritten;
+    const uint64_t end = replacement->written & ~(kPageBytes - 1);
+    if (end - replacement->writeBackFrom < kWriteBackWindow)
+        return true;
+    // Only starts the write-back; the flush at commit still waits for it and
+    // reports how it went.
+    if (::sync_file_range(replacement->file.get(), static_cast<off64_t>(replacement->writeBackFrom),
+                          static_cast<off64_t>(end - replacement->writeBackFrom),
+                          SYNC_FILE_RANGE_WRITE) != 0 &&
+        errno != ENOSYS && errno != EINVAL && errno != ESPIPE)
+        return Fail(errno);
+    replacement->writeBackFrom = end;
+    return true;
+}
+
 bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner) {
     const int file = replacement->file.get();
     // Where the process may not give the file away, it keeps its own owner.

@@ -120,6 +120,8 @@ struct Replacement {
     UniqueFd existing; // the earlier file of that name, held until replaced
     bool replaceExisting = false;
     bool attributesStored = true; // false when the file system keeps no extended attributes
+    uint64_t written = 0;         // bytes written through WriteReplacement
+    uint64_t writeBackFrom = 0;   // where the disk's write-back has not been started yet
 };
 // Creates the temporary file with `attributes`. With `replaceExisting` an
 // earlier file of the name is held for writing (refused as CreateFile refuses
@@ -132,6 +134,11 @@ bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attribu
 // folder. True when the file is on the disk under its name (and closed);
 // false, with the earlier file of the name back in place, otherwise.
 bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner);
+// WriteFile to the temporary file, which starts the disk's write-back of
+// every few MiB as they complete, so that the flush when the file is committed
+// waits for little more than the last of them.
+bool WriteReplacement(Replacement* replacement, const void* buffer, uint32_t toWrite,
+                      uint32_t* bytesWritten);
 // Closes the temporary file, leaving it where it is for the caller to remove.
 void ReleaseReplacement(Replacement* replacement);
 // Closes and deletes the temporary file.

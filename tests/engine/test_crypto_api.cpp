@@ -91,6 +91,36 @@ TEST(CryptoApi, FinalEncryptAlwaysPadsAndTheChainCarriesAcrossCalls) {
     EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
 }
 
+// A piece decrypted in two parts, the second perhaps on another thread, must
+// give the same bytes and leave the chain where one call leaves it, at every split.
+TEST(CryptoApi, PieceSplitBetweenHeadAndTailDecryptsAsOneCall) {
+    Key writer("secret", true);
+    const QByteArray plain =
+        QByteArray::fromRawData("0123456789abcdefghijklmnopqrstuv", 32).repeated(3);
+    const QByteArray cipher = Encrypt(writer.context.key, plain, true);
+    ASSERT_EQ(cipher.size(), 104);
+    const uint32_t piece = 64;
+    for (uint32_t head = 0; head <= piece; head += 8) {
+        Key reader("secret", true);
+        QByteArray data = cipher;
+        auto* bytes = reinterpret_cast<uint8_t*>(data.data());
+        uint8_t chain[8];
+        ASSERT_TRUE(CryptDecryptHead(reader.context.key, bytes, piece, head, chain));
+        ASSERT_TRUE(CryptDecryptTail(reader.context.key, chain, bytes + head, piece - head));
+        uint32_t rest = static_cast<uint32_t>(data.size()) - piece;
+        ASSERT_TRUE(CryptDecrypt(reader.context.key, nullptr, true, 0, bytes + piece, &rest));
+        data.truncate(static_cast<int>(piece + rest));
+        EXPECT_EQ(data, plain) << "split at " << head;
+    }
+    Key reader("secret", true);
+    uint8_t chain[8];
+    uint8_t odd[16] = {};
+    EXPECT_FALSE(CryptDecryptHead(reader.context.key, odd, 16, 4, chain));
+    EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
+    EXPECT_FALSE(CryptDecryptTail(reader.context.key, chain, odd, 12));
+    EXPECT_EQ(plat::GetLastError(), NTE_BAD_DATA);
+}
+
 TEST(CryptoApi, FinalEncryptNeedsRoomForThePadding) {
     Key key("secret", true);
     uint8_t buffer[16] = {};

@@ -120,9 +120,11 @@ class StageThreads : public EngineTest {
 };
 
 TEST_F(StageThreads, SameContainersAndPlainFilesAtPieceEdges) {
-    const QByteArray samples[] = {QByteArray(""),    NoiseBytes(1),    NoiseBytes(4095),
-                                  NoiseBytes(4096),  NoiseBytes(4097), NoiseBytes(8192),
-                                  NoiseBytes(50000), TextBytes(300000)};
+    const QByteArray samples[] = {QByteArray(""), NoiseBytes(1), NoiseBytes(4095), NoiseBytes(4096),
+                                  NoiseBytes(4097), NoiseBytes(8192), NoiseBytes(50000),
+                                  TextBytes(300000),
+                                  // long enough for the threads to share out the decryption
+                                  NoiseBytes(3 << 20)};
     for (const bool high : {true, false}) {
         options.Configure(high, /*fast=*/!high, false, false);
         for (const QByteArray& data : samples) {
