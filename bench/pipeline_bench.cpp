@@ -214,7 +214,8 @@ void PrintHeader(const QTemporaryDir& work, size_t size, int repeats) {
         "plain bytes; ratio = pipeline MiB/s / bound MiB/s (target >= %.2f); cpu = the same ratio\n"
         "in CPU time, which other programs on the machine hardly disturb; 1-thr = the same run\n"
         "with its stages on one thread, x1 = pipe / 1-thr; overlap = the slowest stage alone,\n"
-        "the limit of running the two stages side by side (target xov >= %.2f)\n\n",
+        "the limit of running the two stages side by side, xov = pipe / overlap (target >= %.2f;\n"
+        "decrypt can pass 1, as both threads take part in RC2)\n\n",
         kTargetRatio, kOverlapTarget);
     std::printf("%-6s %5s %-4s %-7s %7s %10s %7s %5s %11s %6s  %5s %8s %5s %9s %9s %9s %9s\n",
                 "data", "level", "str", "op", "out MiB", "pipe MiB/s", "1-thr", "x1", "bound MiB/s",
