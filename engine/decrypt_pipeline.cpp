@@ -35,9 +35,8 @@ DecryptResult StreamComplete(const CompressionStream* stream) {
 
 // Reads and decrypts the next piece of the container. Data with the piece
 // filled; otherwise how the run ends, with a failure's code recorded by the
-// caller's thread from `piece`.
-// `callerBytes` of a piece that is not the last are left for the caller's
-// thread to decrypt (piece->head says where they start).
+// caller's thread from `piece`. `callerBytes` of a piece that is not the last
+// are left for the caller's thread to decrypt (piece->head says where they start).
 PieceOutcome ReadAndDecrypt(const ChunkCipher& cipher, plat::FileHandle container,
                             uint64_t containerSize, uint64_t* readSoFar, uint8_t* data,
                             StagePiece* piece, uint32_t callerBytes = 0) {
@@ -96,8 +95,8 @@ DecryptResult RunChunksInTurn(const ChunkCipher& cipher, plat::FileHandle contai
     }
 }
 
-// The same run with reading and decrypting on a stage thread, a few pieces
-// ahead of inflate and the plain file's writes on this one.
+// The same run with reading and decrypting on a stage thread, up to a queue's
+// worth of pieces ahead of inflate and the plain file's writes on this one.
 DecryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
                                   CompressionStream* stream, uint64_t containerSize) {
     for (;;) {
@@ -106,8 +105,7 @@ DecryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
         StagePiece* piece = pipe->Take();
         if (!piece)
             return DecryptResult::Cancelled;
-        if (piece->carriesLastError)
-            plat::SetLastErrorWithDetail(piece->lastError, piece->detail);
+        piece->RestoreLastError();
         switch (piece->outcome) {
         case PieceOutcome::Data:
             break;
@@ -161,9 +159,7 @@ DecryptResult RunChunks(const ChunkCipher& cipher, plat::FileHandle container,
                                         piece, callerBytes);
         if (piece->outcome == PieceOutcome::Data)
             return !piece->final;
-        piece->carriesLastError = true;
-        piece->lastError = plat::GetLastError();
-        piece->detail = plat::LastErrorDetail();
+        piece->KeepLastError();
         return false;
     });
     if (!started)

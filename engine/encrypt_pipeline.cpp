@@ -61,8 +61,8 @@ EncryptResult RunChunksInTurn(const ChunkCipher& cipher, CompressionStream* stre
     }
 }
 
-// The same run with reading and deflating on a stage thread, a few pieces
-// ahead of the cipher and the container's writes on this one.
+// The same run with reading and deflating on a stage thread, up to a queue's
+// worth of pieces ahead of the cipher and the container's writes on this one.
 EncryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
                                   plat::Replacement* container, uint64_t plainSize) {
     for (;;) {
@@ -72,8 +72,7 @@ EncryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
         if (!piece || piece->outcome == PieceOutcome::Stopped)
             return EncryptResult::Cancelled;
         if (piece->outcome != PieceOutcome::Data) {
-            if (piece->carriesLastError)
-                plat::SetLastErrorWithDetail(piece->lastError, piece->detail);
+            piece->RestoreLastError();
             RecordError(piece->code);
             return EncryptResult::Failed;
         }
@@ -107,9 +106,8 @@ EncryptResult RunChunks(const ChunkCipher& cipher, CompressionStream* stream,
             piece->outcome = PieceOutcome::Failed;
             piece->code = failure;
             // Only a failed read says why; zlib's own failures carry no last error.
-            piece->carriesLastError = failure == kPlainReadFailed;
-            piece->lastError = plat::GetLastError();
-            piece->detail = plat::LastErrorDetail();
+            if (failure == kPlainReadFailed)
+                piece->KeepLastError();
             return false;
         }
         piece->final = piece->count != chunkSize;

@@ -2,9 +2,21 @@
 
 #include "engine/engine_faults.h"
 #include "platform/interrupts.h"
+#include "platform/last_error.h"
 
 #include <cstdlib>
 #include <system_error>
+
+void StagePiece::KeepLastError() {
+    carriesLastError = true;
+    lastError = plat::GetLastError();
+    detail = plat::LastErrorDetail();
+}
+
+void StagePiece::RestoreLastError() const {
+    if (carriesLastError)
+        plat::SetLastErrorWithDetail(lastError, detail);
+}
 
 bool StagePipe::Start(uint32_t pieceSize, std::function<bool(StagePiece*)> fill) {
     if (!StageThreadAllowed())

@@ -28,6 +28,11 @@ struct StagePiece {
     bool carriesLastError = false; // the stage's own call set the last error
     uint32_t lastError = 0;
     QString detail;
+
+    // On the stage thread: keeps the thread's last error for the caller's thread.
+    void KeepLastError();
+    // On the caller's thread: makes a kept last error its own.
+    void RestoreLastError() const;
 };
 
 class StagePipe {
