@@ -8,7 +8,6 @@
 #include "engine/wipe.h"
 #include "platform/files.h"
 #include "platform/interrupts.h"
-#include "platform/last_error.h"
 
 namespace {
 
