@@ -11,13 +11,14 @@
 
 namespace {
 
+bool g_hidingWarned = false;
+
 // Where a file system keeps no extended attributes, containers cannot be
 // hidden; the user hears of it once, not for every file of a batch.
 void WarnHidingUnavailable(plat::WindowHandle window, const QString& containerPath) {
-    static bool warned = false;
-    if (warned)
+    if (g_hidingWarned)
         return;
-    warned = true;
+    g_hidingWarned = true;
     plat::MessageBox(window,
                      QStringLiteral("\u201c%1\u201d could not be hidden: its storage keeps no "
                                     "extended attributes, where Keshlor records the hidden mark, "
@@ -199,4 +200,9 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
             DisposePlainFile(window, plainPath);
     }
     return result;
+}
+
+void ResetOncePerProcessState() {
+    g_hidingWarned = false;
+    ForgetLeftoverSearches();
 }

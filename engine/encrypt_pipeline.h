@@ -21,3 +21,9 @@ enum class EncryptResult : int {
 EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& plainPath,
                                      const QString& containerPath, const QString& password,
                                      SourceAfterRun source = SourceAfterRun::Remove);
+
+// Forgets what this process has said or looked at once for all its runs (the
+// "Can't hide!" warning, the folders already searched for leftovers), as a
+// new process would have it: for a process that runs files one after another
+// on behalf of several callers.
+void ResetOncePerProcessState();

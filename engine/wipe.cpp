@@ -170,11 +170,20 @@ void DisposePartialOutput(plat::WindowHandle window, plat::Replacement* output) 
     plat::DiscardReplacement(output);
 }
 
+namespace {
+std::mutex g_searchedLock;
+QHash<QString, QElapsedTimer> g_searched;
+} // namespace
+
+void ForgetLeftoverSearches() {
+    const std::lock_guard<std::mutex> guard(g_searchedLock);
+    g_searched.clear();
+}
+
 void RemoveLeftovers(const QString& folder) {
-    static std::mutex lock;
-    static QHash<QString, QElapsedTimer> searched;
     {
-        const std::lock_guard<std::mutex> guard(lock);
+        const std::lock_guard<std::mutex> guard(g_searchedLock);
+        QHash<QString, QElapsedTimer>& searched = g_searched;
         QElapsedTimer& last = searched[folder];
         if (last.isValid() && last.elapsed() < kLeftoverSearchIntervalMs)
             return;

@@ -39,3 +39,5 @@ void DisposePartialOutput(plat::WindowHandle window, plat::Replacement* output);
 // way each kind is removed (plain data wiped when wiping is on). Looks at a
 // folder at most every few seconds; asks and shows nothing.
 void RemoveLeftovers(const QString& folder);
+// Forgets which folders were searched, so that the next search happens at once.
+void ForgetLeftoverSearches();
