@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/ports.h"
+#include "platform/source_proof.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -171,9 +172,48 @@ bool ChooseCopyTarget(QWidget* owner, const QString& caption, int row, QString* 
 namespace {
 
 // The copy writes in the target's folder: what crashed runs left there goes first.
-bool CopyToTarget(const QString& source, const QString& target) {
+bool CopyToTarget(const QString& source, const QString& target, plat::HeldSource* held = nullptr) {
     RemoveLeftovers(QFileInfo(target).absolutePath());
-    return plat::CopyFile(source, target, false);
+    return plat::CopyFile(source, target, false, held);
+}
+
+// The source's name held another file by the time the copy was done: that
+// file is not the one copied, so it stays, and the user hears why.
+void SayOtherFileKept(QWidget* owner, const plat::TakenSource& source) {
+    QString text = QStringLiteral("\u201c%1\u201d was replaced by another file while it was "
+                                  "being moved, so Keshlor kept that file beside the copy.")
+                       .arg(source.path);
+    if (!source.aside.isEmpty())
+        text += QLatin1Char('\n') + KeptAsideDetail(source.aside);
+    plat::MessageBox(HandleOf(owner), text, QStringLiteral("Can't delete!"),
+                     plat::kMbOk | plat::kMbIconExclamation);
+}
+
+// A moved container goes like any container (no wipe), but only while its
+// name still holds the file that was copied.
+void RemoveMovedContainer(QWidget* owner, plat::TakenSource* source) {
+    if (plat::IsReadOnlyHandle(source->file)) {
+        plat::SetLastError(plat::kErrorAccessDenied);
+    } else {
+        switch (plat::TakeOffName(source)) {
+        case plat::SourceProof::Proven:
+            if (plat::DeleteTaken(source))
+                return;
+            {
+                const plat::LastErrorKeeper keep;
+                plat::PutBack(source);
+            }
+            break;
+        case plat::SourceProof::Other:
+        case plat::SourceProof::Changed:
+            SayOtherFileKept(owner, *source);
+            return;
+        case plat::SourceProof::Failed:
+            break;
+        }
+    }
+    RecordError(kMovedSourceNotDeleted);
+    ReportError(HandleOf(owner), QStringLiteral("Delete Failed"));
 }
 
 } // namespace
@@ -196,18 +236,19 @@ bool MoveItem(QWidget* owner, const QString& caption, int row) {
     QString target;
     if (!ChooseCopyTarget(owner, caption, row, &source, &target))
         return false;
-    // The copy is on the disk under its name before the source goes.
-    if (!CopyToTarget(source, target)) {
+    // The copy is on the disk under its name before the source goes, and the
+    // descriptor it was read through stays open until then.
+    plat::HeldSource held;
+    if (!CopyToTarget(source, target, &held)) {
         RecordError(kMoveCopyFailed);
         ReportError(HandleOf(owner), QStringLiteral("Move Failed"));
         return true;
     }
-    if (!container) {
-        DisposePlainFile(HandleOf(owner), source);
-    } else if (!plat::DeleteFile(source)) {
-        RecordError(kMovedSourceNotDeleted);
-        ReportError(HandleOf(owner), QStringLiteral("Delete Failed"));
-    }
+    plat::TakenSource copied(source, held.file.get(), held.opened);
+    if (container)
+        RemoveMovedContainer(owner, &copied);
+    else if (DisposeReadPlainFile(HandleOf(owner), &copied) == DisposeOutcome::Changed)
+        SayOtherFileKept(owner, copied);
     return true;
 }
 

@@ -251,6 +251,7 @@ int EncryptOne(const FileJob& job, const QString& password, const TerminalMessag
         return kKsrFailed;
     case DisposeOutcome::Kept:
     case DisposeOutcome::KeptAside:
+    case DisposeOutcome::Changed:
         break;
     }
     return kKsrFailed;
@@ -260,9 +261,20 @@ int DecryptOne(const FileJob& job, const QString& password, const TerminalMessag
                SourceAfterRun source) {
     switch (DecryptContainerToFile(nullptr, job.containerPath, job.plainPath, password, source)) {
     case DecryptResult::Ok: {
+        // A plain file the new one replaced must have gone the way plain files go.
+        if (source == SourceAfterRun::Remove && LastDisposeOutcome() != DisposeOutcome::Removed) {
+            if (LastDisposeOutcome() == DisposeOutcome::RemovedUnwiped)
+                PrintMessage(messages, QStringLiteral("Can't wipe!"),
+                             QStringLiteral("The wipe was abandoned, so the plain file that was "
+                                            "replaced was deleted without its data being "
+                                            "overwritten."));
+            return kKsrFailed;
+        }
         const ContainerRemoval removal = LastContainerRemoval();
         if (removal.removed)
             return kKsrDone;
+        if (removal.reported)
+            return kKsrFailed;
         PrintMessage(messages, QStringLiteral("Delete Error"),
                      QStringLiteral("the file was decrypted, but the container could not be "
                                     "deleted: ") +

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -199,20 +200,21 @@ PumpResult PumpWithoutRecording(CompressionStream* stream, uint8_t* buffer, uint
 }
 
 bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPath) {
+    // What the name holds now: a file saved by renaming a new one over it is another file.
     plat::FileState now;
-    if (!plat::GetFileState(stream->source.get(), &now)) {
-        RecordError(kPlainReadFailed);
-        return false;
-    }
-    if (!plat::FileChanged(stream->opened, now))
+    if (plat::GetNamedFileState(plainPath, &now) && !plat::FileChanged(stream->opened, now))
         return true;
+    RecordChangedPlainFile(plainPath);
+    return false;
+}
+
+void RecordChangedPlainFile(const QString& plainPath) {
     plat::SetLastErrorWithDetail(
         plat::kErrorFileInvalid,
         QStringLiteral("\u201c%1\u201d changed while it was being encrypted, so it was kept as it "
                        "is and no container was made. Try again when no program is writing to it.")
             .arg(plainPath));
     RecordError(kPlainReadFailed);
-    return false;
 }
 
 void CloseCompressionStream(CompressionStream* stream) {
@@ -229,7 +231,8 @@ bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t
     *target = plat::Replacement{};
     RemoveLeftovers(QFileInfo(path).absolutePath());
     const plat::FileKind what = plat::GetFileKind(path);
-    if (what != plat::FileKind::Regular && what != plat::FileKind::Missing) {
+    if (what != plat::FileKind::Regular && what != plat::FileKind::Missing &&
+        what != plat::FileKind::Folder) {
         plat::RefuseFileKind(what, path);
         return true;
     }
@@ -239,11 +242,13 @@ bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t
         return true;
     }
     if (existing & (plat::kProtectiveAttributes | plat::kAttrDirectory)) {
-        plat::MessageBox(window,
-                         QStringLiteral("A file or directory already exists with the target file "
-                                        "name. It cannot be overwritten. Rename one or other file "
-                                        "or move it to a different folder."),
-                         QStringLiteral("Can't overwrite!"), plat::kMbOk | plat::kMbIconHand);
+        QString text = QStringLiteral(
+            "A file or directory already exists with the target file name. It cannot be "
+            "overwritten. Rename one or other file or move it to a different folder.");
+        if (what == plat::FileKind::Folder)
+            text += QStringLiteral("\n\u201c%1\u201d is a folder.").arg(path);
+        plat::MessageBox(window, text, QStringLiteral("Can't overwrite!"),
+                         plat::kMbOk | plat::kMbIconHand);
         return false;
     }
     const int answer =
@@ -253,4 +258,24 @@ bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t
         return false;
     plat::CreateReplacement(path, kind, attributes, true, target);
     return true;
+}
+
+namespace {
+bool g_accessListWarned = false;
+} // namespace
+
+void WarnAccessListNotKept(plat::WindowHandle window, const QString& path) {
+    if (std::exchange(g_accessListWarned, true))
+        return;
+    plat::MessageBox(window,
+                     QStringLiteral("\u201c%1\u201d could not keep the access list (ACL) of the "
+                                    "file it was made from: its storage keeps none. So that it "
+                                    "is no more open than that file, only its owner may read it.")
+                         .arg(path),
+                     QStringLiteral("Can't keep permissions!"),
+                     plat::kMbOk | plat::kMbIconExclamation);
+}
+
+void ForgetAccessListWarning() {
+    g_accessListWarned = false;
 }

@@ -33,8 +33,11 @@ enum class PumpResult : int { Ok = 0, BadData = 1, Failed = 2 };
 // encryption would leave its data readable under the others.
 CompressionStream* OpenCompressionStream(const QString& plainPath);
 // False, with kPlainReadFailed recorded, when anything wrote to the plain file since
-// it was opened: the container would then hold no single version of it.
+// it was opened, or its name now holds another file: the container would then
+// hold no single version of it.
 bool PlainFileUnchanged(const CompressionStream* stream, const QString& plainPath);
+// Records kPlainReadFailed with the detail that says the file changed meanwhile.
+void RecordChangedPlainFile(const QString& plainPath);
 // 0 with a stream; 0 with none on failure (kInflateOutOfMemory,
 // kPlainNotCreated or kInflateStartFailed recorded); 1 with none when the
 // user declined to overwrite.
@@ -53,7 +56,14 @@ void CloseCompressionStream(CompressionStream* stream);
 // Starts the file that will take `path` with `attributes`, asking before it
 // would replace a file; the earlier file stays as it is until the new one is
 // committed. Returns whether a handle was produced; its file is not valid
-// when creation itself failed, or when `path` is a link, a folder or anything
-// else but a regular file (last error set, nothing asked).
+// when creation itself failed, or when `path` is a link or anything else but
+// a regular file or a folder (last error set, nothing asked). A folder, like
+// a protected file, cannot be overwritten: the user is told, and no handle
+// is produced.
 bool CreateTargetFile(plat::WindowHandle window, const QString& prompt, uint32_t attributes,
                       const QString& path, plat::TemporaryKind kind, plat::Replacement* target);
+
+// Where storage cannot keep the access list (ACL) of the file a new one was
+// made from, the new file is its owner's alone; the user hears of it once.
+void WarnAccessListNotKept(plat::WindowHandle window, const QString& path);
+void ForgetAccessListWarning();

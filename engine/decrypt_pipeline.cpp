@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/interrupts.h"
 #include "platform/last_error.h"
+#include "platform/source_proof.h"
 
 namespace {
 
@@ -190,13 +191,15 @@ DecryptResult RunOnFiles(plat::WindowHandle window, const QString& containerPath
     return result;
 }
 
-// Puts the finished plain file in place, with the container's permissions
-// and owner, before the container goes.
+// Puts the finished plain file in place, with the container's permissions,
+// owner and access list, before the container goes.
 bool CommitPlainFile(plat::FileHandle container, CompressionStream* stream) {
     plat::FileState containerState;
+    // A plain file it replaces is plain data too: it goes the way plain files go.
+    stream->target.keepReplaced = true;
     if (!plat::GetFileState(container, &containerState) ||
         !plat::CommitReplacement(&stream->target, plat::CarriedMode(containerState.mode),
-                                 &containerState)) {
+                                 &containerState, container)) {
         RecordError(kPlainWriteFailed);
         return false;
     }
@@ -220,13 +223,48 @@ DecryptResult FinishPlainFile(plat::WindowHandle window, plat::FileHandle contai
             plat::SetLastErrorWithDetail(pending.lastError, pending.detail);
             RecordError(pending.code);
         }
+        return result;
     }
+    if (!stream->target.accessListKept)
+        WarnAccessListNotKept(window, stream->target.path);
+    DisposeReplacedPlainFile(window, &stream->target);
     return result;
 }
 
-void RemoveContainer(const QString& containerPath) {
-    if (!plat::DeleteFile(containerPath))
+// The container goes only while its name still holds the file that was
+// decrypted: a newer one put in its place meanwhile is kept, and the user told.
+void RemoveContainer(plat::WindowHandle window, const QString& containerPath,
+                     plat::FileHandle container) {
+    plat::FileState opened;
+    if (!plat::GetFileState(container, &opened) || plat::IsReadOnlyHandle(container)) {
+        // What cannot be deleted stays where it is, and says why.
+        t_lastContainerRemoval = ContainerRemoval{false, plat::kErrorAccessDenied};
+        return;
+    }
+    plat::TakenSource taken(containerPath, container, opened);
+    switch (plat::TakeOffName(&taken)) {
+    case plat::SourceProof::Proven:
+        if (plat::DeleteTaken(&taken))
+            return;
         t_lastContainerRemoval = ContainerRemoval{false, plat::GetLastError()};
+        plat::PutBack(&taken);
+        return;
+    case plat::SourceProof::Failed:
+    case plat::SourceProof::Changed:
+        t_lastContainerRemoval = ContainerRemoval{false, plat::GetLastError()};
+        return;
+    case plat::SourceProof::Other:
+        break;
+    }
+    QString text = QStringLiteral("\u201c%1\u201d was replaced by another file while it was "
+                                  "being decrypted, so Keshlor kept that file and did not delete "
+                                  "it.")
+                       .arg(containerPath);
+    if (!taken.aside.isEmpty())
+        text += QLatin1Char('\n') + KeptAsideDetail(taken.aside);
+    plat::MessageBox(window, text, QStringLiteral("Can't delete!"),
+                     plat::kMbOk | plat::kMbIconExclamation);
+    t_lastContainerRemoval = ContainerRemoval{false, plat::kErrorFileInvalid, true};
 }
 
 } // namespace
@@ -236,6 +274,7 @@ DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& c
                                      SourceAfterRun source) {
     if (plat::InterruptRequested())
         return DecryptResult::Cancelled;
+    ForgetLastDisposeOutcome();
     DecryptResult result = DecryptResult::Failed;
     ChunkCipher cipher;
     plat::UniqueFd container;
@@ -248,13 +287,12 @@ DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& c
         result = FinishPlainFile(window, container.get(), stream, result);
         CloseCompressionStream(stream);
     }
-    if (container.valid()) {
-        container.reset();
-        if (result == DecryptResult::Ok) {
-            t_lastContainerRemoval = ContainerRemoval{};
-            if (source == SourceAfterRun::Remove)
-                RemoveContainer(containerPath);
-        }
+    // The descriptor the container was read through stays open until it is
+    // gone, so that what is removed is proven to be what was decrypted.
+    if (container.valid() && result == DecryptResult::Ok) {
+        t_lastContainerRemoval = ContainerRemoval{};
+        if (source == SourceAfterRun::Remove)
+            RemoveContainer(window, containerPath, container.get());
     }
     return result;
 }

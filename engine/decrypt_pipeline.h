@@ -27,5 +27,6 @@ DecryptResult DecryptContainerToFile(plat::WindowHandle window, const QString& c
 struct ContainerRemoval {
     bool removed = true;
     uint32_t lastError = 0;
+    bool reported = false; // the run has said why itself (another file had taken its name)
 };
 ContainerRemoval LastContainerRemoval();

@@ -8,6 +8,7 @@
 #include "engine/wipe.h"
 #include "platform/files.h"
 #include "platform/interrupts.h"
+#include "platform/source_proof.h"
 
 namespace {
 
@@ -149,11 +150,12 @@ EncryptResult RunOnFiles(plat::WindowHandle window, const QString& plainPath,
 // Puts the finished container in place: only a container made from one
 // version of the plain file, on the disk under its name, lets the plain file go.
 bool CommitContainer(CompressionStream* stream, const QString& plainPath,
-                     plat::Replacement* container) {
+                     plat::Replacement* container, plat::FileState* committed) {
     if (!PlainFileUnchanged(stream, plainPath))
         return false;
-    if (!plat::CommitReplacement(container, plat::CarriedMode(stream->opened.mode),
-                                 &stream->opened)) {
+    if (!plat::GetFileState(container->file.get(), committed) ||
+        !plat::CommitReplacement(container, plat::CarriedMode(stream->opened.mode), &stream->opened,
+                                 stream->source.get())) {
         RecordError(kContainerWriteFailed);
         return false;
     }
@@ -164,16 +166,33 @@ bool CommitContainer(CompressionStream* stream, const QString& plainPath,
 // name; a container that did not get its name goes. Returns the run's result.
 EncryptResult FinishContainer(plat::WindowHandle window, CompressionStream* stream,
                               const QString& plainPath, const QString& containerPath,
-                              plat::Replacement* container, EncryptResult result) {
+                              plat::Replacement* container, EncryptResult result,
+                              plat::FileState* committed) {
     plat::FileTimes times;
     if (plat::GetFileTime(stream->source.get(), &times))
         plat::SetFileTime(container->file.get(), times);
-    if (result == EncryptResult::Ok && !CommitContainer(stream, plainPath, container))
+    if (result == EncryptResult::Ok && !CommitContainer(stream, plainPath, container, committed))
         result = EncryptResult::Failed;
     plat::DiscardReplacement(container); // nothing left to discard after a commit
     if (result == EncryptResult::Ok && !container->attributesStored)
         WarnHidingUnavailable(window, containerPath);
+    if (result == EncryptResult::Ok && !container->accessListKept)
+        WarnAccessListNotKept(window, containerPath);
     return result;
+}
+
+// A plain file written to or replaced after it was read is kept, and so is
+// nothing of the container made from the older version: the run fails as
+// one whose file changed while it was read.
+void WithdrawContainer(const QString& containerPath, const plat::FileState& committed,
+                       const QString& plainPath, const QString& plainAside) {
+    plat::TakenSource container(containerPath, -1, committed);
+    if (plat::TakeOffName(&container) == plat::SourceProof::Proven &&
+        !plat::DeleteTaken(&container))
+        plat::PutBack(&container);
+    RecordChangedPlainFile(plainPath);
+    if (!plainAside.isEmpty())
+        AddErrorDetail(KeptAsideDetail(plainAside));
 }
 
 } // namespace
@@ -187,22 +206,32 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
     ChunkCipher cipher;
     CompressionStream* stream = nullptr;
     plat::Replacement container;
+    plat::FileState committed;
     // 65 blocks: a chunk of 64 and room for the final call's padding.
     if (OpenChunkCipher(&cipher, password, 65, kEncryptProviderUnavailable, kEncryptOutOfMemory))
         result = RunOnFiles(window, plainPath, containerPath, cipher, &stream, &container);
     CloseChunkCipher(&cipher);
 
     if (container.file.valid())
-        result = FinishContainer(window, stream, plainPath, containerPath, &container, result);
-    if (stream) {
-        CloseCompressionStream(stream);
-        if (result == EncryptResult::Ok && source == SourceAfterRun::Remove)
-            DisposePlainFile(window, plainPath);
+        result = FinishContainer(window, stream, plainPath, containerPath, &container, result,
+                                 &committed);
+    if (!stream)
+        return result;
+    // The descriptor the plain file was read through stays open until it is
+    // gone, so that what is removed is proven to be what was encrypted.
+    if (result == EncryptResult::Ok && source == SourceAfterRun::Remove) {
+        plat::TakenSource plain(plainPath, stream->source.get(), stream->opened, true);
+        if (DisposeReadPlainFile(window, &plain) == DisposeOutcome::Changed) {
+            WithdrawContainer(containerPath, committed, plainPath, plain.aside);
+            result = EncryptResult::Failed;
+        }
     }
+    CloseCompressionStream(stream);
     return result;
 }
 
 void ResetOncePerProcessState() {
     g_hidingWarned = false;
+    ForgetAccessListWarning();
     ForgetLeftoverSearches();
 }

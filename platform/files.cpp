@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include "platform/files_detail.h"
 #include "platform/last_error.h"
 #include "platform/unique_fd.h"
 
@@ -27,6 +28,8 @@ namespace {
 
 constexpr const char* kDosAttribName = "user.DOSATTRIB";
 constexpr const char* kCreationTimeName = "user.keshlor.crtime";
+constexpr char kKeshlorAttributePrefix[] = "user.keshlor.";
+constexpr const char* kAccessListName = "system.posix_acl_access";
 
 int64_t g_writeBudget = -1; // bytes still taken before writes stop; -1 = no fault
 int g_writeFaultErrno = ENOSPC;
@@ -40,15 +43,15 @@ QStringList* g_flushedFolders = nullptr;
 bool g_deleteFault = false;
 int g_deleteFaultErrno = EWOULDBLOCK;
 std::function<void(const QString&)> g_beforeTemporaryLock;
+std::function<void(const QString&, const QString&)> g_afterRename;
 
-QByteArray NativePath(const QString& path) {
-    return QFile::encodeName(path);
-}
-
-bool Fail(int err) {
-    SetLastErrorFromErrno(err);
-    return false;
-}
+using detail::Fail;
+using detail::FolderOf;
+using detail::IsReadOnlyFile;
+using detail::JoinPath;
+using detail::NativePath;
+using detail::RenameNoReplace;
+using detail::SameFile;
 
 // The DOS bits kept for a file; 0 when none are stored.
 uint32_t StoredAttributes(const QByteArray& native) {
@@ -75,14 +78,6 @@ bool OnlyPlainBits(uint32_t attributes) {
 
 bool IsReadOnly(const struct stat& st, const QByteArray& native) {
     return (st.st_mode & S_IWUSR) == 0 || (StoredAttributes(native) & kAttrReadOnly) != 0;
-}
-
-bool IsReadOnlyFile(int fd, const struct stat& st) {
-    if ((st.st_mode & S_IWUSR) == 0)
-        return true;
-    char text[32] = {};
-    const ssize_t n = fgetxattr(fd, kDosAttribName, text, sizeof text - 1);
-    return n > 0 && (std::strtoul(text, nullptr, 16) & kAttrReadOnly) != 0;
 }
 
 FileKind KindOfMode(mode_t mode) {
@@ -199,6 +194,20 @@ uint32_t AttributesOf(const struct stat& st, const QByteArray& native) {
     return attributes;
 }
 
+FileState StateOf(const struct stat& st) {
+    FileState state;
+    state.device = st.st_dev;
+    state.inode = st.st_ino;
+    state.links = st.st_nlink;
+    state.size = static_cast<uint64_t>(st.st_size);
+    state.lastWrite = ToNanos(st.st_mtim);
+    state.lastChange = ToNanos(st.st_ctim);
+    state.mode = st.st_mode & 07777;
+    state.owner = st.st_uid;
+    state.group = st.st_gid;
+    return state;
+}
+
 // Another descriptor holding the file exclusively makes it busy, as a file
 // another program opened with share mode 0 is on the original platform.
 bool IsHeldElsewhere(const QByteArray& native) {
@@ -259,6 +268,10 @@ bool CloseHandle(FileHandle file) {
     if (file < 0)
         return Fail(EBADF);
     return UniqueFd(file).close() || Fail(errno);
+}
+
+bool UnlockFile(FileHandle file) {
+    return flock(file, LOCK_UN) == 0 || Fail(errno);
 }
 
 bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRead) {
@@ -363,8 +376,8 @@ bool DeleteFile(const QString& path) {
         return Fail(EACCES);
     if (S_ISREG(st.st_mode) && IsHeldElsewhere(native))
         return Fail(EWOULDBLOCK);
-    if (g_deleteFault)
-        return Fail(g_deleteFaultErrno);
+    if (detail::DeleteFaultOn())
+        return Fail(errno);
     return ::unlink(native.constData()) == 0 || Fail(errno);
 }
 
@@ -408,15 +421,16 @@ bool CopyContent(FileHandle in, FileHandle out, const struct timespec& lastWrite
 
 } // namespace
 
-bool CopyFile(const QString& source, const QString& target, bool failIfExists) {
+bool CopyFile(const QString& source, const QString& target, bool failIfExists, HeldSource* held) {
     const QByteArray nativeTarget = NativePath(target);
     if (nativeTarget.isEmpty())
         return Fail(ENOENT);
-    const UniqueFd in(CreateFile(source, Access::Read, Disposition::OpenExisting));
+    UniqueFd in(CreateFile(source, Access::Read, Disposition::OpenExisting));
     if (!in.valid())
         return false;
     struct stat from;
-    if (::fstat(in.get(), &from) != 0)
+    FileState opened;
+    if (::fstat(in.get(), &from) != 0 || !GetFileState(in.get(), &opened))
         return Fail(errno);
     // Replacing a file by itself, under any of its names, would lose it.
     if (NamesSameFile(nativeTarget, from))
@@ -426,10 +440,17 @@ bool CopyFile(const QString& source, const QString& target, bool failIfExists) {
     if (!CreateReplacement(target, TemporaryKind::Plain, StoredAttributes(NativePath(source)),
                            !failIfExists, &copy))
         return false;
+    // The copy stays the copier's own, in the source's group where it may be.
+    FileState group = opened;
+    group.owner = ::geteuid();
     if (!CopyContent(in.get(), copy.file.get(), from.st_mtim) ||
-        !CommitReplacement(&copy, from.st_mode & 0777, nullptr)) {
+        !CommitReplacement(&copy, from.st_mode & 0777, &group, in.get())) {
         DiscardReplacement(&copy);
         return false;
+    }
+    if (held) {
+        held->file = std::move(in);
+        held->opened = opened;
     }
     SetLastError(kErrorSuccess);
     return true;
@@ -478,15 +499,7 @@ bool GetFileState(FileHandle file, FileState* state) {
     struct stat st;
     if (::fstat(file, &st) != 0)
         return Fail(errno);
-    state->device = st.st_dev;
-    state->inode = st.st_ino;
-    state->links = st.st_nlink;
-    state->size = static_cast<uint64_t>(st.st_size);
-    state->lastWrite = ToNanos(st.st_mtim);
-    state->lastChange = ToNanos(st.st_ctim);
-    state->mode = st.st_mode & 07777;
-    state->owner = st.st_uid;
-    state->group = st.st_gid;
+    *state = StateOf(st);
     return true;
 }
 
@@ -505,31 +518,35 @@ namespace {
 constexpr char kTemporaryPrefix[] = ".keshlor-";
 constexpr char kPlainPrefix[] = ".keshlor-plain-";
 constexpr char kContainerPrefix[] = ".keshlor-container-";
+constexpr int kTemporarySuffixLength = 10;
 // Names an earlier version wrote for copies in progress.
 constexpr char kCopyPrefix[] = ".keshlor-copy-";
-constexpr int kTemporarySuffixLength = 10;
-
-QString FolderOf(const QString& path) {
-    return QFileInfo(path).absolutePath();
-}
+constexpr int kCopySuffixLength = 6;
 
 QString TemporaryPathIn(const QString& folder, TemporaryKind kind) {
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char random[kTemporarySuffixLength];
-    if (!GenerateRandom(random, sizeof random))
-        std::memset(random, 0, sizeof random); // still unique: creation is exclusive
-    QString name =
-        QString::fromLatin1(kind == TemporaryKind::Plain ? kPlainPrefix : kContainerPrefix);
-    for (const unsigned char byte : random)
-        name += QLatin1Char(kAlphabet[byte % (sizeof kAlphabet - 1)]);
-    return folder == QLatin1String("/") ? folder + name : folder + QLatin1Char('/') + name;
+    return detail::RandomPathIn(folder,
+                                kind == TemporaryKind::Plain ? kPlainPrefix : kContainerPrefix);
 }
 
-bool SameFile(int fd, const QByteArray& native) {
-    struct stat held;
-    struct stat named;
-    return ::fstat(fd, &held) == 0 && ::lstat(native.constData(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+// Whether `name` is `prefix` followed by exactly `length` characters that
+// `allowed` takes: only the names Keshlor makes, never a user's look-alike.
+bool IsMadeName(const QString& name, const char* prefix, qsizetype length,
+                bool (*allowed)(char16_t)) {
+    const qsizetype prefixLength = qsizetype(std::strlen(prefix));
+    if (name.size() != prefixLength + length || !name.startsWith(QLatin1String(prefix)))
+        return false;
+    for (qsizetype at = prefixLength; at < name.size(); ++at)
+        if (!allowed(name.at(at).unicode()))
+            return false;
+    return true;
+}
+
+bool IsLowerOrDigit(char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');
+}
+
+bool IsLetterOrDigit(char16_t c) {
+    return IsLowerOrDigit(c) || (c >= u'A' && c <= u'Z');
 }
 
 // A new temporary file in `folder`, 0600 and held.
@@ -566,34 +583,13 @@ UniqueFd CreateTemporary(const QString& folder, TemporaryKind kind, QString* pat
     return UniqueFd();
 }
 
-// Renames without replacing anything at `to`.
-bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without that kind of rename: a new link cannot replace anything.
-    if (::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-        return true;
-    }
-    if (errno == EEXIST)
-        return false;
-    // Nor links (some network shares): look first, then rename.
-    struct stat st;
-    if (::lstat(to.constData(), &st) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(from.constData(), to.constData()) == 0;
-}
-
 } // namespace
 
 bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attributes,
                        bool replaceExisting, Replacement* replacement) {
     *replacement = Replacement{};
     replacement->path = path;
+    replacement->kind = kind;
     replacement->replaceExisting = replaceExisting;
     const QByteArray native = NativePath(path);
     if (native.isEmpty())
@@ -644,12 +640,24 @@ bool WriteReplacement(Replacement* replacement, const void* buffer, uint32_t toW
     return true;
 }
 
-bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner) {
+bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner,
+                       FileHandle extendedFrom) {
     const int file = replacement->file.get();
-    // Where the process may not give the file away, it keeps its own owner.
-    if (owner && ::fchown(file, owner->owner, owner->group) != 0 &&
-        ::fchown(file, static_cast<uid_t>(-1), owner->group) != 0) {
-        // Neither owner nor group could be given: the file stays the process's own.
+    if (extendedFrom >= 0 && !CarryExtendedAttributes(extendedFrom, file)) {
+        // Its access list cannot be kept here: only the owner may read the result.
+        replacement->accessListKept = false;
+        mode &= ~static_cast<uint32_t>(S_IRWXG | S_IRWXO);
+    }
+    if (owner) {
+        // Where the process may not give the file away, it keeps its own owner.
+        if (::fchown(file, owner->owner, owner->group) != 0 &&
+            ::fchown(file, static_cast<uid_t>(-1), owner->group) != 0) {
+            // Neither could be given: the group's bits go below.
+        }
+        struct stat st;
+        // Another group's members would read what the source's group alone could.
+        if (::fstat(file, &st) != 0 || st.st_gid != owner->group)
+            mode &= ~static_cast<uint32_t>(S_IRWXG);
     }
     if (::fchmod(file, mode) != 0)
         return Fail(errno);
@@ -682,10 +690,17 @@ bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState*
             ::rename(target.constData(), temporary.constData());
         return false;
     }
-    if (exchanged)
-        ::unlink(temporary.constData());
-    replacement->existing.reset();
+    detail::NoteRename(replacement->temporary, replacement->path);
     replacement->file.reset();
+    if (replacement->keepReplaced && replacement->existing.valid()) {
+        // The caller disposes of it; until then it is held under the temporary name.
+        if (exchanged)
+            replacement->replacedAt = replacement->temporary;
+    } else {
+        if (exchanged)
+            ::unlink(temporary.constData());
+        replacement->existing.reset();
+    }
     SetLastError(kErrorSuccess);
     return true;
 }
@@ -703,27 +718,12 @@ void DiscardReplacement(Replacement* replacement) {
 }
 
 bool IsTemporaryName(const QString& name, TemporaryKind* kind) {
-    if (!name.startsWith(QLatin1String(kTemporaryPrefix)))
-        return false;
     TemporaryKind found = TemporaryKind::Plain;
-    qsizetype prefix = 0;
-    if (name.startsWith(QLatin1String(kPlainPrefix))) {
-        prefix = sizeof kPlainPrefix - 1;
-    } else if (name.startsWith(QLatin1String(kContainerPrefix))) {
-        prefix = sizeof kContainerPrefix - 1;
+    if (IsMadeName(name, kContainerPrefix, kTemporarySuffixLength, IsLowerOrDigit))
         found = TemporaryKind::Container;
-    } else if (name.startsWith(QLatin1String(kCopyPrefix))) {
-        prefix = sizeof kCopyPrefix - 1;
-    } else {
+    else if (!IsMadeName(name, kPlainPrefix, kTemporarySuffixLength, IsLowerOrDigit) &&
+             !IsMadeName(name, kCopyPrefix, kCopySuffixLength, IsLetterOrDigit))
         return false;
-    }
-    if (name.size() == prefix)
-        return false;
-    for (qsizetype at = prefix; at < name.size(); ++at) {
-        const QChar c = name.at(at);
-        if (!(c.isLetterOrNumber() && c.unicode() < 0x80))
-            return false;
-    }
     if (kind)
         *kind = found;
     return true;
@@ -735,6 +735,7 @@ bool MoveAside(const QString& path, TemporaryKind kind, QString* temporary) {
         const QString candidate = TemporaryPathIn(FolderOf(path), kind);
         if (RenameNoReplace(native, NativePath(candidate))) {
             *temporary = candidate;
+            detail::NoteRename(path, candidate);
             return FlushFolderOf(path);
         }
         if (errno != EEXIST)
@@ -746,6 +747,7 @@ bool MoveAside(const QString& path, TemporaryKind kind, QString* temporary) {
 bool MoveBack(const QString& temporary, const QString& path) {
     if (!RenameNoReplace(NativePath(temporary), NativePath(path)))
         return Fail(errno);
+    detail::NoteRename(temporary, path);
     return FlushFolderOf(path);
 }
 
@@ -772,8 +774,7 @@ std::vector<Leftover> ClaimLeftovers(const QString& folder) {
         if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
             flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             continue;
-        leftover.path =
-            folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+        leftover.path = JoinPath(folder, name);
         // Removed or replaced since it was listed: not the file that was claimed.
         if (!SameFile(fd.get(), NativePath(leftover.path)))
             continue;
@@ -873,6 +874,159 @@ bool GenerateRandom(void* buffer, size_t length) {
     return true;
 }
 
+bool GetNamedFileState(const QString& path, FileState* state) {
+    const QByteArray native = NativePath(path);
+    struct stat st;
+    if (native.isEmpty() || ::lstat(native.constData(), &st) != 0)
+        return Fail(native.isEmpty() ? ENOENT : errno);
+    *state = StateOf(st);
+    return true;
+}
+
+bool IsReadOnlyHandle(FileHandle file) {
+    struct stat st;
+    return ::fstat(file, &st) == 0 && IsReadOnlyFile(file, st);
+}
+
+bool CarryExtendedAttributes(FileHandle from, FileHandle to) {
+    std::vector<char> names(4096);
+    ssize_t listed = ::flistxattr(from, names.data(), names.size());
+    if (listed < 0 && errno == ERANGE) {
+        listed = ::flistxattr(from, nullptr, 0);
+        if (listed > 0) {
+            names.resize(static_cast<size_t>(listed));
+            listed = ::flistxattr(from, names.data(), names.size());
+        }
+    }
+    bool accessListKept = true;
+    std::vector<char> value;
+    for (ssize_t at = 0; listed > 0 && at < listed;) {
+        const char* name = names.data() + at;
+        at += static_cast<ssize_t>(std::strlen(name)) + 1;
+        const bool accessList = std::strcmp(name, kAccessListName) == 0;
+        // Keshlor's own attributes are set for the new file by its maker.
+        const bool carried =
+            accessList ||
+            (std::strncmp(name, "user.", 5) == 0 && std::strcmp(name, kDosAttribName) != 0 &&
+             std::strncmp(name, kKeshlorAttributePrefix, sizeof kKeshlorAttributePrefix - 1) != 0);
+        if (!carried)
+            continue;
+        const ssize_t size = ::fgetxattr(from, name, nullptr, 0);
+        if (size < 0)
+            continue;
+        value.resize(static_cast<size_t>(size) + 1);
+        const ssize_t got = ::fgetxattr(from, name, value.data(), value.size());
+        if (got < 0)
+            continue;
+        // Other attributes are the user's notes on the data; where they cannot
+        // be kept, the data still is.
+        if (::fsetxattr(to, name, value.data(), static_cast<size_t>(got), 0) != 0 && accessList)
+            accessListKept = false;
+    }
+    return accessListKept;
+}
+
+bool NextDataRange(FileHandle file, uint64_t from, uint64_t end, uint64_t* start, uint64_t* stop) {
+    const off_t data = ::lseek(file, static_cast<off_t>(from), SEEK_DATA);
+    if (data < 0) {
+        // No data past `from` (ENXIO); a file system that cannot say has no holes.
+        if (errno == ENXIO)
+            return false;
+        *start = from;
+        *stop = end;
+        return from < end;
+    }
+    if (static_cast<uint64_t>(data) >= end)
+        return false;
+    const off_t hole = ::lseek(file, data, SEEK_HOLE);
+    *start = static_cast<uint64_t>(data);
+    *stop = hole < 0 ? end : std::min<uint64_t>(static_cast<uint64_t>(hole), end);
+    return true;
+}
+
+bool SeekTo(FileHandle file, uint64_t offset) {
+    return ::lseek(file, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) ||
+           Fail(errno);
+}
+
+namespace detail {
+
+QByteArray NativePath(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+bool Fail(int err) {
+    SetLastErrorFromErrno(err);
+    return false;
+}
+
+QString FolderOf(const QString& path) {
+    return QFileInfo(path).absolutePath();
+}
+
+QString JoinPath(const QString& folder, const QString& name) {
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+bool IsReadOnlyFile(int fd, const struct stat& st) {
+    if ((st.st_mode & S_IWUSR) == 0)
+        return true;
+    char text[32] = {};
+    const ssize_t n = fgetxattr(fd, kDosAttribName, text, sizeof text - 1);
+    return n > 0 && (std::strtoul(text, nullptr, 16) & kAttrReadOnly) != 0;
+}
+
+bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without that kind of rename: a new link cannot replace anything.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    // Nor links (some network shares): look first, then rename.
+    struct stat st;
+    if (::lstat(to.constData(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.constData(), to.constData()) == 0;
+}
+
+QString RandomPathIn(const QString& folder, const char* prefix) {
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char random[kTemporarySuffixLength];
+    if (!GenerateRandom(random, sizeof random))
+        std::memset(random, 0, sizeof random); // still unique: creation is exclusive
+    QString name = QString::fromLatin1(prefix);
+    for (const unsigned char byte : random)
+        name += QLatin1Char(kAlphabet[byte % (sizeof kAlphabet - 1)]);
+    return JoinPath(folder, name);
+}
+
+bool SameFile(int fd, const QByteArray& native) {
+    struct stat held;
+    struct stat named;
+    return ::fstat(fd, &held) == 0 && ::lstat(native.constData(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+bool DeleteFaultOn() {
+    errno = g_deleteFaultErrno;
+    return g_deleteFault;
+}
+
+void NoteRename(const QString& from, const QString& to) {
+    if (g_afterRename)
+        g_afterRename(from, to);
+}
+
+} // namespace detail
+
 namespace faults {
 
 void FailWritesAfter(int64_t bytesAllowed, int error) {
@@ -908,8 +1062,13 @@ void BeforeTemporaryLock(std::function<void(const QString& path)> hook) {
     g_beforeTemporaryLock = std::move(hook);
 }
 
+void AfterRename(std::function<void(const QString& from, const QString& to)> hook) {
+    g_afterRename = std::move(hook);
+}
+
 void Clear() {
     g_beforeTemporaryLock = {};
+    g_afterRename = {};
     g_writeBudget = -1;
     g_readBudget = -1;
     g_flushFault = false;

@@ -48,6 +48,9 @@ enum class Disposition { OpenExisting, CreateNew, TruncateExisting };
 FileHandle CreateFile(const QString& path, Access access, Disposition disposition,
                       uint32_t attributes = kAttrArchive);
 bool CloseHandle(FileHandle file);
+// Gives up the exclusive hold of an open file, as the process must before it
+// opens the same file again.
+bool UnlockFile(FileHandle file);
 
 // A short read (including 0 bytes) means end of file, not failure.
 bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRead);
@@ -60,21 +63,32 @@ bool FlushFile(FileHandle file);
 // Makes a created or deleted name in `path`'s folder durable.
 bool FlushFolderOf(const QString& path);
 bool SeekToStart(FileHandle file);
+bool SeekTo(FileHandle file, uint64_t offset);
+// The next range of `file` below `end` that holds data, from `from` on:
+// false when only holes are left. Storage that cannot tell has no holes.
+bool NextDataRange(FileHandle file, uint64_t from, uint64_t end, uint64_t* start, uint64_t* stop);
 bool GetFileSize(FileHandle file, uint64_t* size);
 
 // Refuses a read-only file with 5, as root too.
 bool DeleteFile(const QString& path);
 
-// Copies the data, the permission bits, the DOS attributes and the last-write
-// time of `source` to `target`; the copy's creation and last-access times are
-// those of its making. The source is held exclusively while it is read. An
+struct HeldSource;
+
+// Copies the data, the permission bits, the DOS attributes, the access ACL
+// and user attributes, and the last-write time of `source` to `target`; the
+// copy's creation and last-access times are those of its making, its owner
+// the copier, its group the source's where the copier may give it (else
+// without group permissions). The source is held exclusively while it is read. An
 // existing target is refused with 80 when `failIfExists`, and otherwise
 // replaced unless it is read-only or a folder (5), held elsewhere (32), or
 // not a regular file. The copy is a Replacement (below), so a failed copy
 // leaves an earlier target as it was and no partial file, and a copy that
 // succeeded is on the disk under its name. A file copied onto itself, under
-// any of its names, fails with 32 and is left alone.
-bool CopyFile(const QString& source, const QString& target, bool failIfExists);
+// any of its names, fails with 32 and is left alone. With `held`, the
+// descriptor the source was read through stays open there, with the source's
+// state when it was opened, for a caller that removes the source next.
+bool CopyFile(const QString& source, const QString& target, bool failIfExists,
+              HeldSource* held = nullptr);
 
 // What a path names, without following a symbolic link in its last component.
 enum class FileKind { Missing, Regular, Folder, SymbolicLink, Device, Fifo, Socket };
@@ -98,6 +112,20 @@ struct FileState {
     uint32_t group = 0;
 };
 bool GetFileState(FileHandle file, FileState* state);
+// The state of what `path` names, without following a final link.
+bool GetNamedFileState(const QString& path, FileState* state);
+// A source a run read, with the descriptor it read through, kept open until
+// the source is gone so that its name can be proven to still hold it.
+struct HeldSource {
+    UniqueFd file;
+    FileState opened; // as it was when opened
+};
+// Whether the open file is read-only here (no owner write bit, or the DOS bit).
+bool IsReadOnlyHandle(FileHandle file);
+// Gives `to` the access ACL and the user attributes of `from`, but not
+// Keshlor's own (the DOS bits, the kept creation time), which their maker
+// sets. False when `from` has an access ACL that `to`'s storage cannot keep.
+bool CarryExtendedAttributes(FileHandle from, FileHandle to);
 // Whether anything wrote to or changed the file between the two states.
 bool FileChanged(const FileState& before, const FileState& after);
 // The permission bits of a file made from one with `mode`: the same bits, but
@@ -117,9 +145,15 @@ struct Replacement {
     UniqueFd file;     // the temporary file, for the caller to write
     QString path;      // the name it takes
     QString temporary; // where it lies until then
+    TemporaryKind kind = TemporaryKind::Plain;
     UniqueFd existing; // the earlier file of that name, held until replaced
     bool replaceExisting = false;
+    // Set before the commit: the replaced file stays held in `existing` for the
+    // caller to dispose of, at `replacedAt` (empty when it has no name left).
+    bool keepReplaced = false;
+    QString replacedAt;
     bool attributesStored = true; // false when the file system keeps no extended attributes
+    bool accessListKept = true;   // false when the source's ACL could not be given to it
     uint64_t written = 0;         // bytes written through WriteReplacement
     uint64_t writeBackFrom = 0;   // where the disk's write-back has not been started yet
 };
@@ -130,10 +164,14 @@ struct Replacement {
 bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attributes,
                        bool replaceExisting, Replacement* replacement);
 // Gives the file `mode` and, where the process may, `owner`'s owner and
-// group; flushes it, puts it in place of the target name and flushes the
-// folder. True when the file is on the disk under its name (and closed);
-// false, with the earlier file of the name back in place, otherwise.
-bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner);
+// group, and the access ACL and user attributes of `extendedFrom`; flushes
+// it, puts it in place of the target name and flushes the folder. A group or
+// ACL that cannot be given never leaves the file more open than its source:
+// the group's bits (or the group's and others') are cleared instead. True
+// when the file is on the disk under its name (and closed); false, with the
+// earlier file of the name back in place, otherwise.
+bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner,
+                       FileHandle extendedFrom = kInvalidHandle);
 // WriteFile to the temporary file, which starts the disk's write-back of
 // every few MiB as they complete, so that the flush when the file is committed
 // waits for little more than the last of them.
@@ -198,7 +236,8 @@ bool GenerateRandom(void* buffer, size_t length);
 // FlushFolderOf did sync is added to the list given to RecordFolderFlushes
 // (null stops the record). `hook` runs with each new temporary file's path
 // between its creation and its lock, where another run clearing leftovers
-// could come in.
+// could come in. `AfterRename` is told of every rename of a file of Keshlor's
+// own making or taking (off a name, back, into place).
 namespace faults {
 void FailWritesAfter(int64_t bytesAllowed, int error);
 void FailReadsAfter(int64_t bytesAllowed, int error);
@@ -207,6 +246,7 @@ void FailFolderFlushes(bool on, int error);
 void FailDeletes(bool on, int error);
 void RecordFolderFlushes(QStringList* folders);
 void BeforeTemporaryLock(std::function<void(const QString& path)> hook);
+void AfterRename(std::function<void(const QString& from, const QString& to)> hook);
 void Clear();
 } // namespace faults
 

@@ -220,6 +220,39 @@ class FileOperationsTest : public QObject {
         QCOMPARE(view_->RowTexts(), (QStringList{"renamed.txt", "report.doc", "zz-late.txt"}));
     }
 
+    // A move removes its source only while the source's name still holds the
+    // file that was copied: a newer one put there meanwhile stays, said so.
+    void aMoveKeepsAFileThatTookTheSourcesNameMeanwhile_data() {
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<bool>("container");
+        QTest::newRow("plain file") << QStringLiteral("notes.txt") << false;
+        QTest::newRow("container") << QStringLiteral("report.doc") << true;
+    }
+    void aMoveKeepsAFileThatTookTheSourcesNameMeanwhile() {
+        QFETCH(QString, row);
+        QFETCH(bool, container);
+        options_.Set(WipePlainFiles, true);
+        const QString source = InDocuments(row + (container ? ".ksr" : ""));
+        const QByteArray copied = Content(source);
+        const QString target = InDocuments(QStringLiteral("moved") + (container ? ".ksr" : ""));
+        // The copy's own rename into place: the moment after it was read.
+        plat::faults::AfterRename([&](const QString&, const QString& to) {
+            if (to != target)
+                return;
+            WriteFile(InDocuments("newer"), "newer data");
+            QCOMPARE(::rename(QFile::encodeName(InDocuments("newer")).constData(),
+                              QFile::encodeName(source).constData()),
+                     0);
+        });
+        answers_ << InDocuments("moved");
+        Choose(RowOf(row, container), "Move / Rename");
+        QCOMPARE(Content(target), copied);
+        QCOMPARE(Content(source), QByteArray("newer data"));
+        QCOMPARE(messages_->captions(), std::vector<QString>{"Can't delete!"});
+        QVERIFY(
+            messages_->shown()[0].text.contains(source + "\u201d was replaced by another file"));
+    }
+
     void failedCopiesAndMovesReportAndKeepTheSource() {
         options_.Set(WipePlainFiles, true);
         plat::faults::FailWritesAfter(0, ENOSPC);

@@ -8,6 +8,9 @@
 #include "engine/error_report.h"
 #include "platform/files.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -84,29 +87,56 @@ class BatchCommandsTest : public QObject {
 
     void declinedOverwrite_data() {
         QTest::addColumn<bool>("encrypt");
-        QTest::newRow("Encrypt all skips that file") << true;
-        QTest::newRow("Decrypt all ends the batch") << false;
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("Encrypt all skips that file") << true << false;
+        QTest::newRow("Decrypt all ends the batch") << false << false;
+        QTest::newRow("Encrypt all skips a folder's name") << true << true;
+        QTest::newRow("Decrypt all ends at a folder's name") << false << true;
     }
     void declinedOverwrite() {
         QFETCH(bool, encrypt);
+        QFETCH(bool, folder);
         const QString pw = QStringLiteral("pw");
-        // "a.txt" exists both ways, so either run meets an existing target.
-        const QString taken = MakeContainer(options_, QStringLiteral("a.txt"), "old a", pw);
-        const QByteArray takenBefore = ReadAll(taken);
-        WriteFile(Documents(QStringLiteral("a.txt")), "new a");
+        // "a.txt" exists both ways, so either run meets an existing target: a
+        // file answered No, or a folder that cannot be overwritten at all.
+        const QString source =
+            encrypt ? Documents(QStringLiteral("a.txt")) : Documents(QStringLiteral("a.txt.ksr"));
+        const QString target =
+            encrypt ? Documents(QStringLiteral("a.txt.ksr")) : Documents(QStringLiteral("a.txt"));
+        if (encrypt) {
+            if (!folder)
+                MakeContainer(options_, QStringLiteral("a.txt"), "old a", pw);
+            WriteFile(source, "new a");
+        } else {
+            MakeContainer(options_, QStringLiteral("a.txt"), "new a", pw);
+            if (!folder)
+                WriteFile(target, "old a");
+        }
+        if (folder)
+            QVERIFY(QDir().mkdir(target));
+        const QByteArray sourceBefore = ReadAll(source);
+        const QByteArray targetBefore = folder ? QByteArray() : ReadAll(target);
         const QString b = encrypt ? WriteFile(Documents(QStringLiteral("b.txt")), "b")
                                   : MakeContainer(options_, QStringLiteral("b.txt"), "b", pw);
         QTreeWidget* list = ShowView();
-        boxes_->Answer(plat::kIdNo);
+        if (!folder)
+            boxes_->Answer(plat::kIdNo);
         DialogScript script({Accept(pw)});
         if (encrypt)
             BatchEncrypt(view_->view(), list, BatchScope::All);
         else
             BatchDecrypt(view_->view(), list, BatchScope::All);
         QVERIFY(script.finished());
-        QCOMPARE(boxes_->captions(), std::vector<QString>{QStringLiteral("OK to overwrite?")});
-        QCOMPARE(ReadAll(taken), takenBefore);
-        QCOMPARE(ReadAll(Documents(QStringLiteral("a.txt"))), QByteArray("new a"));
+        if (folder) {
+            QCOMPARE(boxes_->captions(), std::vector<QString>{QStringLiteral("Can't overwrite!")});
+            QVERIFY(boxes_->shown()[0].text.endsWith(
+                QStringLiteral("\u201c%1\u201d is a folder.").arg(target)));
+            QVERIFY(QFileInfo(target).isDir());
+        } else {
+            QCOMPARE(boxes_->captions(), std::vector<QString>{QStringLiteral("OK to overwrite?")});
+            QCOMPARE(ReadAll(target), targetBefore);
+        }
+        QCOMPARE(ReadAll(source), sourceBefore);
         // The next file: taken by "Encrypt all", left by "Decrypt all".
         QCOMPARE(Exists(b), !encrypt);
         QCOMPARE(IsItemEncrypted(RowOf(list, QStringLiteral("b.txt"), true)), true);

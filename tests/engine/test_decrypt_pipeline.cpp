@@ -151,6 +151,16 @@ TEST_F(DecryptPipeline, ReadOnlyOrFolderPlainTargetCannotBeOverwritten) {
     EXPECT_EQ(boxes.captions(), std::vector<QString>{"Can't overwrite!"});
     EXPECT_EQ(ReadAll(plain), QByteArray("protected"));
     EXPECT_EQ(ReadAll(container), encrypted);
+
+    boxes.Forget();
+    ASSERT_TRUE(plat::SetFileAttributes(plain, plat::kAttrArchive));
+    ASSERT_TRUE(QFile::remove(plain));
+    ASSERT_TRUE(QDir(folder.root()).mkdir("data.bin"));
+    EXPECT_EQ(Decrypt(), DecryptResult::Declined);
+    EXPECT_EQ(boxes.captions(), std::vector<QString>{"Can't overwrite!"});
+    EXPECT_TRUE(boxes.shown()[0].text.endsWith("\n\u201c" + plain + "\u201d is a folder."));
+    EXPECT_EQ(CurrentPendingError().code, 0);
+    EXPECT_EQ(ReadAll(container), encrypted);
 }
 
 TEST_F(DecryptPipeline, UnreadableContainerGivesCode18) {

@@ -94,7 +94,7 @@ TEST_F(EncryptPipeline, ExistingHiddenContainerIsAskedAboutAndOverwritten) {
     EXPECT_FALSE(Exists(plain));
 }
 
-TEST_F(EncryptPipeline, ReadOnlyFileAtTheTargetCannotBeOverwrittenAndAFolderIsRefused) {
+TEST_F(EncryptPipeline, AReadOnlyFileOrAFolderAtTheTargetCannotBeOverwritten) {
     folder.Write("notes.txt.ksr", "protected");
     ASSERT_TRUE(plat::SetFileAttributes(container, plat::kAttrReadOnly));
     EXPECT_EQ(Encrypt(), EncryptResult::Declined);
@@ -109,10 +109,12 @@ TEST_F(EncryptPipeline, ReadOnlyFileAtTheTargetCannotBeOverwrittenAndAFolderIsRe
     ASSERT_TRUE(plat::SetFileAttributes(container, plat::kAttrArchive));
     QFile::remove(container);
     ASSERT_TRUE(QDir(folder.root()).mkdir("notes.txt.ksr"));
-    EXPECT_EQ(Encrypt(), EncryptResult::Failed);
-    EXPECT_TRUE(boxes.shown().empty()) << "nothing is asked about a folder";
-    EXPECT_EQ(CurrentPendingError().code, 8);
-    EXPECT_TRUE(CurrentPendingError().detail.contains(container + "\u201d is a folder"));
+    // Declined like a protected file, so a batch goes on; the message says it is a folder.
+    EXPECT_EQ(Encrypt(), EncryptResult::Declined);
+    ASSERT_EQ(boxes.captions(), std::vector<QString>{"Can't overwrite!"});
+    EXPECT_EQ(boxes.shown()[0].text,
+              kCantOverwrite + "\n\u201c" + container + "\u201d is a folder.");
+    EXPECT_EQ(CurrentPendingError().code, 0);
     EXPECT_TRUE(Exists(plain));
 }
 

@@ -10,6 +10,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 #include <zlib.h>
@@ -217,6 +218,26 @@ TEST_F(StageThreads, CancelStopsBothPathsAtTheSamePiece) {
     EXPECT_EQ(decrypted.result, static_cast<int>(DecryptResult::Cancelled));
     EXPECT_EQ(decrypted.container, container);
     EXPECT_TRUE(decrypted.plain.isNull());
+}
+
+// The queue's pieces held compressed plain data and decrypted text: its memory
+// is zeroed before it goes back to the heap.
+TEST_F(StageThreads, TheQueueIsZeroedBeforeItsMemoryIsFreed) {
+    size_t queues = 0;
+    bool zeroed = true;
+    engine_faults::WatchSecretRelease([&](const void* memory, size_t size) {
+        if (size < 64 * 1024) // the queue is the engine's only memory of this size
+            return;
+        ++queues;
+        const auto* bytes = static_cast<const uint8_t*>(memory);
+        zeroed = zeroed && std::all_of(bytes, bytes + size, [](uint8_t b) { return b == 0; });
+    });
+    const Outcome encrypted = Encrypt(Stages::Pipelined, TextBytes(300000));
+    ASSERT_EQ(encrypted.result, static_cast<int>(EncryptResult::Ok));
+    EXPECT_EQ(Decrypt(Stages::Pipelined, encrypted.container).result,
+              static_cast<int>(DecryptResult::Ok));
+    EXPECT_EQ(queues, 2u);
+    EXPECT_TRUE(zeroed);
 }
 
 } // namespace

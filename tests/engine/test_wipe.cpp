@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace testing_files;
@@ -172,6 +173,48 @@ TEST_F(Wipe, DeviceThatStopsTakingBytesEndsThePassAsFailed) {
     EXPECT_FALSE(WipeFileData(path));
     plat::faults::FailWritesAfter(5000, ENOSPC);
     EXPECT_FALSE(WipeFileData(path));
+}
+
+// Another name of the file would lose its data too: the wipe refuses a file
+// with a second name, and the Retry question says why.
+TEST_F(Wipe, AFileWithAnotherNameIsNotOverwritten) {
+    const QString path = folder.Write("shared", QByteArray(100, 's'));
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(),
+                     QFile::encodeName(folder.path("other name")).constData()),
+              0);
+    EXPECT_FALSE(WipeFileData(path));
+    EXPECT_EQ(plat::GetLastError(), plat::kErrorTooManyLinks);
+    EXPECT_EQ(ReadAll(folder.path("other name")), QByteArray(100, 's'));
+    boxes.Answer(plat::kIdCancel);
+    EXPECT_EQ(DisposePlainFile(nullptr, path), DisposeOutcome::RemovedUnwiped);
+    ASSERT_EQ(boxes.captions(), std::vector<QString>{"Can't wipe!"});
+    EXPECT_TRUE(boxes.shown()[0].text.contains("has other names (hard links)"));
+    EXPECT_EQ(ReadAll(folder.path("other name")), QByteArray(100, 's'));
+}
+
+// Holes hold no data: overwriting them would only fill the disk. A sparse
+// file's data is overwritten in place and its use of the disk stays as it was.
+TEST_F(Wipe, ASparseFileHasOnlyItsDataOverwritten) {
+    const QString path = folder.path("sparse");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.seek(50'000'000));
+        ASSERT_EQ(file.write("sixteen bytes!!!"), 16);
+        ASSERT_TRUE(file.resize(100'000'000));
+    }
+    struct stat before;
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+    if (before.st_blocks * 512 > 1'000'000)
+        GTEST_SKIP() << "this file system keeps no holes";
+    ASSERT_TRUE(WipeFileData(path));
+    struct stat after;
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &after), 0);
+    EXPECT_EQ(after.st_size, 100'000'000);
+    EXPECT_LE(after.st_blocks, before.st_blocks);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly) && file.seek(50'000'000));
+    EXPECT_NE(file.read(16), QByteArray("sixteen bytes!!!"));
 }
 
 } // namespace
