@@ -291,6 +291,13 @@ TEST_F(KsrCli, ExistingTargetIsKeptUnlessTheAnswerIsYes) {
     EXPECT_EQ(ReadAll(plain), "other plain");
     EXPECT_EQ(RunWith("pw", {"--yes", container}), kKsrDone);
     EXPECT_EQ(ReadAll(plain), "newer");
+
+    // A folder at the target's name cannot be overwritten, whatever the answer.
+    ASSERT_TRUE(QDir(folder.root()).mkdir("a.txt.ksr"));
+    EXPECT_EQ(RunWith("pw", {"--yes", plain}), kKsrDeclined);
+    EXPECT_TRUE(io.err.contains("Can't overwrite!"));
+    EXPECT_TRUE(io.err.contains(container + "\u201d is a folder."));
+    EXPECT_EQ(ReadAll(plain), "newer");
 }
 
 TEST_F(KsrCli, EngineFailuresArePrintedUnderTheirCaption) {
