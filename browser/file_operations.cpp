@@ -16,8 +16,7 @@
 #include <QFileInfo>
 #include <QMimeDatabase>
 
-#include <filesystem>
-#include <system_error>
+#include <sys/stat.h>
 
 namespace {
 
@@ -51,25 +50,34 @@ QString CopyPattern(const QString& path) {
     return QStringLiteral("*.");
 }
 
+// Whether both names lead to one file (device and inode), following links.
 bool IsSameFile(const QString& a, const QString& b) {
-    std::error_code error;
-    return std::filesystem::equivalent(std::filesystem::path(QFile::encodeName(a).toStdString()),
-                                       std::filesystem::path(QFile::encodeName(b).toStdString()),
-                                       error) &&
-           !error;
+    struct stat first;
+    struct stat second;
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-// Whether the chosen name leads to the file that is to be copied: by its
-// name ignoring case, as the platform compares names, or by another name of
-// the same file, which clearing the target would otherwise remove.
-bool NamesTheSource(const QString& chosen, const QString& plainSource, const QString& sourceFile,
-                    bool container) {
-    if (chosen.compare(plainSource, Qt::CaseInsensitive) == 0)
-        return true;
-    if (container && chosen.compare(sourceFile, Qt::CaseInsensitive) == 0)
-        return true;
+// Whether the chosen name leads to the file that is to be copied: then
+// copying onto it would destroy it. That is so for another spelling of its
+// name where storage ignores case, and for another name of the same file;
+// where names differ only in case on storage that keeps case, they are two
+// files and the copy is real.
+bool NamesTheSource(const QString& chosen, const QString& sourceFile) {
     return IsSameFile(chosen, sourceFile) ||
            IsSameFile(chosen + QString::fromUtf16(kContainerExtension), sourceFile);
+}
+
+// Said, so that a name differing only in case from the source's, on storage
+// that ignores case, does not seem to do nothing.
+void SayNamesTheSource(QWidget* owner, const QString& caption, const QString& chosen,
+                       const QString& source) {
+    plat::MessageBox(HandleOf(owner),
+                     QStringLiteral("\u201c%1\u201d is the same file as \u201c%2\u201d, so there "
+                                    "is nothing to do.")
+                         .arg(chosen, source),
+                     caption, plat::kMbOk | plat::kMbIconExclamation);
 }
 
 int AskOverwrite(QWidget* owner, const QString& text, const QString& caption) {
@@ -108,7 +116,9 @@ ExistingTarget CheckExistingTarget(QWidget* owner, const QString& caption, const
                                                                   : ExistingTarget::Kept;
 }
 
-bool ClearCopyTarget(QWidget* owner, const QString& caption, QString* target) {
+bool ClearCopyTarget(QWidget* owner, const QString& caption, QString* target,
+                     CopyTargetPlan* plan) {
+    *plan = CopyTargetPlan{};
     // The save dialog does not ask about an existing name itself.
     const ExistingTarget plain =
         CheckExistingTarget(owner, caption, *target, kPlainRefusal, kPlainQuestion);
@@ -119,22 +129,17 @@ bool ClearCopyTarget(QWidget* owner, const QString& caption, QString* target) {
         return true;
     const ExistingTarget container =
         CheckExistingTarget(owner, caption, *target, kContainerRefusal, kContainerQuestion);
-    if (container == ExistingTarget::Kept) {
-        target->truncate(plainLength);
-        return true;
-    }
-    if (container == ExistingTarget::Replaceable && !plat::DeleteFile(*target)) {
-        RecordError(kCopyTargetNotDeleted);
-        ReportError(HandleOf(owner), QStringLiteral("Overwrite Error"));
-    }
     target->truncate(plainLength);
-    if (plain == ExistingTarget::Replaceable)
-        DisposePlainFile(HandleOf(owner), *target);
+    if (container == ExistingTarget::Kept)
+        return true;
+    // Nothing goes yet: a copy that then fails leaves both forms as they are.
+    plan->replacePlain = plain == ExistingTarget::Replaceable;
+    plan->replaceContainer = container == ExistingTarget::Replaceable;
     return false;
 }
 
 bool ChooseCopyTarget(QWidget* owner, const QString& caption, int row, QString* source,
-                      QString* target) {
+                      QString* target, CopyTargetPlan* plan) {
     QString plainSource;
     if (!BuildItemPath(owner, row, &plainSource))
         return false;
@@ -158,9 +163,11 @@ bool ChooseCopyTarget(QWidget* owner, const QString& caption, int row, QString* 
         chosen.clear();
         if (!RunFileDialog(owner, request, &chosen) || chosen.isEmpty())
             return false;
-        if (NamesTheSource(chosen, plainSource, sourceFile, container))
+        if (NamesTheSource(chosen, sourceFile)) {
+            SayNamesTheSource(owner, caption, chosen, sourceFile);
             return false;
-    } while (ClearCopyTarget(owner, caption, &chosen));
+        }
+    } while (ClearCopyTarget(owner, caption, &chosen, plan));
 
     if (container)
         chosen += QString::fromUtf16(kContainerExtension);
@@ -171,18 +178,39 @@ bool ChooseCopyTarget(QWidget* owner, const QString& caption, int row, QString* 
 
 namespace {
 
-// The copy writes in the target's folder: what crashed runs left there goes first.
-bool CopyToTarget(const QString& source, const QString& target, plat::HeldSource* held = nullptr) {
+// The copy writes in the target's folder: what crashed runs left there goes
+// first. The file of the target's name that the copy replaces goes only once
+// the copy is on the disk (a plain file the way plain files go), and then the
+// name's other form that the user agreed to replace.
+bool CopyToTarget(QWidget* owner, const QString& source, const QString& target, bool container,
+                  const CopyTargetPlan& plan, plat::HeldSource* held = nullptr) {
     RemoveLeftovers(QFileInfo(target).absolutePath());
-    return plat::CopyFile(source, target, false, held);
+    plat::Replacement replaced;
+    if (!plat::CopyFile(source, target, false, held, container ? nullptr : &replaced))
+        return false;
+    DisposeReplacedPlainFile(HandleOf(owner), &replaced);
+    if (container && plan.replacePlain) {
+        DisposePlainFile(HandleOf(owner), target.chopped(kContainerExtensionLength));
+    } else if (!container && plan.replaceContainer) {
+        const QString other = target + QString::fromUtf16(kContainerExtension);
+        if (plat::GetFileKind(other) == plat::FileKind::Regular && !plat::DeleteFile(other)) {
+            RecordError(kCopyTargetNotDeleted);
+            ReportError(HandleOf(owner), QStringLiteral("Overwrite Error"));
+        }
+    }
+    return true;
 }
 
-// The source's name held another file by the time the copy was done: that
-// file is not the one copied, so it stays, and the user hears why.
-void SayOtherFileKept(QWidget* owner, const plat::TakenSource& source) {
-    QString text = QStringLiteral("\u201c%1\u201d was replaced by another file while it was "
-                                  "being moved, so Keshlor kept that file beside the copy.")
-                       .arg(source.path);
+// The source's name held another file by the time the copy was done, or the
+// source changed since the copy began: nothing of it goes, and the user hears why.
+void SaySourceKept(QWidget* owner, const plat::TakenSource& source) {
+    QString text = source.proof == plat::SourceProof::Changed
+                       ? QStringLiteral("\u201c%1\u201d changed while it was being moved; both "
+                                        "copies were kept.")
+                       : QStringLiteral("\u201c%1\u201d was replaced by another file while it "
+                                        "was being moved, so Keshlor kept that file beside the "
+                                        "copy.");
+    text = text.arg(source.path);
     if (!source.aside.isEmpty())
         text += QLatin1Char('\n') + KeptAsideDetail(source.aside);
     plat::MessageBox(HandleOf(owner), text, QStringLiteral("Can't delete!"),
@@ -206,7 +234,7 @@ void RemoveMovedContainer(QWidget* owner, plat::TakenSource* source) {
             break;
         case plat::SourceProof::Other:
         case plat::SourceProof::Changed:
-            SayOtherFileKept(owner, *source);
+            SaySourceKept(owner, *source);
             return;
         case plat::SourceProof::Failed:
             break;
@@ -219,11 +247,13 @@ void RemoveMovedContainer(QWidget* owner, plat::TakenSource* source) {
 } // namespace
 
 bool CopyItem(QWidget* owner, const QString& caption, int row) {
+    const bool container = IsItemEncrypted(row);
     QString source;
     QString target;
-    if (!ChooseCopyTarget(owner, caption, row, &source, &target))
+    CopyTargetPlan plan;
+    if (!ChooseCopyTarget(owner, caption, row, &source, &target, &plan))
         return false;
-    if (!CopyToTarget(source, target)) {
+    if (!CopyToTarget(owner, source, target, container, plan)) {
         RecordError(kCopyFailed);
         ReportError(HandleOf(owner), QStringLiteral("Copy Failed"));
     }
@@ -234,21 +264,23 @@ bool MoveItem(QWidget* owner, const QString& caption, int row) {
     const bool container = IsItemEncrypted(row);
     QString source;
     QString target;
-    if (!ChooseCopyTarget(owner, caption, row, &source, &target))
+    CopyTargetPlan plan;
+    if (!ChooseCopyTarget(owner, caption, row, &source, &target, &plan))
         return false;
     // The copy is on the disk under its name before the source goes, and the
-    // descriptor it was read through stays open until then.
+    // descriptor it was read through stays open until then, so that what goes
+    // is the file that was copied, unchanged since the copy began.
     plat::HeldSource held;
-    if (!CopyToTarget(source, target, &held)) {
+    if (!CopyToTarget(owner, source, target, container, plan, &held)) {
         RecordError(kMoveCopyFailed);
         ReportError(HandleOf(owner), QStringLiteral("Move Failed"));
         return true;
     }
-    plat::TakenSource copied(source, held.file.get(), held.opened);
+    plat::TakenSource copied(source, held.file.get(), held.opened, true);
     if (container)
         RemoveMovedContainer(owner, &copied);
     else if (DisposeReadPlainFile(HandleOf(owner), &copied) == DisposeOutcome::Changed)
-        SayOtherFileKept(owner, copied);
+        SaySourceKept(owner, copied);
     return true;
 }
 

@@ -11,10 +11,11 @@ class QWidget;
 // Asks for the destination of a copy or move with the save dialog, until the
 // chosen name is clear (ClearCopyTarget) or the user cancels. True with both
 // paths filled, with ".ksr" for a container row; false when there is nothing
-// to do: cancelled, the row's path failed (reported), or the name chosen is
-// the source's own (silently).
+// to do: cancelled, the row's path failed (reported), or the name chosen
+// leads to the source itself (said).
+struct CopyTargetPlan;
 bool ChooseCopyTarget(QWidget* owner, const QString& caption, int row, QString* source,
-                      QString* target);
+                      QString* target, CopyTargetPlan* plan);
 // True when a destination was chosen, so the list is to be refilled, whether
 // or not the copy then worked ("Copy Failed", kCopyFailed, when it did not).
 bool CopyItem(QWidget* owner, const QString& caption, int row);
@@ -37,8 +38,15 @@ enum class ExistingTarget {
 // is put to `question`, or may be replaced without one when it is empty.
 ExistingTarget CheckExistingTarget(QWidget* owner, const QString& caption, const QString& path,
                                    const QString& refusal, const QString& question);
-// Makes room for a copy at `target` (a plain name), in both its plain and
-// its container form, so that afterwards the folder holds the name in the
-// source's form only. True when another name must be asked for (the user
-// was told why); `target` is then as it came.
-bool ClearCopyTarget(QWidget* owner, const QString& caption, QString* target);
+// Which forms of a chosen name the user agreed to replace. They go only
+// after the copy succeeded: the form the copy takes is replaced by it, the
+// other is removed then, so that the folder holds the name in the source's
+// form only and a failed copy leaves both as they were.
+struct CopyTargetPlan {
+    bool replacePlain = false;     // a plain file of the name
+    bool replaceContainer = false; // a container of the name
+};
+// Asks about the existing forms of `target` (a plain name), refusing
+// protected files and folders. True when another name must be asked for (the
+// user was told why); false with `plan` filled when the copy may go ahead.
+bool ClearCopyTarget(QWidget* owner, const QString& caption, QString* target, CopyTargetPlan* plan);

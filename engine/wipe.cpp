@@ -220,6 +220,7 @@ DisposeOutcome DisposeRead(plat::WindowHandle window, plat::TakenSource* source)
     }
     // The last look before anything is destroyed.
     if (!plat::StillProven(*source)) {
+        source->proof = plat::SourceProof::Changed;
         plat::PutBack(source);
         return DisposeOutcome::Changed;
     }

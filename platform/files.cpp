@@ -421,7 +421,8 @@ bool CopyContent(FileHandle in, FileHandle out, const struct timespec& lastWrite
 
 } // namespace
 
-bool CopyFile(const QString& source, const QString& target, bool failIfExists, HeldSource* held) {
+bool CopyFile(const QString& source, const QString& target, bool failIfExists, HeldSource* held,
+              Replacement* replaced) {
     const QByteArray nativeTarget = NativePath(target);
     if (nativeTarget.isEmpty())
         return Fail(ENOENT);
@@ -443,6 +444,7 @@ bool CopyFile(const QString& source, const QString& target, bool failIfExists, H
     // The copy stays the copier's own, in the source's group where it may be.
     FileState group = opened;
     group.owner = ::geteuid();
+    copy.keepReplaced = replaced != nullptr;
     if (!CopyContent(in.get(), copy.file.get(), from.st_mtim) ||
         !CommitReplacement(&copy, from.st_mode & 0777, &group, in.get())) {
         DiscardReplacement(&copy);
@@ -452,6 +454,8 @@ bool CopyFile(const QString& source, const QString& target, bool failIfExists, H
         held->file = std::move(in);
         held->opened = opened;
     }
+    if (replaced)
+        *replaced = std::move(copy);
     SetLastError(kErrorSuccess);
     return true;
 }

@@ -73,6 +73,7 @@ bool GetFileSize(FileHandle file, uint64_t* size);
 bool DeleteFile(const QString& path);
 
 struct HeldSource;
+struct Replacement;
 
 // Copies the data, the permission bits, the DOS attributes, the access ACL
 // and user attributes, and the last-write time of `source` to `target`; the
@@ -86,9 +87,11 @@ struct HeldSource;
 // succeeded is on the disk under its name. A file copied onto itself, under
 // any of its names, fails with 32 and is left alone. With `held`, the
 // descriptor the source was read through stays open there, with the source's
-// state when it was opened, for a caller that removes the source next.
+// state when it was opened, for a caller that removes the source next. With
+// `replaced`, an earlier target the copy replaced is held there (its
+// `existing` and `replacedAt`) for the caller to dispose of; else it is deleted.
 bool CopyFile(const QString& source, const QString& target, bool failIfExists,
-              HeldSource* held = nullptr);
+              HeldSource* held = nullptr, Replacement* replaced = nullptr);
 
 // What a path names, without following a symbolic link in its last component.
 enum class FileKind { Missing, Regular, Folder, SymbolicLink, Device, Fifo, Socket };

@@ -84,6 +84,8 @@ bool MoveToKeptName(TakenSource* source) {
     return Fail(EEXIST);
 }
 
+SourceProof Prove(TakenSource* source);
+
 SourceProof Refuse(TakenSource* source, SourceProof outcome) {
     const LastErrorKeeper keep;
     PutBack(source);
@@ -93,6 +95,13 @@ SourceProof Refuse(TakenSource* source, SourceProof outcome) {
 } // namespace
 
 SourceProof TakeOffName(TakenSource* source) {
+    source->proof = Prove(source);
+    return source->proof;
+}
+
+namespace {
+
+SourceProof Prove(TakenSource* source) {
     source->aside.clear();
     source->lease = F_UNLCK;
     FileState named;
@@ -114,6 +123,8 @@ SourceProof TakeOffName(TakenSource* source) {
         return Refuse(source, SourceProof::Changed);
     return SourceProof::Proven;
 }
+
+} // namespace
 
 bool StillProven(const TakenSource& source) {
     FileState named;

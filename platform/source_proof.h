@@ -26,6 +26,7 @@ struct TakenSource {
     bool unchanged = false; // also prove that nothing wrote to it since it was read
     QString aside;          // where it lies while off its name; empty while under it
     int lease = 0;          // the lease held on `file` (F_UNLCK: none)
+    SourceProof proof = SourceProof::Failed; // what the last TakeOffName found
 };
 
 // Takes the file at `source->path` off its name and proves it. On Other and

@@ -21,6 +21,7 @@
 #include <QStyleHints>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -345,29 +346,108 @@ class FileOperationsTest : public QObject {
         QVERIFY(!Exists(InDocuments("report.doc.ksr")));
     }
 
-    void theSourcesOwnNameUnderAnySpellingDoesNothing() {
+    // A move takes its source away only when it is the file that was copied,
+    // unchanged since the copy began: a writer appending meanwhile keeps both.
+    void aSourceThatChangedDuringTheMoveIsKeptBesideTheCopy() {
         options_.Set(WipePlainFiles, true);
+        const QString source = InDocuments("notes.txt");
+        // The copy's own rename into place: the moment after it was read.
+        plat::faults::AfterRename([&](const QString&, const QString& to) {
+            if (to != InDocuments("log2.txt"))
+                return;
+            QFile log(source);
+            QVERIFY(log.open(QIODevice::Append));
+            log.write("\nline 2");
+        });
+        answers_ << InDocuments("log2.txt");
+        Choose(RowOf("notes.txt", false), "Move / Rename");
+        QCOMPARE(Content(InDocuments("log2.txt")), QByteArray("plain notes"));
+        QCOMPARE(Content(source), QByteArray("plain notes\nline 2"));
+        QCOMPARE(messages_->captions(), std::vector<QString>{"Can't delete!"});
+        QCOMPARE(messages_->shown()[0].text,
+                 "\u201c" + source +
+                     "\u201d changed while it was being moved; both copies were "
+                     "kept.");
+        QVERIFY(Listed("log2.txt") && Listed("notes.txt"));
+    }
+
+    // The names the user agreed to replace go only once the copy is done: a
+    // copy or move that fails leaves every existing file as it was.
+    void aFailedCopyOrMoveLeavesTheExistingTargetWhole() {
+        options_.Set(WipePlainFiles, true);
+        WriteFile(InDocuments("b.txt"), "existing b");
+        WriteFile(InDocuments("b.txt.ksr"), "existing container of b");
+        // Another program holds the source, so it cannot be read.
+        const int holder =
+            ::open(QFile::encodeName(InDocuments("notes.txt")).constData(), O_RDONLY);
+        QCOMPARE(::flock(holder, LOCK_EX), 0);
+        for (const char* command : {"Copy", "Move / Rename"}) {
+            answers_ << InDocuments("b.txt");
+            messages_->Answer(plat::kIdYes); // the plain file of the name
+            messages_->Answer(plat::kIdYes); // its container
+            Choose(RowOf("notes.txt", false), command);
+        }
+        ::close(holder);
+        QCOMPARE(messages_->captions().back(), QStringLiteral("Move Failed"));
+        QCOMPARE(messages_->shown().back().text, ErrorMessage(33, plat::kErrorSharingViolation));
+        QCOMPARE(Content(InDocuments("b.txt")), QByteArray("existing b"));
+        QCOMPARE(Content(InDocuments("b.txt.ksr")), QByteArray("existing container of b"));
+        QCOMPARE(view_->RowTexts().count("b.txt"), 2); // the plain file and the container
+
+        // A destination too small for the copy, where the name is taken.
+        const QString small = QDir::homePath() + "/small";
+        QVERIFY(QDir().mkpath(small));
+        if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=300k") != 0)
+            QSKIP("cannot mount a small tmpfs here");
+        const auto unmount = qScopeGuard([&] { ::umount(QFile::encodeName(small).constData()); });
+        WriteFile(small + "/b.txt", "existing b");
+        WriteFile(InDocuments("notes.txt"), QByteArray(575'000, 'n'));
+        answers_ << small + "/b.txt";
+        messages_->Answer(plat::kIdYes);
+        Choose(RowOf("notes.txt", false), "Move / Rename");
+        QCOMPARE(messages_->shown().back().text, ErrorMessage(33, plat::kErrorDiskFull));
+        QCOMPARE(Content(small + "/b.txt"), QByteArray("existing b"));
+        QCOMPARE(QDir(small).entryList(QDir::Files | QDir::Hidden), QStringList{"b.txt"});
+        QCOMPARE(Content(InDocuments("notes.txt")), QByteArray(575'000, 'n'));
+    }
+
+    // A target is the source when it is the same file (another name of it, a
+    // folder reached through a link), never for names that differ in case
+    // only on storage that keeps case: those are two files.
+    void aTargetIsTheSourceOnlyWhenItIsTheSameFile() {
+        options_.Set(WipePlainFiles, true);
+        answers_ << InDocuments("NOTES.TXT");
+        Choose(RowOf("notes.txt", false), "Move / Rename");
+        QVERIFY(messages_->shown().empty());
+        QCOMPARE(Content(InDocuments("NOTES.TXT")), QByteArray("plain notes"));
+        QVERIFY(!Exists(InDocuments("notes.txt")));
+
         QVERIFY(QFile::link(DocumentsFolder(), QDir::homePath() + "/alias"));
         const QString alias = QDir::homePath() + "/alias/";
+        QCOMPARE(::link(QFile::encodeName(InDocuments("NOTES.TXT")).constData(),
+                        QFile::encodeName(InDocuments("second name")).constData()),
+                 0);
         // Whatever would be asked, the answer would be to go ahead.
         for (int i = 0; i < 5; ++i)
             messages_->Answer(plat::kIdYes);
-        answers_ << InDocuments("NOTES.TXT") << alias + "notes.txt";
-        Choose(RowOf("notes.txt", false), "Move / Rename");
-        Choose(RowOf("notes.txt", false), "Copy");
-        answers_ << InDocuments("report.doc.ksr") << alias + "report.doc"
-                 << alias + "report.doc.ksr";
-        for (int i = 0; i < 3; ++i)
+        answers_ << alias + "NOTES.TXT" << InDocuments("second name");
+        Choose(RowOf("NOTES.TXT", false), "Move / Rename");
+        Choose(RowOf("NOTES.TXT", false), "Copy");
+        answers_ << InDocuments("report.doc.ksr") << alias + "report.doc";
+        for (int i = 0; i < 2; ++i)
             Choose(RowOf("report.doc", true), "Move / Rename");
         QFile::remove(QDir::homePath() + "/alias");
 
-        QCOMPARE(requests_.size(), 5);
-        QVERIFY(messages_->shown().empty());
-        QCOMPARE(Content(InDocuments("notes.txt")), QByteArray("plain notes"));
+        QCOMPARE(messages_->captions(),
+                 (std::vector<QString>{"Move / Rename", "Copy", "Move / Rename", "Move / Rename"}));
+        QCOMPARE(messages_->shown()[1].text,
+                 "\u201c" + InDocuments("second name") + "\u201d is the same file as \u201c" +
+                     InDocuments("NOTES.TXT") + "\u201d, so there is nothing to do.");
+        QCOMPARE(Content(InDocuments("NOTES.TXT")), QByteArray("plain notes"));
+        QCOMPARE(Content(InDocuments("second name")), QByteArray("plain notes"));
         QCOMPARE(Content(InDocuments("report.doc.ksr")), QByteArray("ciphertext"));
         QCOMPARE(QDir(DocumentsFolder()).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"notes.txt", "report.doc.ksr", "zz-late.txt"}));
-        QVERIFY(!Listed("zz-late.txt"));
+                 (QStringList{"NOTES.TXT", "report.doc.ksr", "second name", "zz-late.txt"}));
     }
 
     void deleteAsksWithTheFullPathAndNoKeepsEverything() {
