@@ -11,8 +11,10 @@
 #include "dialogs/command_operations.h"
 #include "dialogs/file_commands.h"
 #include "dialogs/password_dialogs.h"
+#include "gui/gui_ports.h"
 #include "gui/options.h"
 #include "platform/instance_channel.h"
+#include "platform/ports.h"
 
 #include <QAction>
 #include <QApplication>
@@ -127,6 +129,11 @@ bool MainWindow::Create(const QStringList& commandLine, const CommandLineHandler
     g_view = view_;
     InitViewDialog(view_);
     view_->fileList()->setFocus();
+    // Said once, before any change the user would lose.
+    const QString problem = OptionsStoreProblem();
+    if (!problem.isEmpty())
+        plat::MessageBox(HandleOf(this), problem, QString::fromLatin1(kOptionsNotSavedCaption),
+                         plat::kMbOk | plat::kMbIconExclamation);
     creating_ = false;
     return true;
 }
@@ -279,7 +286,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     CancelCommand();
     SaveOptions(CurrentStorageName(), CurrentFolderName());
     // A window that was never shown has no place of its own to remember.
-    if (isVisible())
+    if (isVisible() && OptionsStoreProblem().isEmpty())
         OpenStore().setValue(QLatin1String(kGeometryValue), saveGeometry());
     closed_ = true;
     emit closed();

@@ -1,15 +1,21 @@
 #include "gui/options.h"
 
 #include "engine/key_context.h"
+#include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/path_limits.h"
 
 #include <QAction>
+#include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QSettings>
 
+#include <cerrno>
 #include <limits>
+#include <sys/stat.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 QPointer<QMenu> g_menuOptions;
 
@@ -37,6 +43,43 @@ int OperatingSystemMajorVersion() {
     if (uname(&name) != 0)
         return 0;
     return QByteArray(name.release).split('.').value(0).toInt();
+}
+
+// Why the file or folder `path` cannot take the store's file; empty when
+// it can. The store writes a new file beside the old one and renames it,
+// so its folder must take new files too.
+QString StoreFolderProblem(const QString& folder) {
+    QString existing = folder;
+    struct stat info {};
+    while (stat(QFile::encodeName(existing).constData(), &info) != 0 && errno == ENOENT &&
+           existing != QFileInfo(existing).path())
+        existing = QFileInfo(existing).path();
+    if (access(QFile::encodeName(existing).constData(), W_OK) != 0)
+        return QStringLiteral("its folder cannot be written");
+    // Root would make the file its own, in the folder of another user.
+    if (geteuid() == 0 && info.st_uid != 0)
+        return QStringLiteral("its folder belongs to another user");
+    return {};
+}
+
+QString StoreFileProblem(const QString& file) {
+    const QByteArray name = QFile::encodeName(file);
+    struct stat info {};
+    if (stat(name.constData(), &info) != 0) {
+        if (errno != ENOENT)
+            return QStringLiteral("it cannot be read");
+        return StoreFolderProblem(QFileInfo(file).path());
+    }
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("it is not a file");
+    if (info.st_uid != geteuid())
+        return QStringLiteral("it belongs to another user");
+    const uint32_t attributes = plat::GetFileAttributes(file);
+    if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrReadOnly))
+        return QStringLiteral("it is read-only");
+    if (access(name.constData(), W_OK) != 0)
+        return QStringLiteral("it cannot be written");
+    return StoreFolderProblem(QFileInfo(file).path());
 }
 
 } // namespace
@@ -139,7 +182,21 @@ void LoadOptions() {
         LoadOption(store, option.valueName, option.id);
 }
 
+QString OptionsStoreProblem() {
+    const QString file = QSettings{QString::fromLatin1(kSettingsOrganization),
+                                   QString::fromLatin1(kSettingsApplication)}
+                             .fileName();
+    const QString problem = StoreFileProblem(file);
+    if (problem.isEmpty())
+        return {};
+    return QStringLiteral("Keshlor cannot save its options in \u201c%1\u201d: %2. Changes to the "
+                          "options last until Keshlor ends.")
+        .arg(file, problem);
+}
+
 void SaveOptions(const QString& storageName, const QString& folderName) {
+    if (!OptionsStoreProblem().isEmpty())
+        return;
     QSettings store{QString::fromLatin1(kSettingsOrganization),
                     QString::fromLatin1(kSettingsApplication)};
     if (store.status() != QSettings::NoError)

@@ -65,9 +65,16 @@ inline constexpr char kSettingsApplication[] = "Keshlor";
 // text, larger than 32 bits), which counts as missing.
 bool ReadStoredDword(const QVariant& value, uint32_t* number);
 
+// Why the settings store cannot keep the options (a read-only file, another
+// user's, a folder that cannot be written), as a message naming the file;
+// empty when it can. Saving is then left alone, so nothing takes the file.
+QString OptionsStoreProblem();
+inline constexpr char kOptionsNotSavedCaption[] = "Can't save options!";
+
 void LoadOption(QSettings& store, const char* valueName, uint16_t commandId);
 // Loads every option into its check mark, in load order.
 void LoadOptions();
 // Writes every option and, with "Remember folder" on, the chosen storage card
-// and subfolder (empty for the fixed entries), in save order.
+// and subfolder (empty for the fixed entries), in save order; nothing while
+// OptionsStoreProblem has something to say.
 void SaveOptions(const QString& storageName, const QString& folderName);

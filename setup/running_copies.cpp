@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -56,7 +57,7 @@ enum class Holder { User, Someone, Gone, Unknown };
 
 // Who listens on the socket, without asking it anything: the kernel gives
 // the listener's credentials to whoever connects.
-Holder ProbeHolder(const QString& path, uid_t owner) {
+Holder ProbeHolder(const QString& path, uid_t owner, pid_t* listener) {
     const QByteArray encoded = QFile::encodeName(path);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -71,13 +72,41 @@ Holder ProbeHolder(const QString& path, uid_t owner) {
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
         ucred credentials{};
         socklen_t length = sizeof(credentials);
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0)
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) {
             holder = credentials.uid == owner ? Holder::User : Holder::Someone;
+            *listener = credentials.pid;
+        }
     } else if (errno == ECONNREFUSED || errno == ENOENT) {
         holder = Holder::Gone;
     }
     // EAGAIN: a copy that takes no connections just now; it still counts.
     return holder;
+}
+
+// The program file a process runs, as the kernel names it; empty when it
+// cannot be read.
+QString ExecutableOf(pid_t pid) {
+    if (pid <= 0)
+        return {};
+    char target[4096];
+    const QByteArray link = "/proc/" + QByteArray::number(pid) + "/exe";
+    const ssize_t n = readlink(link.constData(), target, sizeof(target));
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof(target))
+        return {};
+    QByteArray path(target, n);
+    // A program file replaced while it runs keeps its name, so its copy counts.
+    const QByteArray deleted = " (deleted)";
+    if (path.endsWith(deleted))
+        path.chop(deleted.size());
+    return QFile::decodeName(path);
+}
+
+// `program` as /proc names it: its folder without links.
+QString KernelName(const QString& program) {
+    const QFileInfo file(program);
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? QDir::cleanPath(file.absoluteFilePath())
+                            : folder + QLatin1Char('/') + file.fileName();
 }
 
 void AddFolder(std::vector<RuntimeFolder>* folders, const QString& path, uid_t owner) {
@@ -170,9 +199,12 @@ std::vector<RunningCopy> FindRunningCopiesIn(const std::vector<RuntimeFolder>& f
             if (lstat(QFile::encodeName(copy.socket).constData(), &info) != 0 ||
                 !S_ISSOCK(info.st_mode) || info.st_uid != folder.owner)
                 continue;
-            const Holder holder = ProbeHolder(copy.socket, folder.owner);
-            if (holder == Holder::User || holder == Holder::Unknown)
-                copies.push_back(copy);
+            pid_t listener = 0;
+            const Holder holder = ProbeHolder(copy.socket, folder.owner, &listener);
+            if (holder != Holder::User && holder != Holder::Unknown)
+                continue;
+            copy.executable = ExecutableOf(listener);
+            copies.push_back(copy);
         }
     }
     std::sort(copies.begin(), copies.end(),
@@ -185,12 +217,22 @@ std::vector<RunningCopy> FindRunningCopiesIn(const std::vector<RuntimeFolder>& f
     return copies;
 }
 
-std::vector<RunningCopy> FindRunningCopies(const QByteArray& instance) {
+std::vector<RunningCopy> FindRunningCopies(const QByteArray& instance, const QString& program) {
     CopyFilter filter;
     filter.instance = instance;
     if (geteuid() != 0)
         filter.onlyUser = geteuid();
-    return FindRunningCopiesIn(RuntimeFoldersToSearch(), filter);
+    std::vector<RunningCopy> copies = FindRunningCopiesIn(RuntimeFoldersToSearch(), filter);
+    if (!program.isEmpty()) {
+        const QString name = KernelName(program);
+        copies.erase(std::remove_if(copies.begin(), copies.end(),
+                                    [&name](const RunningCopy& copy) {
+                                        return !copy.executable.isEmpty() &&
+                                               copy.executable != name;
+                                    }),
+                     copies.end());
+    }
+    return copies;
 }
 
 } // namespace setup

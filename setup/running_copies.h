@@ -17,6 +17,7 @@ struct RunningCopy {
     QString socket;     // the channel's socket file
     QByteArray channel; // its name, the file name without ".socket"
     uid_t owner = 0;    // the user whose folder holds it
+    QString executable; // the program file the copy runs; empty when unknown
 };
 
 struct CopyFilter {
@@ -57,7 +58,9 @@ std::vector<RunningCopy> FindRunningCopiesIn(const std::vector<RuntimeFolder>& f
 
 // Those of this machine: every user's copies for the administrator, only
 // one's own for anyone else (other users' copies would not listen to them,
-// nor could they reach them).
-std::vector<RunningCopy> FindRunningCopies(const QByteArray& instance);
+// nor could they reach them). With a `program`, only copies running that
+// file, and those whose program file cannot be told.
+std::vector<RunningCopy> FindRunningCopies(const QByteArray& instance,
+                                           const QString& program = QString());
 
 } // namespace setup

@@ -28,8 +28,25 @@ const char kUsage[] = "usage: keshlor-setup install-init [--previously-installed
                       "       keshlor-setup uninstall-exit\n"
                       "       keshlor-setup record-paths TEMP APP APPLINK\n"
                       "       keshlor-setup forget-paths\n"
-                      "       keshlor-setup install-user [--from PREFIX]\n"
-                      "       keshlor-setup uninstall-user\n";
+                      "       keshlor-setup install-user [--force] [--from PREFIX]\n"
+                      "       keshlor-setup uninstall-user\n"
+                      "       keshlor-setup --help\n";
+
+const char kHelp[] =
+    "\n"
+    "Runs Keshlor's installer hooks for a package installer, or installs Keshlor\n"
+    "for the current user in ~/.local without root.\n"
+    "\n"
+    "  install-init ... uninstall-exit  call one hook of libKeshlorSetup.so\n"
+    "  record-paths, forget-paths        keep or drop the three paths the hooks read\n"
+    "  install-user      install from PREFIX (default: the tree keshlor-setup is in)\n"
+    "                    into ~/.local; refuses to replace a file it did not write\n"
+    "      --force       replace such files, keeping each as NAME.keshlor-saved\n"
+    "  uninstall-user    remove the files install-user wrote and that are unchanged\n"
+    "  -h, --help        show this help and exit\n"
+    "\n"
+    "Exit status: 0 done; 1 refused or cancelled, nothing changed; 2 usage;\n"
+    "3 hook library; 4 settings file; 5 files.\n";
 
 // The folder of this executable, with its final '/'; empty when unknown.
 std::string OwnFolder() {
@@ -81,10 +98,15 @@ int Usage() {
 int RunUserCommand(const std::string& command, const std::vector<const char*>& args) {
     const bool install = command == "install-user";
     QString source = QFile::decodeName(OwnFolder().c_str()) + QStringLiteral("../..");
-    if (install && args.size() == 2 && std::strcmp(args[0], "--from") == 0)
-        source = QFile::decodeName(args[1]);
-    else if (!args.empty())
-        return Usage();
+    bool force = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (install && std::strcmp(args[i], "--force") == 0)
+            force = true;
+        else if (install && std::strcmp(args[i], "--from") == 0 && i + 1 < args.size())
+            source = QFile::decodeName(args[++i]);
+        else
+            return Usage();
+    }
     Library library;
     setup::HookExports hooks;
     hooks.installInit = library.Find<InstallInitFunction>("Install_Init");
@@ -95,7 +117,8 @@ int RunUserCommand(const std::string& command, const std::vector<const char*>& a
         return kLibraryError;
     const setup::UserLayout layout =
         setup::CurrentUserLayout(source, QFile::decodeName(OwnFolder().c_str()));
-    return install ? setup::InstallForUser(hooks, layout) : setup::UninstallForUser(hooks, layout);
+    return install ? setup::InstallForUser(hooks, layout, force)
+                   : setup::UninstallForUser(hooks, layout);
 }
 
 } // namespace
@@ -104,6 +127,11 @@ int main(int argc, char** argv) {
     if (argc < 2)
         return Usage();
     const std::string command = argv[1];
+    if ((command == "--help" || command == "-h") && argc == 2) {
+        std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
     std::vector<const char*> args(argv + 2, argv + argc);
 
     if (command == "record-paths" && args.size() == 3) {

@@ -96,6 +96,7 @@ SetupContext SystemContext() {
     SetupContext context;
     context.storePath = SystemStorePath();
     context.instance = qgetenv("KESHLOR_INSTANCE");
+    context.program = qEnvironmentVariable("KESHLOR_SETUP_PROGRAM");
     return context;
 }
 
@@ -104,7 +105,8 @@ bool CloseRunningProgram(plat::WindowHandle owner, const SetupContext& context) 
     std::set<QString> notOurs;
     for (;;) {
         const RunningCopy* copy = nullptr;
-        const std::vector<RunningCopy> copies = FindRunningCopies(context.instance);
+        const std::vector<RunningCopy> copies =
+            FindRunningCopies(context.instance, context.program);
         for (const RunningCopy& candidate : copies) {
             if (!notOurs.count(candidate.socket)) {
                 copy = &candidate;

@@ -15,10 +15,13 @@ inline constexpr char kExecutableName[] = "keshlor";
 struct SetupContext {
     QString storePath;              // where the package records the three paths
     QByteArray instance;            // close only copies of this KESHLOR_INSTANCE; empty: all
+    QString program;                // close only copies running this file; empty: all
     int closeWaitMs = kCloseWaitMs; // a copy's time to close before it is looked for again
 };
 
-// The system-wide store, and the copies this process's environment names.
+// The system-wide store, and the copies this process's environment names
+// (KESHLOR_INSTANCE, and KESHLOR_SETUP_PROGRAM: the program file a
+// per-user installation replaces or removes).
 SetupContext SystemContext();
 
 // Finds a running copy, asks whether to close it, closes it, and looks

@@ -1,11 +1,12 @@
-// The eight options: defaults, loading from and saving to the settings store,
-// the grayed "High encryption", and the platform classification behind the
-// default of "Use storage root".
+// The eight options: defaults, loading from and saving to the settings store
+// (and saying when it cannot keep them), the grayed "High encryption", and
+// the platform classification behind the default of "Use storage root".
 #include "gui_test_support.h"
 
 #include "app/main_window.h"
 #include "engine/crypto_api.h"
 #include "gui/options.h"
+#include "platform/files.h"
 #include "platform/last_error.h"
 #include "port_doubles.h"
 
@@ -15,6 +16,8 @@
 #include <QMenu>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <unistd.h>
 
 namespace {
 
@@ -170,6 +173,37 @@ class OptionsTest : public QObject {
         }
         QVERIFY(QFileInfo(StoreFileName()).isDir());
         QVERIFY(QDir().rmdir(StoreFileName()));
+    }
+
+    // Read-only by the program's own attribute, then another user's: said
+    // once at start-up, naming the file, which is then left as it was.
+    void aStoreThatCannotKeepTheOptionsIsReportedOnce() {
+        WriteStoreValue(QStringLiteral("ShowDate"), 0);
+        QFile store(StoreFileName());
+        QVERIFY(store.open(QIODevice::ReadOnly));
+        const QByteArray before = store.readAll();
+        store.close();
+        QVERIFY(plat::SetFileAttributes(StoreFileName(), plat::kAttrReadOnly));
+        for (const bool foreign : {false, true}) {
+            if (foreign) {
+                if (geteuid() != 0)
+                    break;
+                QVERIFY(plat::SetFileAttributes(StoreFileName(), plat::kAttrNormal));
+                QCOMPARE(chown(QFile::encodeName(StoreFileName()).constData(), 65534, 65534), 0);
+            }
+            testing_ports::ScriptedMessageBoxes boxes;
+            ScopedMainWindow window;
+            QVERIFY(window.ShowActive());
+            window->DispatchCommand(ShowDate);
+            CloseAndWait(window.get());
+            QCOMPARE(boxes.shown().size(), size_t{1});
+            QCOMPARE(boxes.shown()[0].caption, QStringLiteral("Can't save options!"));
+            QVERIFY2(boxes.shown()[0].text.contains(StoreFileName()),
+                     qPrintable(boxes.shown()[0].text));
+            QVERIFY(store.open(QIODevice::ReadOnly));
+            QCOMPARE(store.readAll(), before);
+            store.close();
+        }
     }
 
     void optionsAnswerTheirDefaultsOnceTheMenuIsGone() {

@@ -1,7 +1,8 @@
 // The built library and its driver as an installer runs them: exactly the
 // installer's four exports, an installation and a removal step by step, the
 // question with and without a terminal, down to the real program of another
-// user closed with its options saved, and a whole per-user installation.
+// user closed with its options saved, and a whole per-user installation
+// that touches only its own files.
 #include "fake_copy.h"
 #include "setup/running_copies.h"
 #include "setup/setup_store.h"
@@ -191,53 +192,121 @@ TEST_F(Package, TheDriverRunsAnInstallationAndARemovalStepByStep) {
     EXPECT_EQ(Driver({QStringLiteral("install-init"), QStringLiteral("--now"), InstallDir()}).code,
               2);
     EXPECT_EQ(Driver({QStringLiteral("install-exit")}).code, 2);
+
+    QProcess help;
+    help.start(QStringLiteral(KESHLOR_SETUP_DRIVER), {QStringLiteral("--help")});
+    ASSERT_TRUE(help.waitForFinished(30000));
+    EXPECT_EQ(help.exitCode(), 0);
+    EXPECT_TRUE(help.readAllStandardOutput().contains("keshlor-setup install-user"));
+    EXPECT_TRUE(help.readAllStandardError().isEmpty());
 }
 
-// A per-user installation from an installed tree into a home of the test's
-// own: the hooks' exchange, their question on the terminal (and Cancel with
-// nobody to ask), the paths in the user's settings beside the program's
-// options, and a removal that takes back every file it put there.
-TEST_F(Package, APerUserInstallationRunsTheHooksAndItsRemovalLeavesNothing) {
-    const QString prefix = folder_.path(QStringLiteral("prefix"));
-    const QString home = folder_.path(QStringLiteral("home"));
-    const QStringList icons = {QStringLiteral("icons/hicolor/48x48/apps/keshlor.png"),
-                               QStringLiteral("icons/hicolor/scalable/mimetypes/"
-                                              "application-x-keshlor.svg")};
-    for (const QString& file : icons + QStringList{QStringLiteral("mime/packages/keshlor.xml"),
-                                                   QStringLiteral("icons/hicolor/48x48/apps/"
-                                                                  "another-program.png")}) {
-        const QString path = QStringLiteral("prefix/share/") + file;
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(folder_.path(path)).absolutePath()));
-        ASSERT_FALSE(folder_.Write(path, file.toUtf8()).isEmpty());
+// An installed tree as `cmake --install` lays it out, whose program stands
+// in for Keshlor: it holds the channel named on its command line.
+class PerUser : public Package {
+  protected:
+    void SetUp() override {
+        Package::SetUp();
+        prefix_ = folder_.path(QStringLiteral("prefix"));
+        home_ = folder_.path(QStringLiteral("home"));
+        local_ = home_ + QStringLiteral("/.local");
+        program_ = ReadAll(QStringLiteral(KESHLOR_FAKE_PROGRAM));
+        ASSERT_FALSE(program_.isEmpty());
+        for (const QString& file : kShared + QStringList{QStringLiteral("icons/hicolor/48x48/apps/"
+                                                                        "another-program.png")})
+            Put(prefix_ + QStringLiteral("/share/") + file, ContentOf(file));
+        Put(prefix_ + QStringLiteral("/bin/keshlor"), program_);
+        Put(prefix_ + QStringLiteral("/bin/ksr"), "ksr build");
+        ASSERT_TRUE(QDir().mkpath(home_));
+        user_ = Environment();
+        user_.insert(QStringLiteral("HOME"), home_);
+        user_.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        user_.remove(QStringLiteral("XDG_DATA_HOME"));
     }
-    ASSERT_TRUE(QDir().mkpath(prefix + QStringLiteral("/bin")));
-    folder_.Write(QStringLiteral("prefix/bin/keshlor"), "new build");
-    folder_.Write(QStringLiteral("prefix/bin/ksr"), "ksr build");
-    ASSERT_TRUE(QDir().mkpath(home));
 
-    QProcessEnvironment user = Environment();
-    user.insert(QStringLiteral("HOME"), home);
-    user.remove(QStringLiteral("XDG_CONFIG_HOME"));
-    user.remove(QStringLiteral("XDG_DATA_HOME"));
-    const QStringList install = {QStringLiteral("install-user"), QStringLiteral("--from"), prefix};
-    const QString local = home + QStringLiteral("/.local");
-    const QString app = local + QStringLiteral("/bin/keshlor");
+    static void Put(const QString& path, const QByteArray& content) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(content), content.size());
+    }
+
+    // Each file's name, but a MIME type the desktop's tool can read.
+    static QByteArray ContentOf(const QString& file) {
+        if (!file.startsWith(QLatin1String("mime/")))
+            return file.toUtf8();
+        return "<?xml version=\"1.0\"?>\n"
+               "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+               "<mime-type type=\"application/x-keshlor\"><glob pattern=\"*.ksr\"/></mime-type>\n"
+               "</mime-info>\n";
+    }
+
+    QStringList Install(const QStringList& more = {}) const {
+        return QStringList{QStringLiteral("install-user"), QStringLiteral("--from"), prefix_} +
+               more;
+    }
+
+    // Every entry under `folder`, links not followed, with its kind.
+    static QStringList Listing(const QString& folder) {
+        QStringList entries;
+        QDirIterator all(folder,
+                         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+        while (all.hasNext()) {
+            const QFileInfo entry(all.next());
+            const char* kind = entry.isSymLink() ? "link " : entry.isDir() ? "folder " : "file ";
+            entries << QLatin1String(kind) + entry.filePath().mid(folder.size() + 1);
+        }
+        entries.sort();
+        return entries;
+    }
+
+    // What share/ holds besides the icon of another program.
+    const QStringList kShared = {
+        QStringLiteral("icons/hicolor/48x48/apps/keshlor.png"),
+        QStringLiteral("icons/hicolor/scalable/mimetypes/application-x-keshlor.svg"),
+        QStringLiteral("mime/packages/keshlor.xml"),
+        QStringLiteral("man/man1/keshlor.1.gz"),
+        QStringLiteral("man/man1/ksr.1.gz"),
+        QStringLiteral("bash-completion/completions/ksr"),
+        QStringLiteral("fish/vendor_completions.d/ksr.fish")};
+    QString prefix_, home_, local_;
+    QByteArray program_;
+    QProcessEnvironment user_;
+};
+
+// From an installed tree into a home of the test's own: the hooks'
+// exchange, their question on the terminal only for the copy of the
+// program they replace or remove, the paths in the user's settings beside
+// the program's options, and a removal that leaves the home as it was.
+TEST_F(PerUser, AnInstallationRunsTheHooksAndItsRemovalLeavesTheHomeAsItWas) {
+    // The user's own files, among them an icon of the program's name.
+    const QString ownIcon = local_ + QStringLiteral("/share/icons/hicolor/48x48/apps/keshlor.svg");
+    Put(ownIcon, "drawn by the user");
+    Put(local_ + QStringLiteral("/bin/tool"), "the user's tool");
+    const QStringList before = Listing(home_);
+
+    const QString app = local_ + QStringLiteral("/bin/keshlor");
     const QString launcher =
-        local + QStringLiteral("/share/applications/org.keshlor.Keshlor.desktop");
-    const QString settings = home + QStringLiteral("/.config/TQ/Keshlor.conf");
-
+        local_ + QStringLiteral("/share/applications/org.keshlor.Keshlor.desktop");
+    const QString settings = home_ + QStringLiteral("/.config/TQ/Keshlor.conf");
     // A first installation has nobody to close.
-    const DriverRun first = Driver(install, user);
+    const DriverRun first = Driver(Install(), user_);
     ASSERT_EQ(first.code, 0) << first.output.toStdString();
-    EXPECT_EQ(ReadAll(app), "new build");
-    EXPECT_EQ(ReadAll(local + QStringLiteral("/bin/ksr")), "ksr build");
-    EXPECT_FALSE(Exists(local + QStringLiteral("/lib/keshlor/keshlor")));
+    EXPECT_EQ(ReadAll(app), program_);
+    EXPECT_EQ(ReadAll(local_ + QStringLiteral("/bin/ksr")), "ksr build");
+    EXPECT_FALSE(Exists(local_ + QStringLiteral("/lib/keshlor/keshlor")));
     EXPECT_TRUE(
         ReadAll(launcher).split('\n').contains("Exec=\"" + QFile::encodeName(app) + "\" %F"));
-    for (const QString& icon : icons)
-        EXPECT_TRUE(Exists(local + QStringLiteral("/share/") + icon)) << icon.toStdString();
+    for (const QString& file : kShared) {
+        const QString installed = file.startsWith(QLatin1String("fish/"))
+                                      ? home_ + QStringLiteral("/.config/fish/completions/ksr.fish")
+                                      : local_ + QStringLiteral("/share/") + file;
+        EXPECT_EQ(ReadAll(installed), ContentOf(file)) << installed.toStdString();
+    }
     EXPECT_FALSE(
-        Exists(local + QStringLiteral("/share/icons/hicolor/48x48/apps/another-program.png")));
+        Exists(local_ + QStringLiteral("/share/icons/hicolor/48x48/apps/another-program.png")));
+    EXPECT_EQ(ReadAll(ownIcon), "drawn by the user");
     setup::InstallPaths recorded;
     ASSERT_TRUE(setup::ReadInstallPaths(settings, &recorded));
     EXPECT_EQ(recorded.app, app);
@@ -246,49 +315,112 @@ TEST_F(Package, APerUserInstallationRunsTheHooksAndItsRemovalLeavesNothing) {
     QSettings(settings, QSettings::IniFormat).setValue(QStringLiteral("WipePlainFiles"), 0);
 
     {
-        FakeCopy copy(OwnSocket(instance_), Behaviour::Closes);
-        ASSERT_TRUE(copy.valid());
-        folder_.Write(QStringLiteral("prefix/bin/keshlor"), "newer build");
-        EXPECT_EQ(Driver(install, user).code, 1);
-        EXPECT_EQ(Driver({QStringLiteral("uninstall-user")}, user).code, 1);
+        QProcess running;
+        running.start(app, {OwnSocket(instance_)});
+        ASSERT_TRUE(running.waitForStarted());
+        QElapsedTimer clock;
+        clock.start();
+        while (setup::FindRunningCopies(instance_).empty() && clock.elapsed() < 10000)
+            QThread::msleep(20);
+        Put(prefix_ + QStringLiteral("/bin/keshlor"), program_ + "newer");
+        EXPECT_EQ(Driver(Install(), user_).code, 1);
+        EXPECT_EQ(Driver({QStringLiteral("uninstall-user")}, user_).code, 1);
         // A terminal, but an installation that must not ask.
-        QProcessEnvironment unattended = user;
+        QProcessEnvironment unattended = user_;
         unattended.insert(QStringLiteral("DEBIAN_FRONTEND"), QStringLiteral("noninteractive"));
-        const DriverRun refused = DriverOnTerminal(install, unattended, "y\n");
+        const DriverRun refused = DriverOnTerminal(Install(), unattended, "y\n");
         EXPECT_EQ(refused.code, 1);
         EXPECT_FALSE(refused.output.contains(kQuestion));
-        EXPECT_EQ(copy.closeRequests(), 0);
-        EXPECT_EQ(ReadAll(app), "new build");
+        EXPECT_EQ(running.state(), QProcess::Running);
+        EXPECT_EQ(ReadAll(app), program_);
         EXPECT_TRUE(Exists(launcher));
 
-        const DriverRun asked = DriverOnTerminal(install, user, "y\n");
+        const DriverRun asked = DriverOnTerminal(Install(), user_, "y\n");
         EXPECT_EQ(asked.code, 0) << asked.output.toStdString();
         EXPECT_TRUE(asked.output.contains(kQuestion));
-        EXPECT_EQ(copy.closeRequests(), 1);
-        EXPECT_EQ(ReadAll(app), "newer build");
+        EXPECT_TRUE(running.waitForFinished(10000));
+        EXPECT_EQ(running.exitCode(), 0);
+        EXPECT_EQ(ReadAll(app), program_ + "newer");
     }
 
-    // Removed by the driver the installation left behind.
+    // Removed by the driver the installation left behind, with no terminal,
+    // while a copy of another program file (the package's) runs.
+    FakeCopy systemCopy(OwnSocket(instance_), Behaviour::Closes);
+    ASSERT_TRUE(systemCopy.valid());
     QProcess installed;
-    installed.setProcessEnvironment(user);
+    installed.setProcessEnvironment(user_);
     installed.setStandardInputFile(QProcess::nullDevice());
-    installed.start(local + QStringLiteral("/lib/keshlor/keshlor-setup"),
+    installed.start(local_ + QStringLiteral("/lib/keshlor/keshlor-setup"),
                     {QStringLiteral("uninstall-user")});
     ASSERT_TRUE(installed.waitForFinished(30000));
     EXPECT_EQ(installed.exitCode(), 0) << installed.readAllStandardError().toStdString();
-    QStringList left;
-    QDirIterator files(home, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString file = files.next().mid(home.size() + 1);
-        // The desktop's own caches, which its tools keep.
-        if (!file.startsWith(QLatin1String(".local/share/mime/")) &&
-            !file.endsWith(QLatin1String("/mimeinfo.cache")))
-            left << file;
-    }
-    EXPECT_EQ(left, QStringList{QStringLiteral(".config/TQ/Keshlor.conf")});
+    EXPECT_EQ(systemCopy.closeRequests(), 0);
+    const QStringList settingsEntries = {QStringLiteral("folder .config"),
+                                         QStringLiteral("folder .config/TQ"),
+                                         QStringLiteral("file .config/TQ/Keshlor.conf")};
+    QStringList expected = before + settingsEntries;
+    expected.sort();
+    EXPECT_EQ(Listing(home_).join(u'\n').toStdString(), expected.join(u'\n').toStdString());
+    EXPECT_EQ(ReadAll(ownIcon), "drawn by the user");
     EXPECT_FALSE(setup::ReadInstallPaths(settings, &recorded));
     EXPECT_TRUE(
         QSettings(settings, QSettings::IniFormat).contains(QStringLiteral("WipePlainFiles")));
+}
+
+// Files of the user's own at the installation's names are neither replaced
+// nor removed without a word, and no link is followed out of the home.
+TEST_F(PerUser, OnlyItsOwnFilesAreReplacedOrRemoved) {
+    const QString ksr = local_ + QStringLiteral("/bin/ksr");
+    Put(ksr, "the user's ksr");
+    const DriverRun nothing = Driver({QStringLiteral("uninstall-user")}, user_);
+    EXPECT_EQ(nothing.code, 1);
+    EXPECT_TRUE(nothing.output.contains("nothing removed")) << nothing.output.toStdString();
+    EXPECT_EQ(ReadAll(ksr), "the user's ksr");
+
+    const DriverRun refused = Driver(Install(), user_);
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(refused.output.contains(QFile::encodeName(ksr))) << refused.output.toStdString();
+    EXPECT_EQ(ReadAll(ksr), "the user's ksr");
+    EXPECT_FALSE(Exists(local_ + QStringLiteral("/bin/keshlor")));
+
+    const DriverRun forced = Driver(Install({QStringLiteral("--force")}), user_);
+    ASSERT_EQ(forced.code, 0) << forced.output.toStdString();
+    EXPECT_EQ(ReadAll(ksr), "ksr build");
+    EXPECT_EQ(ReadAll(ksr + QStringLiteral(".keshlor-saved")), "the user's ksr");
+    // A file the user changed after the installation is the user's.
+    const QString page = local_ + QStringLiteral("/share/man/man1/ksr.1.gz");
+    Put(page, "annotated");
+    ASSERT_EQ(Driver({QStringLiteral("uninstall-user")}, user_).code, 0);
+    EXPECT_EQ(ReadAll(page), "annotated");
+    EXPECT_EQ(ReadAll(ksr), "the user's ksr");
+    EXPECT_FALSE(Exists(ksr + QStringLiteral(".keshlor-saved")));
+    EXPECT_FALSE(Exists(local_ + QStringLiteral("/bin/keshlor")));
+
+    // ~/.local/bin leading into a folder that is not the user's to fill.
+    const QString elsewhere = folder_.path(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    ASSERT_TRUE(QDir(local_ + QStringLiteral("/bin")).removeRecursively());
+    ASSERT_TRUE(QFile::link(elsewhere, local_ + QStringLiteral("/bin")));
+    const DriverRun linked = Driver(Install({QStringLiteral("--force")}), user_);
+    EXPECT_EQ(linked.code, 1);
+    EXPECT_TRUE(linked.output.contains(QFile::encodeName(local_ + QStringLiteral("/bin"))))
+        << linked.output.toStdString();
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    EXPECT_FALSE(Exists(local_ + QStringLiteral("/lib/keshlor/manifest.json")));
+}
+
+TEST_F(PerUser, RootDoesNotInstallIntoAnotherUsersHome) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    ASSERT_EQ(chown(QFile::encodeName(home_).constData(), kNobody, kNobody), 0);
+    for (const QString& command :
+         {QStringLiteral("install-user"), QStringLiteral("uninstall-user")}) {
+        const DriverRun run = Driver(
+            command == QLatin1String("install-user") ? Install() : QStringList{command}, user_);
+        EXPECT_EQ(run.code, 1);
+        EXPECT_TRUE(run.output.contains("as that user")) << run.output.toStdString();
+    }
+    EXPECT_TRUE(QDir(home_).isEmpty());
 }
 
 TEST_F(Package, OnATerminalYesClosesTheRunningProgramWithItsOptionsSaved) {
