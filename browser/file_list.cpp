@@ -145,8 +145,8 @@ void ListFolder(Listing& listing, const QString& baseFolder, int storagePosition
             folder += QLatin1Char('/');
         folder += folderText;
     }
-    // No file of a folder this long could be given a path.
-    if (folder.size() + 1 > plat::kLongestPath)
+    // The system reaches no file of a folder this long.
+    if (!plat::PathFits(folder))
         return;
     listing.entries.clear();
     if (!plat::SearchFolder(folder, &listing.entries))
