@@ -272,7 +272,9 @@ void DecryptFileCommand(const QString& containerPath, const QString& plainPath, 
     // late to stop the decryption still ends the command here.
     if (request.result != PasswordDialogResult::AcceptedOpen || plat::CancelRequested())
         return;
-    OpenFileWithShell(plainPath);
+    // A failure is told before the encrypt dialog comes up with the password
+    // filled in, where a reflex Enter would encrypt again unseen.
+    OpenFileWithShell(owner, plainPath);
     // Waits while the user works with the file; "&Encrypt" puts the container back.
     EncryptFileCommand(plainPath, containerPath, 1, owner, list, row);
 }

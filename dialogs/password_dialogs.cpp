@@ -1,10 +1,10 @@
 #include "dialogs/password_dialogs.h"
 
 #include "dialogs/waiting_light.h"
+#include "platform/desktop_opener.h"
 #include "platform/ports.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QInputMethod>
@@ -527,7 +527,7 @@ class EncryptPasswordDialog : public PasswordDialog {
 
     // Lets the user look at the plain file again before it is encrypted.
     void Open() {
-        OpenFileWithShell(request_->plainPath);
+        OpenFileWithShell(this, request_->plainPath);
         request_->result = PasswordDialogResult::AcceptedOpen;
     }
 };
@@ -613,10 +613,20 @@ void SetOpenFileHandler(OpenFileHandler handler) {
     OpenHandler() = std::move(handler);
 }
 
-bool OpenFileWithShell(const QString& path) {
-    if (OpenHandler())
-        return OpenHandler()(path);
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+bool OpenFileWithShell(QWidget* owner, const QString& path) {
+    QString reason;
+    const bool opened =
+        OpenHandler() ? OpenHandler()(path, &reason) : plat::OpenWithDesktop(path, &reason);
+    if (!opened) {
+        // Said now: the encrypt dialog that follows must not wait on a file
+        // the user never saw.
+        plat::MessageBox(
+            owner,
+            QStringLiteral("Keshlor could not open \u201c%1\u201d in its application.\n%2")
+                .arg(path, reason),
+            QStringLiteral("Can't open!"), plat::kMbOk | plat::kMbIconExclamation);
+    }
+    return opened;
 }
 
 void SetPasswordHelpHandler(PasswordHelpHandler handler) {
