@@ -10,11 +10,37 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QProcess>
+#include <QProxyStyle>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QStyleHints>
 #include <QTimer>
 
 using namespace browser_testing;
+
+namespace {
+
+// The desktop's setting for activating rows, as a desktop that prefers single
+// clicks sets it in its style.
+class ActivationStyle : public QProxyStyle {
+  public:
+    explicit ActivationStyle(bool singleClick)
+        : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))), singleClick_(singleClick) {}
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* answer) const override {
+        if (hint == SH_ItemView_ActivateItemOnSingleClick)
+            return singleClick_ ? 1 : 0;
+        return QProxyStyle::styleHint(hint, option, widget, answer);
+    }
+
+  private:
+    bool singleClick_;
+};
+
+} // namespace
 
 class ViewDialogTest : public QObject {
     Q_OBJECT
@@ -49,12 +75,46 @@ class ViewDialogTest : public QObject {
     }
     void cleanupTestCase() { ResetHome(); }
 
-    void tapSelectsAndActivatesTheRowItHitsAndOnlyThat() {
-        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Centre(1));
-        QCOMPARE(Activated(), (QList<int>{1}));
+    void clicksActAsTheDesktopSaysAndATapAlways_data() {
+        QTest::addColumn<bool>("singleClick");
+        QTest::newRow("double-click desktop") << false;
+        QTest::newRow("single-click desktop") << true;
+    }
+    void clicksActAsTheDesktopSaysAndATapAlways() {
+        QFETCH(bool, singleClick);
+        ActivationStyle style(singleClick);
+        list_->setStyle(&style);
+        const auto restore = qScopeGuard([this] { list_->setStyle(nullptr); });
+        QWidget* viewport = list_->viewport();
+
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, Centre(1));
         QVERIFY(list_->topLevelItem(1)->isSelected());
-        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Below());
-        QCOMPARE(Activated(), (QList<int>{1}));
+        QCOMPARE(Activated(), singleClick ? QList<int>{1} : QList<int>{});
+        activated_->clear();
+        if (singleClick) {
+            DoubleClick(viewport, Centre(0));
+        } else {
+            // The second press acts; its release goes to the dialog that
+            // opens, and the hold it began must not open a menu meanwhile.
+            QTest::mouseClick(viewport, Qt::LeftButton, {}, Centre(0));
+            QTest::mouseDClick(viewport, Qt::LeftButton, {}, Centre(0));
+            QTest::qWait(QGuiApplication::styleHints()->mousePressAndHoldInterval() + 200);
+            QCOMPARE(menus_->count(), 0);
+            QTest::mouseRelease(viewport, Qt::LeftButton, {}, Centre(0));
+        }
+        QVERIFY(list_->topLevelItem(0)->isSelected());
+        QCOMPARE(Activated(), QList<int>{0});
+        activated_->clear();
+
+        // A finger's tap acts on either desktop; one on no row does nothing.
+        static QPointingDevice* const screen = QTest::createTouchDevice();
+        for (const QPoint& at : {Centre(1), Below()}) {
+            QTest::touchEvent(viewport, screen).press(0, at, viewport);
+            QTest::touchEvent(viewport, screen).release(0, at, viewport);
+        }
+        QCOMPARE(Activated(), QList<int>{1});
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, Below());
+        QCOMPARE(Activated(), QList<int>{1});
     }
 
     void enterActivatesTheSelectedRow() {
@@ -105,7 +165,7 @@ class ViewDialogTest : public QObject {
         QCOMPARE(Menus(), (QList<int>{0}));
         QTest::mouseRelease(list_->viewport(), Qt::LeftButton, {}, Centre(0));
         QCOMPARE(activated_->count(), 0);
-        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Centre(0));
+        DoubleClick(list_->viewport(), Centre(0));
         QCOMPARE(Activated(), (QList<int>{0}));
     }
 
@@ -115,7 +175,7 @@ class ViewDialogTest : public QObject {
         QContextMenuEvent click(QContextMenuEvent::Mouse, Centre(1),
                                 list_->viewport()->mapToGlobal(Centre(1)));
         QApplication::sendEvent(list_->viewport(), &click);
-        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Centre(1));
+        DoubleClick(list_->viewport(), Centre(1));
         QCOMPARE(Activated(), (QList<int>{1}));
 
         list_->setCurrentItem(list_->topLevelItem(0));

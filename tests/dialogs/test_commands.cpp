@@ -124,10 +124,10 @@ class CommandsTest : public QObject {
             qFatal("the view was not shown");
         return view_->list();
     }
+    // What a tap was on the handheld: a double-click on the desktop.
     void Tap(int row) {
         QTreeWidget* list = view_->list();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualItemRect(list->topLevelItem(row)).center());
+        DoubleClick(list->viewport(), list->visualItemRect(list->topLevelItem(row)).center());
     }
     QString Cell(int row, int column) const {
         return view_->list()->topLevelItem(row)->text(column);
