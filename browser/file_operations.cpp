@@ -202,6 +202,7 @@ bool MoveItem(QWidget* owner, const QString& caption, int row) {
         ReportError(HandleOf(owner), QStringLiteral("Move Failed"));
         return true;
     }
+    KeepSelectionOn(target);
     if (!container) {
         DisposePlainFile(HandleOf(owner), source);
     } else if (!plat::DeleteFile(source)) {

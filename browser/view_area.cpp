@@ -2,10 +2,15 @@
 
 #include "browser/browser_operations.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <QTextOption>
 #include <QTreeWidget>
 
 QPointer<ViewArea> g_view;
@@ -33,7 +38,7 @@ ViewArea::ViewArea(QWidget* parent)
                                                      tr("The storage whose files are listed"))),
       folderSelector_(MakeSelector(this, "folderSelector", tr("Folder"),
                                    tr("The folder whose files are listed"))),
-      fileList_(new QTreeWidget(this)) {
+      fileList_(new FileListView(this)) {
     setObjectName(QStringLiteral("view"));
     fileList_->setObjectName(QStringLiteral("fileList"));
     fileList_->setAccessibleName(tr("Files"));
@@ -60,6 +65,27 @@ ViewArea::ViewArea(QWidget* parent)
 
     setTabOrder(storageSelector_, folderSelector_);
     setTabOrder(folderSelector_, fileList_);
+}
+
+void FileListView::setEmptyText(const QString& text) {
+    if (text == emptyText_)
+        return;
+    emptyText_ = text;
+    viewport()->update();
+}
+
+void FileListView::paintEvent(QPaintEvent* event) {
+    QTreeWidget::paintEvent(event);
+    if (topLevelItemCount() > 0 || emptyText_.isEmpty())
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    const int margin = 2 * fontMetrics().averageCharWidth();
+    // A long path breaks where it must, words where they can.
+    QTextOption layout(Qt::AlignHCenter | Qt::AlignTop);
+    layout.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.drawText(QRectF(viewport()->rect().adjusted(margin, margin, -margin, -margin)),
+                     emptyText_, layout);
 }
 
 int ViewArea::margin() const {

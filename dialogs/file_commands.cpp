@@ -2,6 +2,7 @@
 
 #include "browser/browser_operations.h"
 #include "browser/file_list.h"
+#include "browser/folder_watch.h"
 #include "browser/row_paths.h"
 #include "dialogs/password_dialogs.h"
 #include "dialogs/work_progress.h"
@@ -50,6 +51,9 @@ class CommandScope {
 
   private:
     bool entered_;
+    // The command updates the list itself; a change it makes on the disk
+    // refills it only once the command has ended.
+    ListRefreshHold hold_;
 };
 
 // The request's password as the engine takes it, kept out of swap and zeroed

@@ -399,6 +399,11 @@ class MainWindowTest : public QObject {
         QVERIFY(Entries(view->storageSelector()).contains(QStringLiteral("Late")));
         QVERIFY(Entries(view->folderSelector()).contains(QStringLiteral("late folder")));
         QVERIFY(Rows(list).contains(QStringLiteral("late.txt")));
+
+        // F5, the desktop's key, does the same.
+        Touch(InHome(QStringLiteral("Documents/later.txt")));
+        QTest::keyClick(list, Qt::Key_F5);
+        QVERIFY(Rows(list).contains(QStringLiteral("later.txt")));
     }
 
     void useStorageRootSwitchesACardBetweenItsRootAndItsDocuments() {

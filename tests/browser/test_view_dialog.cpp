@@ -1,8 +1,10 @@
-// The view's handling of the list: taps, Enter, Delete and F2, and the
-// context menu with the tap it swallows.
+// The view's handling of the list: clicks, double-clicks and taps, Enter,
+// Delete and F2, the context menu with the tap it swallows, and a list that
+// follows the disk and says why it is empty.
 #include "browser_fixture.h"
 
 #include "app/main_window.h"
+#include "browser/browser_operations.h"
 #include "browser/view_area.h"
 #include "browser/view_dialog.h"
 #include "gui/file_dialogs.h"
@@ -185,6 +187,35 @@ class ViewDialogTest : public QObject {
                                   list_->viewport()->mapToGlobal(Below()));
         QApplication::sendEvent(list_->viewport(), &nowhere);
         QCOMPARE(Menus(), (QList<int>{1, 0}));
+    }
+
+    // Another program's new file shows without Ctrl+R; the selection stays
+    // on its file, whose row moves down.
+    void aFileMadeElsewhereAppearsAndTheSelectionStays() {
+        list_->setCurrentItem(list_->topLevelItem(1));
+        QCOMPARE(QProcess::execute(QStringLiteral("touch"),
+                                   {DocumentsFolder() + QStringLiteral("/another.txt")}),
+                 0);
+        QTRY_COMPARE_WITH_TIMEOUT(view_->RowTexts(),
+                                  (QStringList{"another.txt", "first.txt", "second.txt"}), 5000);
+        QCOMPARE(list_->selectedItems(), QList<QTreeWidgetItem*>{list_->topLevelItem(2)});
+    }
+
+    void anEmptyListSaysWhyInItsViewport() {
+        QVERIFY(QFile::remove(DocumentsFolder() + QStringLiteral("/first.txt")));
+        QVERIFY(QFile::remove(DocumentsFolder() + QStringLiteral("/second.txt.ksr")));
+        RefreshFileList();
+        auto* files = qobject_cast<FileListView*>(list_);
+        QVERIFY(files);
+        QCOMPARE(files->emptyText(), QStringLiteral("No files in this folder"));
+        const QImage said = list_->viewport()->grab().toImage();
+        files->setEmptyText(QString());
+        QVERIFY(list_->viewport()->grab().toImage() != said);
+
+        QVERIFY(QDir(DocumentsFolder()).removeRecursively());
+        RefreshFileList();
+        QCOMPARE(files->emptyText(),
+                 QStringLiteral("The documents folder does not exist:\n") + DocumentsFolder());
     }
 
   private:

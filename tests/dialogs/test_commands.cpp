@@ -429,9 +429,11 @@ void CommandsTest::failuresAreReportedUnderTheCommandsCaption() {
     QCOMPARE(boxes_->shown()[0].caption, caption);
     QCOMPARE(boxes_->shown()[0].text, ErrorMessage(code, 32));
     QCOMPARE(CurrentPendingError().code, 0);
-    // The list was refilled from the folder, where nothing changed.
+    // The list was refilled from the folder, where nothing changed, and the
+    // selection stayed on the file.
     QCOMPARE(view_->RowTexts(), QStringList{QStringLiteral("f.txt")});
     QCOMPARE(MarkOf(list, 0), encrypted ? ItemMark::Encrypted : ItemMark::NoMark);
+    QCOMPARE(list->selectedItems(), QList<QTreeWidgetItem*>{list->topLevelItem(0)});
     QVERIFY(Exists(file));
 }
 
