@@ -19,9 +19,32 @@ namespace {
 
 constexpr int kMargin = 4;
 
+// A selector whose choice loses its middle where it does not fit, so that a
+// long folder name keeps its start and end; the tooltip has all of it.
+class Selector : public QComboBox {
+  public:
+    explicit Selector(QWidget* parent) : QComboBox(parent) {
+        view()->setTextElideMode(Qt::ElideMiddle);
+        connect(this, &QComboBox::currentTextChanged, this, &QWidget::setToolTip);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, this);
+        option.currentText =
+            fontMetrics().elidedText(option.currentText, Qt::ElideMiddle, field.width() - 2);
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+    }
+};
+
 QComboBox* MakeSelector(QWidget* parent, const char* objectName, const QString& accessibleName,
                         const QString& description) {
-    auto* selector = new QComboBox(parent);
+    auto* selector = new Selector(parent);
     selector->setObjectName(QLatin1String(objectName));
     selector->setAccessibleName(accessibleName);
     selector->setAccessibleDescription(description);

@@ -157,6 +157,9 @@ void PasswordDialogsTest::templates() {
     QFETCH(QString, defaultButton);
     PasswordRequest request;
     RUN_DIALOG(id, request, [&](QDialog* dialog) {
+        // A title bar to move it by, also with no main window behind it.
+        QVERIFY(!dialog->windowFlags().testFlag(Qt::FramelessWindowHint));
+        QVERIFY(dialog->windowFlags().testFlag(Qt::WindowTitleHint));
         QCOMPARE(dialog->findChild<QLabel*>()->text(), label);
         QStringList defaults;
         for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
