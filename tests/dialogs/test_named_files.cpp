@@ -157,15 +157,6 @@ class NamedFilesTest : public QObject {
         QVERIFY(boxes_->shown()[0].text.contains(path.right(100)));
     }
 
-    void anEmptyCommandLinePathStartsTheProgram() {
-        DialogScript script({});
-        QPointer<MainWindow> window = CreateMainWindow({QString()}, OpenFileByName);
-        QVERIFY(window);
-        QVERIFY(window->view());
-        QCOMPARE(script.extra(), 0);
-        delete window.data();
-    }
-
     // Nothing is asked about a file that cannot be taken; the message says
     // why, with the code the system gives (5 for a folder).
     void namedFilesAreRefusedBeforeThePassword_data() {
