@@ -138,10 +138,11 @@ QToolBar* CreateAppMenuBar(MainWindow* window) {
     auto* spacer = new QWidget(bar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     bar->addWidget(spacer);
-    MakeImageButton(bar, "refreshButton",
-                    MakeCommand(window, CmdRefresh, MainWindow::tr("Refresh"),
-                                MainWindow::tr("Refresh file list")),
-                    CommandImage::Refresh);
+    QAction* refresh = MakeCommand(window, CmdRefresh, MainWindow::tr("Refresh"),
+                                   MainWindow::tr("Refresh file list"));
+    // The desktop's own key for it, beside Ctrl+R.
+    refresh->setShortcuts({refresh->shortcut(), QKeySequence(Qt::Key_F5)});
+    MakeImageButton(bar, "refreshButton", refresh, CommandImage::Refresh);
     MakeImageButton(
         bar, "aboutButton",
         MakeCommand(window, CmdAbout, MainWindow::tr("About"), MainWindow::tr("About Keshlor")),

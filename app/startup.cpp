@@ -41,8 +41,9 @@ them in turn once its open dialogs are done.
       --version  show the version and exit
   --             end of options; every argument after it is a FILE
 
-A FILE may be relative to the working folder; one whose full path is longer
-than 259 characters is passed over.
+A FILE may be relative to the working folder. One whose path is too long for
+the system (over 4095 bytes, or a name over 255, or over 251 to encrypt, so
+that ".ksr" fits) is refused with a message.
 )";
 
 int ExitStatus() {
@@ -106,7 +107,7 @@ CommandLine ReadCommandLine(const QStringList& arguments, const QString& working
         if (argument.isEmpty())
             continue;
         const QString path = AbsoluteArgumentPath(argument, workingFolder);
-        if (!path.isEmpty() && path.size() <= plat::kLongestPath)
+        if (!path.isEmpty())
             line.paths.append(path);
     }
     if (help)
@@ -171,9 +172,21 @@ int RunProgram(InstanceChannel& channel, const QStringList& files,
     if (plat::InterruptNotifier() >= 0)
         interrupts =
             std::make_unique<QSocketNotifier>(plat::InterruptNotifier(), QSocketNotifier::Read);
-    QStringList ours = files;
-    if (DeferToRunningCopy(channel, &ours) || plat::InterruptSignal() != 0)
+    // No request to the running copy carries these; they are refused here,
+    // as it would refuse them.
+    QStringList tooLong;
+    QStringList ours;
+    for (const QString& path : files)
+        (plat::PathBytes(path) > kMaxOpenPathBytes ? tooLong : ours).append(path);
+    if (DeferToRunningCopy(channel, &ours) || plat::InterruptSignal() != 0) {
+        for (const QString& path : tooLong) {
+            if (!handler || plat::InterruptSignal() != 0)
+                break;
+            handler(nullptr, path);
+        }
         return ExitStatus();
+    }
+    ours += tooLong;
 
     MainWindow* window = CreateMainWindow(ours, handler, &channel, interrupts.get());
     if (window && !window->hasClosed()) {

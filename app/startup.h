@@ -19,10 +19,11 @@ struct CommandLine {
 };
 
 // Reads the program's arguments (its name first). Each argument is one path,
-// made absolute against `workingFolder` (AbsoluteArgumentPath) and then
-// passed over when longer than plat::kLongestPath, or when empty. Before "--",
-// "-h" or "--help" asks for the usage and "--version" for the version, and
-// any other argument beginning with "-" (but "-" itself) is an unknown option.
+// made absolute against `workingFolder` (AbsoluteArgumentPath); an empty one
+// is passed over, and one too long is kept for the handler to refuse. Before
+// "--", "-h" or "--help" asks for the usage and "--version" for the version,
+// and any other argument beginning with "-" (but "-" itself) is an unknown
+// option.
 CommandLine ReadCommandLine(const QStringList& arguments, const QString& workingFolder);
 
 // `argument` as an absolute path: joined to `workingFolder` unless it begins
@@ -44,11 +45,13 @@ bool DeferToRunningCopy(InstanceChannel& channel, QStringList* files = nullptr);
 
 // The program once its application object is set up: the single-instance
 // rule, the main window with the `files` of the command line for `handler`,
-// the event loop. A stop signal (SIGINT, SIGTERM, SIGHUP, noted by plat's
-// handlers) closes the program exactly as a close request from outside does:
-// open dialogs are unwound and the options saved. The program's exit status:
-// that of the signal that stopped it (plat::InterruptExitStatus), also when
-// it came before the window existed, else 0.
+// the event loop. Files too long to hand over go to `handler` (with no
+// owner) also when another copy runs, so that they are refused, not lost. A
+// stop signal (SIGINT, SIGTERM, SIGHUP, noted by plat's handlers) closes the
+// program exactly as a close request from outside does: open dialogs are
+// unwound and the options saved. The program's exit status: that of the
+// signal that stopped it (plat::InterruptExitStatus), also when it came
+// before the window existed, else 0.
 int RunProgram(InstanceChannel& channel, const QStringList& files,
                const MainWindow::CommandLineHandler& handler);
 

@@ -14,6 +14,9 @@ bool FillStorageSelector(int defaultPosition);
 // Refills the folder selector for the chosen storage; true when the former
 // choice was kept.
 bool FillFolderSelector(int defaultPosition);
+// Refills the list for the current choices. The selection stays on its file
+// (or on the file KeepSelectionOn named, or on the row that took its place)
+// and, while the same folders are shown, the list keeps its scroll position.
 void RefreshFileList();
 // Sizes the list's columns by the "Show date" and "Show size" options.
 void FitColumns();

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTreeWidget>
 
+class FolderWatch;
+
 struct BrowserState {
     // A plain widget: it is no ViewArea any more when its deletion is announced.
     QPointer<QWidget> view;
@@ -28,6 +30,14 @@ struct BrowserState {
     // to the folders they were found in.
     QStringList listedBaseFolders;
     QStringList listedFolderTexts;
+    // The folders whose files the list shows, as searched.
+    QStringList listedFolders;
+
+    // Watches those folders; it lives with the view.
+    QPointer<FolderWatch> watch;
+    // The file the next refill selects: one that a file operation has just
+    // given a new name. Forgotten by that refill.
+    QString followedFile;
 
     // The forms of the Date and Size texts of the rows (digits as '0'), from
     // which the columns' widths are taken.

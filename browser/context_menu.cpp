@@ -3,6 +3,7 @@
 #include "browser/browser_operations.h"
 #include "browser/file_list.h"
 #include "browser/file_operations.h"
+#include "browser/folder_watch.h"
 #include "browser/list_activation.h"
 #include "gui/popup_menu_port.h"
 
@@ -63,6 +64,8 @@ void ShowContextMenu(QWidget* owner, QTreeWidget* list, int row, const QPoint& g
 void RunContextCommand(QWidget* owner, QTreeWidget* list, int row, int command) {
     if (!list || !list->topLevelItem(row))
         return;
+    // The operation refills the list itself where it must.
+    const ListRefreshHold hold;
     const bool encrypted = IsItemEncrypted(row);
     const QString caption = ContextCommandText(command);
     bool refill = false;

@@ -2,6 +2,7 @@
 
 #include "browser/browser_operations.h"
 #include "browser/browser_state.h"
+#include "browser/folder_watch.h"
 #include "browser/row_paths.h"
 #include "browser/selectors.h"
 #include "browser/view_area.h"
@@ -14,15 +15,19 @@
 #include "platform/ports.h"
 
 #include <QDate>
-#include <QFontMetrics>
+#include <QFileInfo>
+#include <QFontMetricsF>
 #include <QHash>
 #include <QHeaderView>
 #include <QLocale>
+#include <QScrollBar>
 #include <QSet>
 #include <QStyle>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -44,6 +49,7 @@ struct PendingRow {
 // One refill's rows before they go into the list, and the date texts made
 // so far (the files of a folder share few days).
 struct Listing {
+    QStringList folders; // searched, in order
     std::vector<PendingRow> rows;
     std::vector<plat::FolderEntry> entries;
     QHash<qint64, QString> dates;
@@ -145,9 +151,10 @@ void ListFolder(Listing& listing, const QString& baseFolder, int storagePosition
             folder += QLatin1Char('/');
         folder += folderText;
     }
-    // No file of a folder this long could be given a path.
-    if (folder.size() + 1 > plat::kLongestPath)
+    // The system reaches no file of a folder this long.
+    if (!plat::PathFits(folder))
         return;
+    listing.folders << folder;
     listing.entries.clear();
     if (!plat::SearchFolder(folder, &listing.entries))
         return;
@@ -236,26 +243,114 @@ void ShowRows(QTreeWidget* list, Listing& listing) {
 }
 
 // The width the column needs for its header and the forms of its texts,
-// measured with the font's widest digit.
+// measured with the font's widest digit. Fractions of a pixel count: the
+// list elides a text that is wider than its cell by any fraction.
 int ContentWidth(QTreeWidget* list, int column, const QSet<QString>& forms) {
-    const QFontMetrics metrics = list->fontMetrics();
+    const QFontMetricsF metrics(list->font());
     char16_t widest = u'0';
-    int widestAdvance = 0;
+    qreal widestAdvance = 0;
     for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
-        const int advance = metrics.horizontalAdvance(QChar(digit));
+        const qreal advance = metrics.horizontalAdvance(QChar(digit));
         if (advance > widestAdvance) {
             widest = digit;
             widestAdvance = advance;
         }
     }
-    int textWidth = 0;
+    qreal textWidth = 0;
     for (QString form : forms) {
         form.replace(QLatin1Char('0'), QChar(widest));
         textWidth = qMax(textWidth, metrics.horizontalAdvance(form));
     }
     // The item delegate's space on either side of a text.
     const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
-    return qMax(list->header()->sectionSizeHint(column), textWidth + 2 * margin);
+    return qMax(list->header()->sectionSizeHint(column),
+                static_cast<int>(std::ceil(textWidth)) + 2 * margin);
+}
+
+// The row the user was on when a refill began, and where the list stood.
+struct KeptSelection {
+    QString file; // the row's file: its plain path, with ".ksr" for a container
+    int row = -1;
+    int scroll = 0;
+    QStringList folders; // what the list showed
+};
+
+QString RowFile(const QTreeWidgetItem* item) {
+    QString path = RowPlainPath(item);
+    if (path.isEmpty())
+        return path;
+    const int state = item->data(NameColumn, kItemStateRole).toInt();
+    if (state == ItemStateValue(ItemMark::Encrypted) ||
+        state == ItemStateValue(ItemMark::HiddenEncrypted))
+        path += QString::fromUtf16(kContainerExtension);
+    return path;
+}
+
+QTreeWidgetItem* RowOfFile(QTreeWidget* list, const QString& file) {
+    if (file.isEmpty())
+        return nullptr;
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = list->topLevelItem(row);
+        if (RowFile(item) == file)
+            return item;
+    }
+    return nullptr;
+}
+
+// The same file in its other form: encrypted or decrypted meanwhile.
+QString OtherForm(const QString& file) {
+    if (file.isEmpty())
+        return file;
+    const QString extension = QString::fromUtf16(kContainerExtension);
+    return file.endsWith(extension) ? file.chopped(kContainerExtensionLength) : file + extension;
+}
+
+KeptSelection NoteSelection(QTreeWidget* list) {
+    KeptSelection kept;
+    kept.folders = Browser().listedFolders;
+    kept.scroll = list->verticalScrollBar()->value();
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    if (!selected.isEmpty()) {
+        kept.file = RowFile(selected.first());
+        kept.row = list->indexOfTopLevelItem(selected.first());
+    }
+    return kept;
+}
+
+// The selection stays on the file under its new name or its other form, or,
+// when it is gone, on the row that took its place; never on a file of
+// another folder than the list showed before.
+void RestoreSelection(QTreeWidget* list, const KeptSelection& kept) {
+    BrowserState& state = Browser();
+    const QString followed = std::exchange(state.followedFile, QString());
+    QTreeWidgetItem* item = RowOfFile(list, followed);
+    if (!item)
+        item = RowOfFile(list, kept.file);
+    if (!item)
+        item = RowOfFile(list, OtherForm(kept.file));
+    const bool sameFolders = kept.folders == state.listedFolders;
+    const int count = list->topLevelItemCount();
+    if (!item && sameFolders && kept.row >= 0 && count > 0)
+        item = list->topLevelItem(std::min(kept.row, count - 1));
+    // The scroll bar knows the new rows only once they are laid out.
+    list->doItemsLayout();
+    QScrollBar* bar = list->verticalScrollBar();
+    const int scroll = sameFolders ? kept.scroll : bar->value();
+    if (item)
+        list->setCurrentItem(item);
+    bar->setValue(scroll);
+    if (item)
+        list->scrollToItem(item, QAbstractItemView::EnsureVisible);
+}
+
+// What the list says while it has no rows.
+QString EmptyListText(const QComboBox* storages) {
+    const BrowserState& state = Browser();
+    const int storage = storages ? storages->currentIndex() : -1;
+    const bool mainMemory = storage == kAllPosition || storage == kBasePosition;
+    if (mainMemory && !state.documentsPath.isEmpty() && !QFileInfo(state.documentsPath).isDir())
+        return QStringLiteral("The documents folder does not exist:\n%1").arg(state.documentsPath);
+    return QStringLiteral("No files in this folder");
 }
 
 } // namespace
@@ -289,6 +384,7 @@ void InitFileList(ViewArea* view) {
     list->header()->setStretchLastSection(false);
     list->header()->setMinimumSectionSize(0);
 
+    state.watch = new FolderWatch(view);
     RefreshFileList();
 }
 
@@ -297,6 +393,7 @@ void RefreshFileList() {
     QTreeWidget* list = state.list;
     if (!list)
         return;
+    const KeptSelection kept = NoteSelection(list);
     list->clear();
     state.dateForms.clear();
     state.sizeForms.clear();
@@ -320,10 +417,20 @@ void RefreshFileList() {
         ListStorage(listing, state.listedBaseFolders.value(selected), selected);
     }
     ShowRows(list, listing);
+    state.listedFolders = listing.folders;
+    if (auto* files = qobject_cast<FileListView*>(list))
+        files->setEmptyText(EmptyListText(storages));
+    RestoreSelection(list, kept);
 
     list->setUpdatesEnabled(true);
     plat::RestoreCursor(cursor);
     FitColumns();
+    if (state.watch)
+        state.watch->Watch(state.listedFolders);
+}
+
+void KeepSelectionOn(const QString& file) {
+    Browser().followedFile = file;
 }
 
 QString SizeText(uint64_t size) {

@@ -46,6 +46,10 @@ QString DateText(int64_t lastWrite);
 // "KESHLOR" and 10 pixels.
 int MinimumNameWidth();
 
+// The next refill selects the row of `file` (with ".ksr" for a container),
+// which an operation has just made: the same file under its new name.
+void KeepSelectionOn(const QString& file);
+
 // Fills the row's Date and Size cells.
 void SetItemDetails(int row, uint64_t size, int64_t lastWrite);
 // Reads the file at `path` again and fills the row's cells from it; leaves

@@ -276,6 +276,7 @@ bool MoveItem(QWidget* owner, const QString& caption, int row) {
         ReportError(HandleOf(owner), QStringLiteral("Move Failed"));
         return true;
     }
+    KeepSelectionOn(target);
     plat::TakenSource copied(source, held.file.get(), held.opened, true);
     if (container)
         RemoveMovedContainer(owner, &copied);

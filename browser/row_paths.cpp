@@ -6,6 +6,7 @@
 #include "engine/container_name.h"
 #include "engine/error_report.h"
 #include "gui/gui_ports.h"
+#include "platform/last_error.h"
 #include "platform/path_limits.h"
 
 namespace {
@@ -16,48 +17,60 @@ bool FailPath(QWidget* owner) {
     return false;
 }
 
+// A row that leads to no folder: no file to name, and no detail left over
+// from an earlier failure either.
+bool FailLocation(QWidget* owner) {
+    plat::SetLastError(plat::GetLastError());
+    return FailPath(owner);
+}
+
 } // namespace
 
-bool BuildItemPath(QWidget* owner, int row, QString* path) {
+QString RowPlainPath(const QTreeWidgetItem* item) {
     const BrowserState& state = Browser();
-    const QTreeWidgetItem* item = state.list ? state.list->topLevelItem(row) : nullptr;
-    if (!item)
-        return FailPath(owner);
     const uint32_t location = item->data(0, kItemLocationRole).toUInt();
     const int storage = static_cast<int>(location & 0xFFFF);
     const int folder = static_cast<int>(location >> 16);
     if (storage < kBasePosition || folder < kBasePosition ||
         storage >= state.listedBaseFolders.size())
-        return FailPath(owner);
-
+        return {};
     QString built = state.listedBaseFolders.at(storage);
-    if (built.size() > plat::kLongestPath)
-        return FailPath(owner);
     const auto separate = [&built] {
         if (!built.endsWith(QLatin1Char('/')))
             built += QLatin1Char('/');
     };
     if (folder >= kFirstNamedPosition) {
         const QString text = state.listedFolderTexts.value(folder);
-        if (text.isEmpty() || built.size() + 1 + text.size() > plat::kLongestPath)
-            return FailPath(owner);
+        if (text.isEmpty())
+            return {};
         separate();
         built += text;
     }
-    if (built.size() + 1 > plat::kLongestPath)
-        return FailPath(owner);
     separate();
-    // A name that does not fit whole fails: cut short it would name another file.
     const QString name = item->text(0);
-    if (name.isEmpty() || built.size() + name.size() > plat::kLongestPath)
+    if (name.isEmpty())
+        return {};
+    return built + name;
+}
+
+bool BuildItemPath(QWidget* owner, int row, QString* path) {
+    const BrowserState& state = Browser();
+    const QTreeWidgetItem* item = state.list ? state.list->topLevelItem(row) : nullptr;
+    const QString built = item ? RowPlainPath(item) : QString();
+    if (built.isEmpty())
+        return FailLocation(owner);
+    // Whole or not at all: cut short it would name another file.
+    if (!plat::PathFits(built)) {
+        plat::RefuseLongPath(built, false);
         return FailPath(owner);
-    built += name;
+    }
     *path = built;
     return true;
 }
 
 bool AppendContainerExtension(QWidget* owner, QString* path) {
-    if (path->size() > kLongestPlainPath) {
+    if (!plat::ContainerPathFits(*path)) {
+        plat::RefuseLongPath(*path, true);
         RecordError(kNoRoomForExtension);
         ReportError(HandleOf(owner), QStringLiteral("Keshlor Path Error"));
         return false;

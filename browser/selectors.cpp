@@ -88,7 +88,7 @@ bool LiesIn(const QString& path, const QString& root) {
 
 // Adds the names of the offered subfolders of `baseFolder` not named yet.
 void AddSubfolders(const QString& baseFolder, QStringList* names, QSet<QString>* named) {
-    if (baseFolder.size() + 1 > plat::kLongestPath)
+    if (!plat::PathFits(baseFolder))
         return;
     std::vector<plat::FolderEntry> entries;
     if (!plat::SearchFolder(baseFolder, &entries))
@@ -171,8 +171,8 @@ bool FillStorageSelector(int defaultPosition) {
 
     QList<plat::StorageCard> cards;
     for (const plat::StorageCard& card : plat::EnumerateStorageCards()) {
-        // A root that leaves no room for a file's name is of no use.
-        if (!IsListedCard(card) || card.root.size() + 1 > plat::kLongestPath)
+        // A root the system cannot reach is of no use.
+        if (!IsListedCard(card) || !plat::PathFits(card.root))
             continue;
         const bool named = std::any_of(cards.begin(), cards.end(), [&card](const auto& listed) {
             return listed.name == card.name;

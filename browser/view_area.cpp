@@ -2,10 +2,15 @@
 
 #include "browser/browser_operations.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <QTextOption>
 #include <QTreeWidget>
 
 QPointer<ViewArea> g_view;
@@ -14,9 +19,32 @@ namespace {
 
 constexpr int kMargin = 4;
 
+// A selector whose choice loses its middle where it does not fit, so that a
+// long folder name keeps its start and end; the tooltip has all of it.
+class Selector : public QComboBox {
+  public:
+    explicit Selector(QWidget* parent) : QComboBox(parent) {
+        view()->setTextElideMode(Qt::ElideMiddle);
+        connect(this, &QComboBox::currentTextChanged, this, &QWidget::setToolTip);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, this);
+        option.currentText =
+            fontMetrics().elidedText(option.currentText, Qt::ElideMiddle, field.width() - 2);
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+    }
+};
+
 QComboBox* MakeSelector(QWidget* parent, const char* objectName, const QString& accessibleName,
                         const QString& description) {
-    auto* selector = new QComboBox(parent);
+    auto* selector = new Selector(parent);
     selector->setObjectName(QLatin1String(objectName));
     selector->setAccessibleName(accessibleName);
     selector->setAccessibleDescription(description);
@@ -33,7 +61,7 @@ ViewArea::ViewArea(QWidget* parent)
                                                      tr("The storage whose files are listed"))),
       folderSelector_(MakeSelector(this, "folderSelector", tr("Folder"),
                                    tr("The folder whose files are listed"))),
-      fileList_(new QTreeWidget(this)) {
+      fileList_(new FileListView(this)) {
     setObjectName(QStringLiteral("view"));
     fileList_->setObjectName(QStringLiteral("fileList"));
     fileList_->setAccessibleName(tr("Files"));
@@ -60,6 +88,27 @@ ViewArea::ViewArea(QWidget* parent)
 
     setTabOrder(storageSelector_, folderSelector_);
     setTabOrder(folderSelector_, fileList_);
+}
+
+void FileListView::setEmptyText(const QString& text) {
+    if (text == emptyText_)
+        return;
+    emptyText_ = text;
+    viewport()->update();
+}
+
+void FileListView::paintEvent(QPaintEvent* event) {
+    QTreeWidget::paintEvent(event);
+    if (topLevelItemCount() > 0 || emptyText_.isEmpty())
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    const int margin = 2 * fontMetrics().averageCharWidth();
+    // A long path breaks where it must, words where they can.
+    QTextOption layout(Qt::AlignHCenter | Qt::AlignTop);
+    layout.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.drawText(QRectF(viewport()->rect().adjusted(margin, margin, -margin, -margin)),
+                     emptyText_, layout);
 }
 
 int ViewArea::margin() const {

@@ -3,10 +3,25 @@
 // folder selector (right) side by side above the file list. This file makes
 // the controls and keeps them laid out; the file browser fills them.
 #include <QPointer>
+#include <QTreeWidget>
 #include <QWidget>
 
 class QComboBox;
-class QTreeWidget;
+
+// The file list's widget: while it has no rows, its viewport says why.
+class FileListView : public QTreeWidget {
+    Q_OBJECT
+  public:
+    using QTreeWidget::QTreeWidget;
+    const QString& emptyText() const { return emptyText_; }
+    void setEmptyText(const QString& text);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QString emptyText_;
+};
 
 class ViewArea : public QWidget {
     Q_OBJECT
@@ -25,7 +40,7 @@ class ViewArea : public QWidget {
   private:
     QComboBox* storageSelector_;
     QComboBox* folderSelector_;
-    QTreeWidget* fileList_;
+    FileListView* fileList_;
 };
 
 // The view while it exists.

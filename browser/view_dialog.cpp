@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <QStyleHints>
 
 ViewDialog::ViewDialog(ViewArea* view)
@@ -26,19 +27,30 @@ ViewDialog::ViewDialog(ViewArea* view)
 
     connect(storages_, &QComboBox::activated, this, &ViewDialog::OnStorageChosen);
     connect(folders_, &QComboBox::activated, this, &ViewDialog::OnFolderChosen);
-    // A press and release on one cell, after the list has handled the
-    // release itself.
+    // A click selects and a double-click acts, as on the desktop, unless the
+    // desktop asks for single-click activation; a finger's tap always acts,
+    // as it did on the handheld. Both come after the list has selected.
     connect(list_, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
         if (swallowClick_) {
             swallowClick_ = false;
             return;
         }
-        OnTap(index.row());
+        if (touch_ || ActivatesOnSingleClick())
+            OnTap(index.row());
+    });
+    connect(list_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (!touch_ && !ActivatesOnSingleClick())
+            OnTap(index.row());
     });
 
     hold_.setSingleShot(true);
     hold_.setInterval(QGuiApplication::styleHints()->mousePressAndHoldInterval());
     connect(&hold_, &QTimer::timeout, this, &ViewDialog::OnHeld);
+}
+
+bool ViewDialog::ActivatesOnSingleClick() const {
+    return list_->style()->styleHint(QStyle::SH_ItemView_ActivateItemOnSingleClick, nullptr,
+                                     list_) != 0;
 }
 
 void ViewDialog::OnStorageChosen() {
@@ -51,6 +63,9 @@ void ViewDialog::OnFolderChosen() {
 }
 
 void ViewDialog::OnTap(int row) {
+    // A double-click acts on its second press: the release that would end
+    // the hold goes to the dialog that opens.
+    hold_.stop();
     if (row < 0)
         return;
     QTreeWidgetItem* item = list_->topLevelItem(row);
@@ -193,6 +208,7 @@ void ViewDialog::OnContextMenuRequest(QObject* watched, const QContextMenuEvent*
 void ViewDialog::OnPress(const QMouseEvent* mouse) {
     if (mouse->button() != Qt::LeftButton)
         return;
+    touch_ = mouse->device() && mouse->device()->type() == QInputDevice::DeviceType::TouchScreen;
     // A new press is a new tap: whatever a menu left pending is over.
     Browser().suppressNextTap = false;
     swallowClick_ = false;

@@ -1,8 +1,8 @@
 #pragma once
 // The view's handling of its controls: the selectors' refills on focus and
-// selection change, and what a tap, Enter, Delete, F2, a tap-and-hold, a
-// right click or the context-menu key do on the file list. InitViewDialog
-// (browser_operations.h) sets it up.
+// selection change, and what a click, a double-click, a tap, Enter, Delete,
+// F2, a tap-and-hold, a right click or the context-menu key do on the file
+// list. InitViewDialog (browser_operations.h) sets it up.
 #include <QObject>
 #include <QPoint>
 #include <QTimer>
@@ -22,7 +22,7 @@ class ViewDialog : public QObject {
     explicit ViewDialog(ViewArea* view);
 
   signals:
-    // A row is handed to ActivateListItem (tap or Enter).
+    // A row is handed to ActivateListItem (double-click, tap or Enter).
     void rowActivated(int row);
     // A row's context menu is opened through ShowContextMenu.
     void contextMenuOpened(int row);
@@ -31,6 +31,8 @@ class ViewDialog : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The desktop's setting: a single click activates a row.
+    bool ActivatesOnSingleClick() const;
     void OnStorageChosen();
     void OnFolderChosen();
     void OnTap(int row);
@@ -59,4 +61,6 @@ class ViewDialog : public QObject {
     QTimer hold_;
     QPoint pressPos_;
     bool swallowClick_ = false;
+    // The last press came from a finger on a touch screen.
+    bool touch_ = false;
 };

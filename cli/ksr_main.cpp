@@ -107,6 +107,12 @@ int UsageError(const KsrConsole& console, const QString& problem) {
     return kKsrUsage;
 }
 
+QString PathLimitsText() {
+    return QStringLiteral("a path may have at most %1 bytes and a name %2")
+        .arg(plat::kLongestPathBytes)
+        .arg(plat::kLongestNameBytes);
+}
+
 // The paths for one named file; false, with `problem` filled, when it cannot be done.
 bool PlanJob(KsrCommand command, const QString& named, FileJob* job, QString* problem) {
     if (named.isEmpty()) {
@@ -117,12 +123,10 @@ bool PlanJob(KsrCommand command, const QString& named, FileJob* job, QString* pr
     job->encrypt = command == KsrCommand::Encrypt ||
                    (command == KsrCommand::ByName && !IsContainerName(named));
     if (job->encrypt) {
-        // ksr builds no longer paths than the program does.
-        if (named.size() > kLongestPlainPath) {
-            *problem = QStringLiteral("%1: too long to take the .ksr extension (a path may have "
-                                      "at most %2 characters)")
-                           .arg(named)
-                           .arg(plat::kLongestPath);
+        // ksr takes and builds the same paths as the program does.
+        if (!plat::ContainerPathFits(named)) {
+            *problem = QStringLiteral("%1: too long to take the .ksr extension (%2)")
+                           .arg(named, PathLimitsText());
             return false;
         }
         job->plainPath = named;
@@ -133,10 +137,8 @@ bool PlanJob(KsrCommand command, const QString& named, FileJob* job, QString* pr
         *problem = QStringLiteral("%1: not a container: its name does not end in .ksr").arg(named);
         return false;
     }
-    if (named.size() > plat::kLongestPath) {
-        *problem = QStringLiteral("%1: too long (a path may have at most %2 characters)")
-                       .arg(named)
-                       .arg(plat::kLongestPath);
+    if (!plat::PathFits(named)) {
+        *problem = QStringLiteral("%1: too long (%2)").arg(named, PathLimitsText());
         return false;
     }
     job->containerPath = named;

@@ -16,10 +16,13 @@ enum class BatchScope : int {
 // row or decrypts a container row, updating the row as it goes.
 void RunRowCommand(QWidget* owner, QTreeWidget* list, int row);
 // Starts encrypting a plain file or decrypting a container (by its name)
-// named by a full path. True when a command was started; false for an empty
-// path or one too long to take or lose the container extension.
+// named by a full path. True when the path was taken: a command was started,
+// or the file was refused with a message naming it (too long, not a regular
+// file, missing, a plain file with other hard links), before any password
+// was asked. False for an empty path, or while another command runs.
 bool OpenFileByName(QWidget* owner, const QString& path);
-// The open-file dialog; true when a file was chosen, its path in `path`.
+// The open-file dialog ("Choose a file to encrypt or decrypt"); true when a
+// file was chosen, its path in `path`.
 bool ChooseFileToOpen(QWidget* owner, QString* path);
 void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope);
 void BatchDecrypt(QWidget* owner, QTreeWidget* list, BatchScope scope);

@@ -2,6 +2,7 @@
 
 #include "browser/browser_operations.h"
 #include "browser/file_list.h"
+#include "browser/folder_watch.h"
 #include "browser/row_paths.h"
 #include "dialogs/password_dialogs.h"
 #include "dialogs/work_progress.h"
@@ -10,6 +11,7 @@
 #include "engine/error_report.h"
 #include "gui/file_dialogs.h"
 #include "gui/gui_ports.h"
+#include "platform/file_checks.h"
 #include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/interrupts.h"
@@ -49,6 +51,9 @@ class CommandScope {
 
   private:
     bool entered_;
+    // The command updates the list itself; a change it makes on the disk
+    // refills it only once the command has ended.
+    ListRefreshHold hold_;
 };
 
 // The request's password as the engine takes it, kept out of swap and zeroed
@@ -167,12 +172,18 @@ bool IsNamedContainer(const QString& path) {
     return IsContainerName(FileNameOf(path));
 }
 
-// kNoError when a named path can be taken; else why it cannot be built: too
-// long itself, or no room for the container extension.
+// kNoError when a named path can be taken; else why it cannot be built, with
+// the last error naming it: too long itself, or no room for the container
+// extension.
 ErrorCode NamedPathProblem(const QString& path) {
-    if (IsNamedContainer(path))
-        return path.size() > plat::kLongestPath ? kPathNotBuilt : kNoError;
-    return path.size() > kLongestPlainPath ? kNoRoomForExtension : kNoError;
+    if (!plat::PathFits(path)) {
+        plat::RefuseLongPath(path, false);
+        return kPathNotBuilt;
+    }
+    if (IsNamedContainer(path) || plat::ContainerPathFits(path))
+        return kNoError;
+    plat::RefuseLongPath(path, true);
+    return kNoRoomForExtension;
 }
 
 } // namespace
@@ -265,7 +276,9 @@ void DecryptFileCommand(const QString& containerPath, const QString& plainPath, 
     // late to stop the decryption still ends the command here.
     if (request.result != PasswordDialogResult::AcceptedOpen || plat::CancelRequested())
         return;
-    OpenFileWithShell(plainPath);
+    // A failure is told before the encrypt dialog comes up with the password
+    // filled in, where a reflex Enter would encrypt again unseen.
+    OpenFileWithShell(owner, plainPath);
     // Waits while the user works with the file; "&Encrypt" puts the container back.
     EncryptFileCommand(plainPath, containerPath, 1, owner, list, row);
 }
@@ -415,19 +428,32 @@ void BatchDecrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
 
 bool OpenFileByName(QWidget* owner, const QString& path) {
     const CommandScope command;
-    if (!command.entered() || path.isEmpty() || NamedPathProblem(path) != kNoError)
+    if (!command.entered() || path.isEmpty())
         return false;
-    // A name whose bytes are not text reads like another file's: refuse it
-    // before a password is asked, as a file that cannot be opened.
-    if (!plat::IsFaithfulPath(path)) {
-        plat::RefuseUnfaithfulName(path);
-        if (IsNamedContainer(path))
-            Report(owner, kContainerOpenFailed, AboutFile(kDecryptionError, path));
-        else
-            Report(owner, kPlainOpenFailed, AboutFile(kEncryptionError, path));
+    const bool container = IsNamedContainer(path);
+    // The user named this file: every refusal says why and names it, before
+    // any password is asked.
+    if (const ErrorCode problem = NamedPathProblem(path)) {
+        Report(owner, problem,
+               AboutFile(problem == kPathNotBuilt ? QStringLiteral("Path Error")
+                                                  : QStringLiteral("Keshlor Path Error"),
+                         path));
         return true;
     }
-    if (IsNamedContainer(path)) {
+    const QString caption = AboutFile(container ? kDecryptionError : kEncryptionError, path);
+    const ErrorCode openFailed = container ? kContainerOpenFailed : kPlainOpenFailed;
+    // A name whose bytes are not text reads like another file's: refuse it
+    // as a file that cannot be opened.
+    if (!plat::IsFaithfulPath(path)) {
+        plat::RefuseUnfaithfulName(path);
+        Report(owner, openFailed, caption);
+        return true;
+    }
+    if (!plat::CheckNamedFile(path, !container)) {
+        Report(owner, openFailed, caption);
+        return true;
+    }
+    if (container) {
         DecryptFileCommand(path, path.chopped(kContainerExtensionLength), 0, owner, nullptr, 0);
     } else {
         EncryptFileCommand(path, ContainerNameFor(path), 0, owner, nullptr, 0);
@@ -440,7 +466,7 @@ bool ChooseFileToOpen(QWidget* owner, QString* path) {
     // the user wants to start where the list is.
     const FileDialogRequest request{
         FileDialogRequest::Kind::Open,
-        QString(),
+        QStringLiteral("Choose a file to encrypt or decrypt"),
         CurrentFolderPath(),
         {{QStringLiteral("All files"), QStringLiteral("*")},
          {QStringLiteral("Keshlor files"), QStringLiteral("*.ksr")}},
@@ -448,14 +474,6 @@ bool ChooseFileToOpen(QWidget* owner, QString* path) {
     QString chosen;
     if (!RunFileDialog(owner, request, &chosen) || chosen.isEmpty())
         return false;
-    // The user asked for this file: say why it cannot be taken rather than
-    // do nothing at all.
-    if (const ErrorCode problem = NamedPathProblem(chosen)) {
-        Report(owner, problem,
-               problem == kPathNotBuilt ? QStringLiteral("Path Error")
-                                        : QStringLiteral("Keshlor Path Error"));
-        return false;
-    }
     *path = chosen;
     return true;
 }

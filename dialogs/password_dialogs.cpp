@@ -1,10 +1,10 @@
 #include "dialogs/password_dialogs.h"
 
 #include "dialogs/waiting_light.h"
+#include "platform/desktop_opener.h"
 #include "platform/ports.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QInputMethod>
@@ -20,8 +20,6 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QSystemTrayIcon>
-#include <QUrl>
-#include <qdrawutil.h>
 
 #include <algorithm>
 #include <array>
@@ -130,7 +128,7 @@ class DialogUnits {
     int baseY_ = 1;
 };
 
-// A thin border around a sunken client edge.
+// The room around the controls, inside the window's frame.
 constexpr int kFrameWidth = 3;
 
 OpenFileHandler& OpenHandler() {
@@ -192,9 +190,12 @@ class PasswordDialog : public QDialog {
   public:
     PasswordDialog(QWidget* owner, const DialogTemplate& form, PasswordRequest* request,
                    const PasswordSubject& subject)
-        : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), request_(request),
-          anchor_(
-              QLatin1String(form.encrypt ? "encrypting_with_keshlor" : "decrypting_with_keshlor")),
+        // A normal frame: the title names the command and file, and the
+        // window can be moved off what the user wants to see.
+        : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::WindowCloseButtonHint),
+          request_(request), anchor_(QLatin1String(form.encrypt ? "encrypting_with_keshlor"
+                                                                : "decrypting_with_keshlor")),
           tip_(QLatin1String(form.encrypt ? "Encrypt with Keshlor" : "Decrypt with Keshlor")) {
         setObjectName(QStringLiteral("PasswordDialog%1").arg(form.id));
         // Window lists and screen readers name the dialog by its title.
@@ -335,11 +336,7 @@ class PasswordDialog : public QDialog {
 
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        const QPalette& colours = palette();
-        painter.fillRect(rect(), colours.button());
-        painter.setPen(colours.color(QPalette::Shadow));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
-        qDrawWinPanel(&painter, rect().adjusted(1, 1, -1, -1), colours, true);
+        painter.fillRect(rect(), palette().button());
     }
 
     PasswordRequest* request_;
@@ -527,7 +524,7 @@ class EncryptPasswordDialog : public PasswordDialog {
 
     // Lets the user look at the plain file again before it is encrypted.
     void Open() {
-        OpenFileWithShell(request_->plainPath);
+        OpenFileWithShell(this, request_->plainPath);
         request_->result = PasswordDialogResult::AcceptedOpen;
     }
 };
@@ -613,10 +610,20 @@ void SetOpenFileHandler(OpenFileHandler handler) {
     OpenHandler() = std::move(handler);
 }
 
-bool OpenFileWithShell(const QString& path) {
-    if (OpenHandler())
-        return OpenHandler()(path);
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+bool OpenFileWithShell(QWidget* owner, const QString& path) {
+    QString reason;
+    const bool opened =
+        OpenHandler() ? OpenHandler()(path, &reason) : plat::OpenWithDesktop(path, &reason);
+    if (!opened) {
+        // Said now: the encrypt dialog that follows must not wait on a file
+        // the user never saw.
+        plat::MessageBox(
+            owner,
+            QStringLiteral("Keshlor could not open \u201c%1\u201d in its application.\n%2")
+                .arg(path, reason),
+            QStringLiteral("Can't open!"), plat::kMbOk | plat::kMbIconExclamation);
+    }
+    return opened;
 }
 
 void SetPasswordHelpHandler(PasswordHelpHandler handler) {

@@ -43,12 +43,15 @@ void NotifyPasswordDialogResized();
 // the control that last had it.
 void FocusPasswordDialog();
 
-// Opening a file in its own application; true when it was started. The
-// encrypt dialog's "&Open" uses it, and so does the decrypt command's "open".
-using OpenFileHandler = std::function<bool(const QString& path)>;
-// An empty handler restores the desktop's own opening.
+// Opening a file in its own application; false, with the reason in words,
+// when it could not be opened. The encrypt dialog's "&Open" uses it, and so
+// does the decrypt command's "open".
+using OpenFileHandler = std::function<bool(const QString& path, QString* reason)>;
+// An empty handler restores the desktop's own opener (plat::OpenWithDesktop).
 void SetOpenFileHandler(OpenFileHandler handler);
-bool OpenFileWithShell(const QString& path);
+// Opens the file; when that fails, says so over `owner` ("Can't open!", with
+// the file and the reason) before it returns false.
+bool OpenFileWithShell(QWidget* owner, const QString& path);
 
 // The program's help, at an anchor of its guide, asked for from a dialog.
 using PasswordHelpHandler = std::function<void(QWidget* dialog, const QString& anchor)>;

@@ -182,16 +182,20 @@ struct WorkProgress::Display : QObject {
     void ShowInWindow() {
         QWidget* parent = owner && owner->window()->isVisible() ? owner->window() : nullptr;
         // Beside the program's window, which keeps the keys (Escape among
-        // them); alone, it takes them itself.
-        Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
-        if (parent)
-            flags |= Qt::WindowDoesNotAcceptFocus;
+        // them); alone, it is a window of its own with the normal frame,
+        // and takes them itself.
+        const Qt::WindowFlags flags = parent ? Qt::Tool | Qt::FramelessWindowHint |
+                                                   Qt::WindowStaysOnTopHint |
+                                                   Qt::WindowDoesNotAcceptFocus
+                                             : Qt::WindowFlags(Qt::Dialog);
         auto* frame = new QFrame(parent, flags);
         frame->setObjectName(QStringLiteral("workProgressWindow"));
-        frame->setWindowTitle(QStringLiteral("Keshlor"));
+        frame->setWindowTitle(parent ? QStringLiteral("Keshlor") : what);
         frame->setAttribute(Qt::WA_ShowWithoutActivating, parent != nullptr);
-        frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
-        frame->setLineWidth(2);
+        if (parent) {
+            frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+            frame->setLineWidth(2);
+        }
         auto* layout = new QVBoxLayout(frame);
         auto* label = new QLabel(what, frame);
         label->setTextFormat(Qt::PlainText);

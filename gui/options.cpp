@@ -3,7 +3,6 @@
 #include "engine/key_context.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
-#include "platform/path_limits.h"
 
 #include <QAction>
 #include <QFile>
@@ -209,9 +208,9 @@ void SaveOptions(const QString& storageName, const QString& folderName) {
     save("HideEncrypted", HideEncrypted);
     save("HighEncryption", HighEncryption);
     if (IsOptionChecked(RememberFolder)) {
-        // Remembered names are kept to what a path may hold.
-        store.setValue(QLatin1String(kRecentStorageValue), storageName.left(plat::kLongestPath));
-        store.setValue(QLatin1String(kRecentFolderValue), folderName.left(plat::kLongestPath));
+        // Whole: a name the selectors offer is one the system allows.
+        store.setValue(QLatin1String(kRecentStorageValue), storageName);
+        store.setValue(QLatin1String(kRecentFolderValue), folderName);
     } else {
         // Turning the option on later then starts from the default choices.
         store.setValue(QLatin1String(kRecentStorageValue), QString::fromLatin1(""));

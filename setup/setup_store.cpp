@@ -20,7 +20,7 @@ bool ReadPath(const QSettings& store, const char* name, QString* path) {
     if (value.typeId() != QMetaType::QString)
         return false;
     *path = value.toString();
-    return !path->isEmpty() && path->size() <= plat::kLongestPath && QDir::isAbsolutePath(*path);
+    return !path->isEmpty() && plat::PathFits(*path) && QDir::isAbsolutePath(*path);
 }
 
 } // namespace

@@ -17,7 +17,7 @@ QString SystemStorePath();
 
 // True only when "Temp", "App" and "AppLink" are all there, read in that
 // order and stopping at the first that fails: each must be a string naming
-// an absolute path of at most plat::kLongestPath units.
+// an absolute path within the system's limits (plat::PathFits).
 bool ReadInstallPaths(const QString& storePath, InstallPaths* paths);
 bool WriteInstallPaths(const QString& storePath, const InstallPaths& paths);
 // Removes the three values, then the file and its folder once they are empty.

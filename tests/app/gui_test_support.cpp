@@ -87,6 +87,13 @@ bool ScopedMainWindow::ShowActive() {
     return QTest::qWaitForWindowActive(window_.data());
 }
 
+void DoubleClick(QWidget* widget, const QPoint& pos) {
+    QTest::mousePress(widget, Qt::LeftButton, {}, pos);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, pos);
+    QTest::mouseDClick(widget, Qt::LeftButton, {}, pos);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, pos);
+}
+
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer clock;
     clock.start();

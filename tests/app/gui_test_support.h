@@ -63,6 +63,10 @@ class ScopedMainWindow {
     QPointer<MainWindow> window_;
 };
 
+// A double-click as the window system delivers one: press, release, the
+// second press as a double-click, release.
+void DoubleClick(QWidget* widget, const QPoint& pos);
+
 // Waits, processing events and deferred deletions, until `done` holds.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 3000);
 

@@ -4,7 +4,9 @@
 //   keshlor_window_pictures DOCS_FOLDER
 //
 // The files are made in a temporary home. The pictures are taken from the
-// screen, so that a menu or dialog over the window shows in them.
+// screen, so that a menu or dialog over the window shows in them; under a
+// window manager (QT_QPA_PLATFORM=xcb on Xvfb with openbox, as in docs/) with
+// the windows' frames.
 #include "app/main_window.h"
 #include "browser/view_area.h"
 #include "dialogs/password_dialogs.h"

@@ -40,6 +40,12 @@ bool Encrypt(const QString& folder, const QString& name, const QByteArray& conte
                                   QStringLiteral("picture")) == EncryptResult::Ok;
 }
 
+// A large file without its data: the Size column shows the widest texts.
+bool Sparse(const QString& path, qint64 size) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.resize(size);
+}
+
 bool Hide(const QString& path) {
     return plat::SetFileAttributes(path, plat::kAttrHidden | plat::kAttrArchive);
 }
@@ -87,6 +93,7 @@ int main(int argc, char** argv) {
               Write(documents + QStringLiteral("/diary.txt"), text) &&
               Hide(documents + QStringLiteral("/diary.txt")) &&
               Write(documents + QStringLiteral("/song.mp3"), QByteArray(4404019, 'm')) &&
+              Sparse(documents + QStringLiteral("/holiday film.mkv"), 300 * 1048576) &&
               Encrypt(card + QStringLiteral("/Documents"), QStringLiteral("accounts.csv"), text) &&
               Write(card + QStringLiteral("/Documents/map.png"), QByteArray(1536, 'p'));
     if (!ok) {

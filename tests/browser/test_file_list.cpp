@@ -11,7 +11,9 @@
 #include "platform/files.h"
 
 #include <QFile>
+#include <QFontMetricsF>
 #include <QHeaderView>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -121,18 +123,30 @@ class FileListTest : public QObject {
         tzset();
     }
 
-    void hiddenDateColumnHasNoWidthAndNameKeepsItsMinimum() {
+    // Date and Size fit their texts whole, to the fraction of a pixel the
+    // list elides by ("30\u20260M" for 300 MB).
+    void dateAndSizeFitTheirTextsAndAHiddenColumnHasNoWidth() {
         WriteFile(InDocuments("report.txt"), QByteArray(2000, 'r'));
+        QFile big(WriteFile(InDocuments("video.mkv")));
+        QVERIFY(big.resize(300 * 1048576));
         BrowserView view;
         QVERIFY(view.Show());
         QTreeWidget* list = view.list();
         QHeaderView* header = list->header();
         const int width = list->viewport()->width();
-        const QFontMetrics metrics = list->fontMetrics();
-        QVERIFY(header->sectionSize(1) >=
-                metrics.horizontalAdvance(list->topLevelItem(0)->text(1)));
-        QVERIFY(header->sectionSize(2) >= metrics.horizontalAdvance(QStringLiteral("1.95k")));
+        const QFontMetricsF exact(list->font());
+        const int margins =
+            2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+        QCOMPARE(list->topLevelItem(1)->text(2), QStringLiteral("300.00M"));
+        for (int row = 0; row < 2; ++row) {
+            for (int column = 1; column < 3; ++column) {
+                const QString text = list->topLevelItem(row)->text(column);
+                QVERIFY2(exact.horizontalAdvance(text) + margins <= header->sectionSize(column),
+                         qPrintable(text));
+            }
+        }
         QCOMPARE(header->sectionSize(0) + header->sectionSize(1) + header->sectionSize(2), width);
+        const QFontMetrics metrics = list->fontMetrics();
 
         options_.Set(ShowDate, false);
         FitColumns();

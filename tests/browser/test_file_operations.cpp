@@ -254,6 +254,34 @@ class FileOperationsTest : public QObject {
             messages_->shown()[0].text.contains(source + "\u201d was replaced by another file"));
     }
 
+    // The next Delete after F2 must ask about the file just renamed: the
+    // selection stays on the file worked on, under its new name, or on the
+    // row that took its place once it is gone.
+    void theSelectionStaysOnTheFileWorkedOn() {
+        list_->setFocus();
+        list_->setCurrentItem(list_->topLevelItem(RowOf("notes.txt", false)));
+        answers_ << InDocuments("tidy.txt");
+        QTest::keyClick(list_, Qt::Key_F2);
+        QCOMPARE(view_->RowTexts(), (QStringList{"report.doc", "tidy.txt", "zz-late.txt"}));
+        QCOMPARE(Selected(), QStringLiteral("tidy.txt"));
+
+        answers_ << InDocuments("a-copy.txt");
+        Choose(RowOf("tidy.txt", false), "Copy");
+        QCOMPARE(Selected(), QStringLiteral("tidy.txt"));
+        Choose(RowOf("tidy.txt", false), "Hide");
+        QCOMPARE(Selected(), QStringLiteral("tidy.txt"));
+
+        messages_->Answer(plat::kIdYes);
+        QTest::keyClick(list_, Qt::Key_Delete);
+        QCOMPARE(messages_->shown().back().text, InDocuments("tidy.txt"));
+        QVERIFY(!Exists(InDocuments("tidy.txt")));
+        QCOMPARE(Selected(), QStringLiteral("zz-late.txt"));
+
+        WriteFile(InDocuments("b.txt"));
+        RefreshFileList();
+        QCOMPARE(Selected(), QStringLiteral("zz-late.txt"));
+    }
+
     void failedCopiesAndMovesReportAndKeepTheSource() {
         options_.Set(WipePlainFiles, true);
         plat::faults::FailWritesAfter(0, ENOSPC);
@@ -518,6 +546,10 @@ class FileOperationsTest : public QObject {
         qFatal("no row %s", qPrintable(name));
     }
     bool Listed(const QString& name) const { return view_->RowTexts().contains(name); }
+    QString Selected() const {
+        const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+        return selected.size() == 1 ? selected.first()->text(0) : QString();
+    }
     ItemMark MarkOf(int row) const {
         return static_cast<ItemMark>(list_->topLevelItem(row)->data(0, kItemStateRole).toInt() >>
                                      12);

@@ -1,5 +1,5 @@
 // Row paths: Main Memory and card rows with and without "Use storage root",
-// the 259-unit limit, the container extension, and the two path errors.
+// the system's limits in bytes, the container extension and its path error.
 #include "browser_fixture.h"
 
 #include "app/main_window.h"
@@ -41,33 +41,39 @@ class RowPathsTest : public QObject {
         QCOMPARE((QStringList{view.PathOf(0), view.PathOf(1)}), (QStringList{main, root}));
     }
 
-    void containerExtensionFitsOnlyUpTo255Units() {
+    // Counted in bytes, as Linux counts them: a plain name of 126 two-byte
+    // letters (252 bytes) leaves no room for ".ksr", and the refusal names it.
+    void containerExtensionFitsWhileTheNameHasAtMost251Bytes() {
         testing_ports::ScriptedMessageBoxes boxes;
-        QString path(255, QLatin1Char('p'));
+        const QString folder = QStringLiteral("/home/user/");
+        QString path = folder + QString(251, QLatin1Char('p'));
         QVERIFY(AppendContainerExtension(nullptr, &path));
-        QCOMPARE(path, QString(255, QLatin1Char('p')) + QStringLiteral(".ksr"));
+        QCOMPARE(path, folder + QString(251, QLatin1Char('p')) + QStringLiteral(".ksr"));
         QVERIFY(boxes.shown().empty());
 
-        QString longer(256, QLatin1Char('p'));
+        const QString wide = folder + QString(126, QChar(0xE9));
+        QString longer = wide;
         QVERIFY(!AppendContainerExtension(nullptr, &longer));
-        QCOMPARE(longer, QString(256, QLatin1Char('p')));
+        QCOMPARE(longer, wide);
         QCOMPARE(boxes.captions(), (std::vector<QString>{QStringLiteral("Keshlor Path Error")}));
-        QCOMPARE(boxes.shown()[0].text, ErrorMessage(40, 0));
+        QVERIFY(boxes.shown()[0].text.startsWith(ErrorMessage(40, 0) + QLatin1Char('\n')));
+        QVERIFY(boxes.shown()[0].text.contains(wide));
     }
 
-    // Cut short to fit, the name would lead to another file.
-    void aNameThatWouldOverflowThePathFailsInsteadOfBeingCut() {
-        const int room = 259 - DocumentsFolder().size() - 1;
-        WriteFile(DocumentsFolder() + QLatin1Char('/') + QString(room, QLatin1Char('a')));
-        WriteFile(DocumentsFolder() + QLatin1Char('/') + QString(room + 1, QLatin1Char('b')));
+    // Deeper than the original platform's 259 units, a row still has its path.
+    void aRowOfA300CharacterPathHasItsPath() {
+        const QString folder =
+            DocumentsFolder() + QLatin1Char('/') + QString(200, QLatin1Char('f'));
+        const QString deep =
+            WriteFile(folder + QLatin1Char('/') + QString(299 - folder.size(), QLatin1Char('n')));
+        QCOMPARE(deep.size(), 300);
         BrowserView view;
+        BrowserView::Choose(view.folders(), 2);
         testing_ports::ScriptedMessageBoxes boxes;
-        QCOMPARE(view.PathOf(0).size(), 259);
-        QString untouched = QStringLiteral("untouched");
-        QVERIFY(!BuildItemPath(view.view(), 1, &untouched));
-        QCOMPARE(untouched, QStringLiteral("untouched"));
-        QCOMPARE(boxes.captions(), (std::vector<QString>{QStringLiteral("Path Error")}));
-        QCOMPARE(boxes.shown()[0].text, ErrorMessage(39, 0));
+        QCOMPARE(view.PathOf(0), deep);
+        QString container = deep;
+        QVERIFY(AppendContainerExtension(view.view(), &container));
+        QVERIFY(boxes.shown().empty());
     }
 
     // A card inserted or removed while the list stands shifts the selector's

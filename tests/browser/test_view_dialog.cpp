@@ -1,8 +1,10 @@
-// The view's handling of the list: taps, Enter, Delete and F2, and the
-// context menu with the tap it swallows.
+// The view's handling of the list: clicks, double-clicks and taps, Enter,
+// Delete and F2, the context menu with the tap it swallows, and a list that
+// follows the disk and says why it is empty.
 #include "browser_fixture.h"
 
 #include "app/main_window.h"
+#include "browser/browser_operations.h"
 #include "browser/view_area.h"
 #include "browser/view_dialog.h"
 #include "gui/file_dialogs.h"
@@ -10,11 +12,37 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QProcess>
+#include <QProxyStyle>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QStyleHints>
 #include <QTimer>
 
 using namespace browser_testing;
+
+namespace {
+
+// The desktop's setting for activating rows, as a desktop that prefers single
+// clicks sets it in its style.
+class ActivationStyle : public QProxyStyle {
+  public:
+    explicit ActivationStyle(bool singleClick)
+        : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))), singleClick_(singleClick) {}
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* answer) const override {
+        if (hint == SH_ItemView_ActivateItemOnSingleClick)
+            return singleClick_ ? 1 : 0;
+        return QProxyStyle::styleHint(hint, option, widget, answer);
+    }
+
+  private:
+    bool singleClick_;
+};
+
+} // namespace
 
 class ViewDialogTest : public QObject {
     Q_OBJECT
@@ -49,12 +77,46 @@ class ViewDialogTest : public QObject {
     }
     void cleanupTestCase() { ResetHome(); }
 
-    void tapSelectsAndActivatesTheRowItHitsAndOnlyThat() {
-        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Centre(1));
-        QCOMPARE(Activated(), (QList<int>{1}));
+    void clicksActAsTheDesktopSaysAndATapAlways_data() {
+        QTest::addColumn<bool>("singleClick");
+        QTest::newRow("double-click desktop") << false;
+        QTest::newRow("single-click desktop") << true;
+    }
+    void clicksActAsTheDesktopSaysAndATapAlways() {
+        QFETCH(bool, singleClick);
+        ActivationStyle style(singleClick);
+        list_->setStyle(&style);
+        const auto restore = qScopeGuard([this] { list_->setStyle(nullptr); });
+        QWidget* viewport = list_->viewport();
+
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, Centre(1));
         QVERIFY(list_->topLevelItem(1)->isSelected());
-        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Below());
-        QCOMPARE(Activated(), (QList<int>{1}));
+        QCOMPARE(Activated(), singleClick ? QList<int>{1} : QList<int>{});
+        activated_->clear();
+        if (singleClick) {
+            DoubleClick(viewport, Centre(0));
+        } else {
+            // The second press acts; its release goes to the dialog that
+            // opens, and the hold it began must not open a menu meanwhile.
+            QTest::mouseClick(viewport, Qt::LeftButton, {}, Centre(0));
+            QTest::mouseDClick(viewport, Qt::LeftButton, {}, Centre(0));
+            QTest::qWait(QGuiApplication::styleHints()->mousePressAndHoldInterval() + 200);
+            QCOMPARE(menus_->count(), 0);
+            QTest::mouseRelease(viewport, Qt::LeftButton, {}, Centre(0));
+        }
+        QVERIFY(list_->topLevelItem(0)->isSelected());
+        QCOMPARE(Activated(), QList<int>{0});
+        activated_->clear();
+
+        // A finger's tap acts on either desktop; one on no row does nothing.
+        static QPointingDevice* const screen = QTest::createTouchDevice();
+        for (const QPoint& at : {Centre(1), Below()}) {
+            QTest::touchEvent(viewport, screen).press(0, at, viewport);
+            QTest::touchEvent(viewport, screen).release(0, at, viewport);
+        }
+        QCOMPARE(Activated(), QList<int>{1});
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, Below());
+        QCOMPARE(Activated(), QList<int>{1});
     }
 
     void enterActivatesTheSelectedRow() {
@@ -105,7 +167,7 @@ class ViewDialogTest : public QObject {
         QCOMPARE(Menus(), (QList<int>{0}));
         QTest::mouseRelease(list_->viewport(), Qt::LeftButton, {}, Centre(0));
         QCOMPARE(activated_->count(), 0);
-        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Centre(0));
+        DoubleClick(list_->viewport(), Centre(0));
         QCOMPARE(Activated(), (QList<int>{0}));
     }
 
@@ -115,7 +177,7 @@ class ViewDialogTest : public QObject {
         QContextMenuEvent click(QContextMenuEvent::Mouse, Centre(1),
                                 list_->viewport()->mapToGlobal(Centre(1)));
         QApplication::sendEvent(list_->viewport(), &click);
-        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, Centre(1));
+        DoubleClick(list_->viewport(), Centre(1));
         QCOMPARE(Activated(), (QList<int>{1}));
 
         list_->setCurrentItem(list_->topLevelItem(0));
@@ -125,6 +187,35 @@ class ViewDialogTest : public QObject {
                                   list_->viewport()->mapToGlobal(Below()));
         QApplication::sendEvent(list_->viewport(), &nowhere);
         QCOMPARE(Menus(), (QList<int>{1, 0}));
+    }
+
+    // Another program's new file shows without Ctrl+R; the selection stays
+    // on its file, whose row moves down.
+    void aFileMadeElsewhereAppearsAndTheSelectionStays() {
+        list_->setCurrentItem(list_->topLevelItem(1));
+        QCOMPARE(QProcess::execute(QStringLiteral("touch"),
+                                   {DocumentsFolder() + QStringLiteral("/another.txt")}),
+                 0);
+        QTRY_COMPARE_WITH_TIMEOUT(view_->RowTexts(),
+                                  (QStringList{"another.txt", "first.txt", "second.txt"}), 5000);
+        QCOMPARE(list_->selectedItems(), QList<QTreeWidgetItem*>{list_->topLevelItem(2)});
+    }
+
+    void anEmptyListSaysWhyInItsViewport() {
+        QVERIFY(QFile::remove(DocumentsFolder() + QStringLiteral("/first.txt")));
+        QVERIFY(QFile::remove(DocumentsFolder() + QStringLiteral("/second.txt.ksr")));
+        RefreshFileList();
+        auto* files = qobject_cast<FileListView*>(list_);
+        QVERIFY(files);
+        QCOMPARE(files->emptyText(), QStringLiteral("No files in this folder"));
+        const QImage said = list_->viewport()->grab().toImage();
+        files->setEmptyText(QString());
+        QVERIFY(list_->viewport()->grab().toImage() != said);
+
+        QVERIFY(QDir(DocumentsFolder()).removeRecursively());
+        RefreshFileList();
+        QCOMPARE(files->emptyText(),
+                 QStringLiteral("The documents folder does not exist:\n") + DocumentsFolder());
     }
 
   private:

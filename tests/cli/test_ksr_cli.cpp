@@ -352,7 +352,7 @@ TEST_F(KsrCli, BadArgumentsAreUsageErrorsBeforeAnythingIsAsked) {
         {"--password-fd", "0", "--password-file", plain, plain},
         {"decrypt", plain},
         {""},
-        {QString(256, 'x')}, // no room for the extension within 259 characters
+        {QString(252, 'x')}, // a name with no room for the extension
         {"-j", "0", plain},
         {"-vq", plain},
         {"encrypt", plain, "-"},
@@ -522,6 +522,36 @@ TEST(KsrCliProgram, RunsWithoutATerminalFromAPasswordFile) {
     EXPECT_EQ(run({"--password-file", pw, hello + ".ksr"}, &err), kKsrDeclined);
     EXPECT_TRUE(err.contains("answered No (no terminal to ask)"));
     EXPECT_EQ(run({hello + ".ksr"}, &err), kKsrUsage);
+}
+
+// Paths are counted in bytes as Linux counts them: one of 300 characters is
+// taken whole, and a name with no room for ".ksr" is refused by its name.
+TEST(KsrCliProgram, DeepPathsAreTakenAndANameWithoutRoomForTheExtensionIsNamed) {
+    TempFolder folder;
+    const QString pw = folder.Write("pw", "password\n");
+    QString deep = folder.root();
+    while (deep.size() < 250)
+        deep += QLatin1Char('/') + QString(40, QLatin1Char('d'));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const QString plain = deep + QLatin1Char('/') + QString(299 - deep.size(), QLatin1Char('n'));
+    ASSERT_EQ(plain.size(), 300);
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("deep down") == 9);
+    file.close();
+
+    ProgramRun run = RunProgram(folder, {"--password-file", pw, "--no-wipe", plain});
+    ASSERT_EQ(run.status, kKsrDone) << run.err.toStdString();
+    EXPECT_FALSE(Exists(plain));
+    run = RunProgram(folder, {"--password-file", pw, plain + ".ksr"});
+    ASSERT_EQ(run.status, kKsrDone) << run.err.toStdString();
+    EXPECT_EQ(ReadAll(plain), QByteArray("deep down"));
+
+    const QString wide = folder.Write(QString(252, QLatin1Char('w')), "wide");
+    run = RunProgram(folder, {"--password-file", pw, wide});
+    EXPECT_EQ(run.status, kKsrUsage);
+    EXPECT_TRUE(run.err.contains(wide + ": too long to take the .ksr extension"))
+        << run.err.toStdString();
+    EXPECT_EQ(ReadAll(wide), QByteArray("wide"));
 }
 
 // Ctrl+C in the middle of a run: the plain file stays, no partial container,

@@ -1,7 +1,7 @@
-// The single commands: a tapped row, "Decrypt / Open", the "Bad Password?"
-// retry, failures under their captions, progress and Cancel while the engine
-// works off the GUI thread. The password dialogs are real widgets; message
-// boxes go through the port.
+// The single commands: a tapped row, "Decrypt / Open" with an opener that
+// works or fails, the "Bad Password?" retry, failures under their captions,
+// progress and Cancel while the engine works off the GUI thread. The password
+// dialogs are real widgets; message boxes go through the port.
 #include "browser/file_list.h"
 #include "browser/list_activation.h"
 #include "command_fixture.h"
@@ -10,10 +10,12 @@
 #include "dialogs/work_progress.h"
 #include "engine/error_report.h"
 #include "gui/gui_ports.h"
+#include "platform/desktop_opener.h"
 #include "platform/files.h"
 
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QThread>
 #include <QToolButton>
 
@@ -80,7 +82,7 @@ class CommandsTest : public QObject {
     void init() {
         StartCommandTest(options_, &boxes_);
         opened_.clear();
-        SetOpenFileHandler([this](const QString& path) {
+        SetOpenFileHandler([this](const QString& path, QString*) {
             opened_ << path;
             return true;
         });
@@ -97,6 +99,8 @@ class CommandsTest : public QObject {
     void secondEncryptionOffersThePreviousPassword();
     void decryptOpenOpensTheFileAndWaitsToEncryptAgain_data();
     void decryptOpenOpensTheFileAndWaitsToEncryptAgain();
+    void aFailingOpenerIsToldBeforeTheEncryptDialog_data();
+    void aFailingOpenerIsToldBeforeTheEncryptDialog();
     void mismatchRetryKeepsBothEntriesThenCancelEndsTheCommand();
     void emptyPasswordWorksBothWays();
     void wrongStrengthNamesTheCurrentOptionAndRetryOffersTheLastPassword_data();
@@ -120,10 +124,10 @@ class CommandsTest : public QObject {
             qFatal("the view was not shown");
         return view_->list();
     }
+    // What a tap was on the handheld: a double-click on the desktop.
     void Tap(int row) {
         QTreeWidget* list = view_->list();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualItemRect(list->topLevelItem(row)).center());
+        DoubleClick(list->viewport(), list->visualItemRect(list->topLevelItem(row)).center());
     }
     QString Cell(int row, int column) const {
         return view_->list()->topLevelItem(row)->text(column);
@@ -237,6 +241,46 @@ void CommandsTest::decryptOpenOpensTheFileAndWaitsToEncryptAgain() {
     QCOMPARE(Exists(plain), !encrypt);
     QCOMPARE(MarkOf(list, row), encrypt ? ItemMark::Encrypted : ItemMark::NoMark);
     QVERIFY(boxes_->shown().empty());
+}
+
+void CommandsTest::aFailingOpenerIsToldBeforeTheEncryptDialog_data() {
+    QTest::addColumn<QStringList>("opener");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("exits 1") << QStringList{"/bin/sh", "-c",
+                                            "echo \"no application for $1\" >&2; exit 1", "sh"}
+                             << "/bin/sh ended with status 1: no application for ";
+    QTest::newRow("cannot start") << QStringList{"/nonexistent/opener"}
+                                  << "/nonexistent/opener could not be started";
+}
+
+void CommandsTest::aFailingOpenerIsToldBeforeTheEncryptDialog() {
+    QFETCH(QStringList, opener);
+    QFETCH(QString, reason);
+    SetOpenFileHandler({});
+    plat::SetDesktopOpener(opener);
+    const auto restore = qScopeGuard([] { plat::SetDesktopOpener({}); });
+    MakeContainer(options_, QStringLiteral("c.txt"), "see", QStringLiteral("pw"));
+    const QString plain = Documents(QStringLiteral("c.txt"));
+    QTreeWidget* list = ShowView();
+
+    std::vector<testing_ports::ShownMessage> toldBefore;
+    DialogScript script({[](QWidget* dialog) {
+                             TypePassword(dialog, QStringLiteral("pw"));
+                             Click(dialog, "open");
+                         },
+                         [&](QWidget* dialog) {
+                             toldBefore = boxes_->shown();
+                             Click(dialog, "cancel");
+                         }},
+                        15000);
+    list->setCurrentItem(list->topLevelItem(RowOf(list, QStringLiteral("c.txt"), true)));
+    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY(script.finished());
+    QCOMPARE(toldBefore.size(), size_t(1));
+    QCOMPARE(toldBefore[0].caption, QStringLiteral("Can't open!"));
+    QVERIFY2(toldBefore[0].text.contains(plain) && toldBefore[0].text.contains(reason),
+             qPrintable(toldBefore[0].text));
+    QCOMPARE(ReadAll(plain), QByteArray("see"));
 }
 
 void CommandsTest::mismatchRetryKeepsBothEntriesThenCancelEndsTheCommand() {
@@ -385,9 +429,11 @@ void CommandsTest::failuresAreReportedUnderTheCommandsCaption() {
     QCOMPARE(boxes_->shown()[0].caption, caption);
     QCOMPARE(boxes_->shown()[0].text, ErrorMessage(code, 32));
     QCOMPARE(CurrentPendingError().code, 0);
-    // The list was refilled from the folder, where nothing changed.
+    // The list was refilled from the folder, where nothing changed, and the
+    // selection stayed on the file.
     QCOMPARE(view_->RowTexts(), QStringList{QStringLiteral("f.txt")});
     QCOMPARE(MarkOf(list, 0), encrypted ? ItemMark::Encrypted : ItemMark::NoMark);
+    QCOMPARE(list->selectedItems(), QList<QTreeWidgetItem*>{list->topLevelItem(0)});
     QVERIFY(Exists(file));
 }
 

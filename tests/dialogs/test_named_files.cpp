@@ -24,10 +24,15 @@ using namespace command_testing;
 
 namespace {
 
-// A path of exactly `units` UTF-16 units in the documents folder.
-QString PathOfLength(int units, const QString& ending) {
-    const QString folder = DocumentsFolder() + QLatin1Char('/');
-    return folder + QString(units - folder.size() - ending.size(), QLatin1Char('n')) + ending;
+// A name in the documents folder, in folders of its own, whose whole path
+// has `units` UTF-16 units: deeper than the original platform allowed.
+QString DeepName(int units, const QString& ending) {
+    const int folderUnits = DocumentsFolder().size() + 1;
+    QString name;
+    while (folderUnits + name.size() + 41 + ending.size() < units)
+        name += QString(40, QLatin1Char('d')) + QLatin1Char('/');
+    return name + QString(units - folderUnits - name.size() - ending.size(), QLatin1Char('n')) +
+           ending;
 }
 
 QProcessEnvironment ProgramEnvironment(const QByteArray& instance) {
@@ -81,6 +86,9 @@ class NamedFilesTest : public QObject {
         QTest::newRow("file named .ksr") << ".ksr"
                                          << ".ksr.ksr"
                                          << "PasswordDialog115";
+        const QString deep = DeepName(300, QStringLiteral(".txt"));
+        QTest::newRow("300 characters deep") << deep << deep + ".ksr"
+                                             << "PasswordDialog115";
     }
     void commandLineFileIsHandledWithoutTheMainWindow() {
         QFETCH(QString, given);
@@ -112,26 +120,89 @@ class NamedFilesTest : public QObject {
         QVERIFY(!QFile::exists(StoreFileName()));
     }
 
-    void namedPathsThatCannotBeTakenStartTheProgram_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("taken");
-        QTest::newRow("empty") << QString() << false;
-        QTest::newRow("plain, 255 units") << PathOfLength(255, ".txt") << true;
-        QTest::newRow("plain, 256 units") << PathOfLength(256, ".txt") << false;
-        QTest::newRow("container, 259 units") << PathOfLength(259, ".ksr") << true;
-        QTest::newRow("container, 260 units") << PathOfLength(260, ".ksr") << false;
+    // Counted in bytes, as Linux counts them. Past a limit the file is
+    // refused by name rather than passed over, and the program ends.
+    void namedPathsAreTakenUpToTheSystemsLimits_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption"); // empty: taken
+        QTest::addColumn<int>("code");
+        QTest::newRow("plain name of 251 bytes") << QString(247, 'n') + ".txt" << QString() << 0;
+        QTest::newRow("plain name of 252 bytes in 128 letters")
+            << QString(124, QChar(0xE9)) + ".txt"
+            << "Keshlor Path Error" << 40;
+        QTest::newRow("container name of 255 bytes")
+            << QString(251, 'n') + ".ksr" << QString() << 0;
+        QTest::newRow("path over 4095 bytes") << QStringLiteral("x/").repeated(2048) + "y.ksr"
+                                              << "Path Error" << 39;
     }
-    void namedPathsThatCannotBeTakenStartTheProgram() {
-        QFETCH(QString, path);
-        QFETCH(bool, taken);
+    void namedPathsAreTakenUpToTheSystemsLimits() {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(int, code);
+        const QString path = Documents(name);
+        if (caption.isEmpty())
+            WriteFile(path, "x");
         DialogScript script({});
         QPointer<MainWindow> window = CreateMainWindow({path}, OpenFileByName);
-        QCOMPARE(!window, taken);
-        QCOMPARE(script.extra(), taken ? 1 : 0);
-        QVERIFY(boxes_->shown().empty());
-        if (window)
-            QVERIFY(window->view());
-        delete window.data();
+        QVERIFY(!window);
+        QCOMPARE(script.extra(), caption.isEmpty() ? 1 : 0);
+        if (caption.isEmpty()) {
+            QVERIFY(boxes_->shown().empty());
+            return;
+        }
+        QCOMPARE(boxes_->shown().size(), size_t(1));
+        QCOMPARE(boxes_->shown()[0].caption,
+                 caption + QStringLiteral(" \u2014 ") + QFileInfo(path).fileName());
+        QVERIFY(boxes_->shown()[0].text.startsWith(ErrorMessage(code, 0) + QLatin1Char('\n')));
+        QVERIFY(boxes_->shown()[0].text.contains(path.right(100)));
+    }
+
+    // Nothing is asked about a file that cannot be taken; the message says
+    // why, with the code the system gives (5 for a folder).
+    void namedFilesAreRefusedBeforeThePassword_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("browsed");
+        QTest::addColumn<uint>("lastError");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("missing, on the command line")
+            << "missing" << false << 2u << "does not exist";
+        QTest::newRow("a folder, browsed") << "folder" << true << 5u << "is a folder";
+        QTest::newRow("with another hard link, on the command line")
+            << "linked" << false << 1142u << "other names (hard links)";
+    }
+    void namedFilesAreRefusedBeforeThePassword() {
+        QFETCH(QString, kind);
+        QFETCH(bool, browsed);
+        QFETCH(uint, lastError);
+        QFETCH(QString, why);
+        const QString path = Documents(QStringLiteral("named.txt"));
+        if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(path));
+        if (kind == QLatin1String("linked")) {
+            WriteFile(path, "linked");
+            QVERIFY(
+                ::link(QFile::encodeName(path).constData(),
+                       QFile::encodeName(Documents(QStringLiteral("other name"))).constData()) ==
+                0);
+        }
+        DialogScript script({});
+        if (browsed) {
+            ScopedMainWindow window;
+            SetFileDialogPort([&](QWidget*, const FileDialogRequest&, QString* chosen) {
+                *chosen = path;
+                return true;
+            });
+            QVERIFY(window->DispatchCommand(CmdBrowseForFile));
+        } else {
+            QVERIFY(!CreateMainWindow({path}, OpenFileByName));
+        }
+        QCOMPARE(script.extra(), 0);
+        QCOMPARE(boxes_->shown().size(), size_t(1));
+        QCOMPARE(boxes_->shown()[0].caption, QStringLiteral("Encryption Error \u2014 named.txt"));
+        const QString& text = boxes_->shown()[0].text;
+        QVERIFY2(text.startsWith(ErrorMessage(21, lastError) + QLatin1Char('\n')),
+                 qPrintable(text));
+        QVERIFY(text.contains(path) && text.contains(why));
     }
 
     // What the dialog lists is checked on a real (non-native) dialog: "All
@@ -151,6 +222,7 @@ class NamedFilesTest : public QObject {
         QVERIFY(!ChooseFileToOpen(window.get(), &path));
         QCOMPARE(path, QStringLiteral("untouched"));
         QCOMPARE(asked.kind, FileDialogRequest::Kind::Open);
+        QCOMPARE(asked.title, QStringLiteral("Choose a file to encrypt or decrypt"));
         QCOMPARE(asked.initialPath, Documents(QStringLiteral("Letters")));
         QCOMPARE(asked.filters.size(), 2);
         QCOMPARE(asked.filters[0].description, QStringLiteral("All files"));
@@ -194,28 +266,14 @@ class NamedFilesTest : public QObject {
         QCOMPARE(MarkOf(list, 0), ItemMark::Encrypted);
     }
 
-    // The user chose it: a file whose path cannot be taken is reported, not
-    // passed over in silence.
-    void browsedPathTooLongIsReported() {
-        const QString path = PathOfLength(256, ".txt");
-        SetFileDialogPort([&](QWidget*, const FileDialogRequest&, QString* chosen) {
-            *chosen = path;
-            return true;
-        });
-        QString chosen;
-        QVERIFY(!ChooseFileToOpen(nullptr, &chosen));
-        QVERIFY(chosen.isEmpty());
-        QCOMPARE(boxes_->shown().size(), size_t(1));
-        QCOMPARE(boxes_->shown()[0].caption, QStringLiteral("Keshlor Path Error"));
-        QCOMPARE(boxes_->shown()[0].text, ErrorMessage(40, 0));
-    }
-
     // The real program started while this window runs, with relative paths:
     // they are handed over, wait for the open dialog, then are encrypted here
     // in the order given, and the list shows the result.
     void aSecondCopysFilesAreOpenedHereInTurn() {
         WriteFile(Documents(QStringLiteral("b.txt")), "bee");
         WriteFile(Documents(QStringLiteral("a.txt")), "ay");
+        const QString deep = DeepName(300, QStringLiteral(".txt"));
+        WriteFile(Documents(deep), "deep");
         const QByteArray instance = "handover-" + QByteArray::number(getpid());
         InstanceChannel channel(InstanceChannelName(geteuid(), instance));
         QCOMPARE(channel.Claim(), ClaimResult::Claimed);
@@ -224,13 +282,15 @@ class NamedFilesTest : public QObject {
         QDialog open;
         open.open();
         QStringList asked;
-        DialogScript script({[](QWidget*) {}, NoteAndAccept(&asked), NoteAndAccept(&asked)}, 15000);
+        DialogScript script(
+            {[](QWidget*) {}, NoteAndAccept(&asked), NoteAndAccept(&asked), NoteAndAccept(&asked)},
+            15000);
 
         QProcess copy;
         copy.setProcessEnvironment(ProgramEnvironment(instance));
         copy.setWorkingDirectory(DocumentsFolder());
         copy.start(QStringLiteral(KESHLOR_PROGRAM),
-                   {QStringLiteral("b.txt"), QStringLiteral("a.txt")});
+                   {QStringLiteral("b.txt"), QStringLiteral("a.txt"), deep});
         QVERIFY(WaitUntil([&] { return copy.state() == QProcess::NotRunning; }, 15000));
         QCOMPARE(copy.exitStatus(), QProcess::NormalExit);
         QCOMPARE(copy.exitCode(), 0);
@@ -238,10 +298,11 @@ class NamedFilesTest : public QObject {
         QTest::qWait(500);
         QVERIFY(asked.isEmpty());
         open.close();
-        QVERIFY(WaitUntil([&] { return asked.size() == 2 && !IsCommandRunning(); }, 15000));
+        QVERIFY(WaitUntil([&] { return asked.size() == 3 && !IsCommandRunning(); }, 15000));
         QVERIFY(script.finished());
         QCOMPARE(asked, (QStringList{Documents(QStringLiteral("b.txt")),
-                                     Documents(QStringLiteral("a.txt"))}));
+                                     Documents(QStringLiteral("a.txt")), Documents(deep)}));
+        QVERIFY(Exists(Documents(deep) + QStringLiteral(".ksr")));
         QTreeWidget* list = window->view()->fileList();
         QVERIFY(RowOf(list, QStringLiteral("a.txt"), true) >= 0);
         QVERIFY(RowOf(list, QStringLiteral("b.txt"), true) >= 0);
@@ -286,8 +347,8 @@ class NamedFilesTest : public QObject {
 
     // The real program, started with a file: it waits in the password dialog
     // with no main window, and a close request ends it with nothing saved;
-    // started with a path too long to take, it runs as usual and saves its
-    // options when closed.
+    // started with an empty path, it runs as usual and saves its options
+    // when closed.
     void programWithAFileEndsWithoutSaving() {
         const QString plain = WriteFile(Documents(QStringLiteral("notes.txt")), "kept");
         RemoveStore();
@@ -320,7 +381,7 @@ class NamedFilesTest : public QObject {
         QVERIFY(!Exists(plain + QStringLiteral(".ksr")));
         QVERIFY(!QFile::exists(StoreFileName()));
 
-        QVERIFY(runAndClose(PathOfLength(256, ".txt")));
+        QVERIFY(runAndClose(QString()));
         QVERIFY(StoreHas(QStringLiteral("WipePlainFiles")));
     }
 

@@ -1,6 +1,7 @@
 // The four password dialogs driven as real widgets under the offscreen
 // platform; the mismatch question goes through the message-box port.
 #include "dialogs/password_dialogs.h"
+#include "platform/desktop_opener.h"
 #include "port_doubles.h"
 
 #include <QAccessible>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -106,7 +108,7 @@ class PasswordDialogsTest : public QObject {
   private slots:
     void init() {
         opened_.clear();
-        SetOpenFileHandler([this](const QString& path) {
+        SetOpenFileHandler([this](const QString& path, QString*) {
             opened_ << path;
             return true;
         });
@@ -155,6 +157,9 @@ void PasswordDialogsTest::templates() {
     QFETCH(QString, defaultButton);
     PasswordRequest request;
     RUN_DIALOG(id, request, [&](QDialog* dialog) {
+        // A title bar to move it by, also with no main window behind it.
+        QVERIFY(!dialog->windowFlags().testFlag(Qt::FramelessWindowHint));
+        QVERIFY(dialog->windowFlags().testFlag(Qt::WindowTitleHint));
         QCOMPARE(dialog->findChild<QLabel*>()->text(), label);
         QStringList defaults;
         for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
@@ -309,6 +314,19 @@ void PasswordDialogsTest::openInTheEncryptDialogOpensThePlainFileAndStays() {
     QCOMPARE(request.result, PasswordDialogResult::AcceptedOpen);
     QCOMPARE(PasswordText(request), QStringLiteral("pw2"));
     QVERIFY(opened_.isEmpty());
+
+    // An opener that cannot start is told about, over the dialog, which stays.
+    SetOpenFileHandler({});
+    plat::SetDesktopOpener({QStringLiteral("/nonexistent/opener")});
+    const auto restore = qScopeGuard([] { plat::SetDesktopOpener({}); });
+    testing_ports::ScriptedMessageBoxes boxes;
+    RUN_DIALOG(SingleEncryptDialog, request, [&](QDialog* dialog) {
+        Click(dialog, "open");
+        QCOMPARE(boxes.captions(), std::vector<QString>{QStringLiteral("Can't open!")});
+        QVERIFY(boxes.shown()[0].text.contains(request.plainPath));
+        QVERIFY(dialog->isVisible());
+        Click(dialog, "cancel");
+    });
 }
 
 void PasswordDialogsTest::decryptDialogShowsTheStoredPasswordOnlyWhenPrefilled() {

@@ -24,6 +24,23 @@ using namespace testing_setup;
 
 namespace {
 
+// The options a usage text names ("-h", "--help").
+QStringList OptionsIn(const QByteArray& usage) {
+    QStringList options;
+    const QRegularExpression option(QStringLiteral("(?<![\\w-])(--?[A-Za-z][\\w-]*)"));
+    for (const QRegularExpressionMatch& match : option.globalMatch(QString::fromUtf8(usage)))
+        options << match.captured(1);
+    options.removeDuplicates();
+    return options;
+}
+
+// Whether `text` has `word` as a word of its own.
+bool Names(const QString& text, const QString& word) {
+    return text.contains(QRegularExpression(QStringLiteral("(?<![\\w-])") +
+                                            QRegularExpression::escape(word) +
+                                            QStringLiteral("(?![\\w-])")));
+}
+
 struct Outcome {
     int code = -1;
     QByteArray output;
@@ -256,11 +273,7 @@ TEST_F(DebianPackage, AnUpgradeFromTheHooksVersionAsksNobodyAndLeavesNothingUnow
 TEST_F(DebianPackage, EveryOptionOfKsrIsInItsManualPageAndCompletions) {
     const Outcome help = Execute(QStringLiteral(KSR_PROGRAM), {QStringLiteral("--help")});
     ASSERT_EQ(help.code, 0);
-    QStringList options;
-    const QRegularExpression option(QStringLiteral("(?<![\\w-])(--?[A-Za-z][\\w-]*)"));
-    for (const QRegularExpressionMatch& match : option.globalMatch(QString::fromUtf8(help.output)))
-        options << match.captured(1);
-    options.removeDuplicates();
+    const QStringList options = OptionsIn(help.output);
     ASSERT_TRUE(options.contains(QStringLiteral("--password-file")));
 
     const Outcome manual = Execute(
@@ -274,23 +287,37 @@ TEST_F(DebianPackage, EveryOptionOfKsrIsInItsManualPageAndCompletions) {
         QString::fromUtf8(ReadAll(Unpacked("/usr/share/zsh/vendor-completions/_ksr")));
     const QString fish =
         QString::fromUtf8(ReadAll(Unpacked("/usr/share/fish/vendor_completions.d/ksr.fish")));
-    const auto names = [](const QString& text, const QString& word) {
-        return text.contains(QRegularExpression(QStringLiteral("(?<![\\w-])") +
-                                                QRegularExpression::escape(word) +
-                                                QStringLiteral("(?![\\w-])")));
-    };
     for (const QString& name : options) {
-        EXPECT_TRUE(names(manualText, name)) << "ksr.1: " << name.toStdString();
-        EXPECT_TRUE(names(bash, name)) << "bash: " << name.toStdString();
-        EXPECT_TRUE(names(zsh, name)) << "zsh: " << name.toStdString();
+        EXPECT_TRUE(Names(manualText, name)) << "ksr.1: " << name.toStdString();
+        EXPECT_TRUE(Names(bash, name)) << "bash: " << name.toStdString();
+        EXPECT_TRUE(Names(zsh, name)) << "zsh: " << name.toStdString();
         if (name == QLatin1String("--"))
             continue;
         // fish names long options with -l, short ones with -s.
         const QString fishName = name.startsWith(QLatin1String("--"))
                                      ? QStringLiteral("-l ") + name.mid(2)
                                      : QStringLiteral("-s ") + name.mid(1);
-        EXPECT_TRUE(names(fish, fishName)) << "fish: " << name.toStdString();
+        EXPECT_TRUE(Names(fish, fishName)) << "fish: " << name.toStdString();
     }
+}
+
+// keshlor(1) says what `keshlor --help` says: several files, and each option.
+TEST_F(DebianPackage, KeshlorsManualPageMatchesItsHelp) {
+    const Outcome help = Execute(Unpacked("/usr/bin/keshlor"), {QStringLiteral("--help")});
+    ASSERT_EQ(help.code, 0);
+    ASSERT_TRUE(help.output.contains("[FILE]..."));
+    const QStringList options = OptionsIn(help.output);
+    ASSERT_TRUE(options.contains(QStringLiteral("--version")));
+
+    const Outcome manual =
+        Execute(QStringLiteral("gzip"),
+                {QStringLiteral("-dc"), Unpacked("/usr/share/man/man1/keshlor.1.gz")});
+    ASSERT_EQ(manual.code, 0);
+    const QString manualText =
+        QString::fromUtf8(manual.output).replace(QLatin1String("\\-"), QLatin1String("-"));
+    EXPECT_TRUE(manualText.contains(QLatin1String(".RI [ FILE ]...")));
+    for (const QString& name : options)
+        EXPECT_TRUE(Names(manualText, name)) << "keshlor.1: " << name.toStdString();
 }
 
 // keshlor-setup, unpacked from the package, installs from the tree it sits in.
