@@ -329,16 +329,16 @@ As a filter, "ksr -" (or "ksr encrypt -") encrypts standard input to standard
 output, "ksr -d -" decrypts it back and "ksr -t -" tests it (a file named - is
 given as ./-):
   tar c folder | ksr --password-file pw - > folder.tar.ksr
-  ksr -dc --password-file pw folder.tar.ksr | tar x
+  ksr -d -c --password-file pw folder.tar.ksr | tar x
 The password then comes from --password-file, --password-fd (neither of them
 standard input) or the terminal. Data streams through without touching the
 disk. No container is written to a terminal. A decryption to standard output
 holds back the first 16 MiB of plain data in memory: a wrong password or a
 damaged container found within them gives no output at all. Past 16 MiB the
 data flows on as it is decrypted, and damage found later ends the run with
-its message and status after the data before it was written, as gzip -dc
-does. A reader that goes away (ksr -dc file.ksr | head) ends the run quietly
-with status 141.
+its message and status after the data before it was written, as gzip does
+with -d -c. A reader that goes away (ksr -d -c file.ksr | head) ends the run
+quietly with status 141.
 
 A container does not record its strength: decrypt it with the --high or --low
 setting it was encrypted with.
