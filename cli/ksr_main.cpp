@@ -342,22 +342,23 @@ int RunThroughStreams(const FileJob& job, const QString& password,
                       const TerminalMessages& messages) {
     const KsrConsole& console = *messages.console;
     if (job.encrypt) {
-        bool readerGone = false;
-        const OutputPort toOutput = DescriptorOutput(console.dataOut);
-        const OutputPort container = [&](const uint8_t* data, uint32_t size) {
-            if (toOutput(data, size))
-                return true;
-            readerGone = errno == EPIPE;
-            return false;
-        };
+        // A container is no plain data: nothing of it is held back.
+        HeldOutput container(console.dataOut, 0);
         const EncryptResult result =
-            job.fromInput ? EncryptStream(DescriptorInput(console.dataIn), container, password)
-                          : EncryptFileToStream(job.plainPath, container, password);
-        if (readerGone)
+            job.fromInput
+                ? EncryptStream(DescriptorInput(console.dataIn), container.Port(), password)
+                : EncryptFileToStream(job.plainPath, container.Port(), password);
+        const bool written = result == EncryptResult::Ok && container.Finish();
+        if (container.ReaderGone())
             return ReaderGone();
         switch (result) {
         case EncryptResult::Ok:
-            return kKsrDone;
+            if (written)
+                return kKsrDone;
+            PrintMessage(messages, QString(),
+                         QStringLiteral("cannot write standard output: ") +
+                             plat::SystemErrorText(plat::GetLastError()));
+            return kKsrFailed;
         case EncryptResult::Cancelled:
             return Stopped(messages);
         case EncryptResult::Declined:

@@ -23,6 +23,9 @@ namespace {
 
 // Held data grows a block at a time, so that a small file holds little.
 constexpr size_t kBlockSize = 1u << 20;
+// Past the budget, data goes out in writes of this size rather than in the
+// engine's pieces of 4 KiB: as much as a pipe holds.
+constexpr size_t kGatherSize = 64u << 10;
 
 // Every path that some process of ours has open, or works in.
 QStringList PathsInUse() {
@@ -91,12 +94,18 @@ OutputPort HeldOutput::Port() {
 }
 
 bool HeldOutput::Take(const uint8_t* data, uint32_t size) {
-    if (released_)
-        return WriteOut(data, size);
-    if (held_ + size > budget_)
-        return ReleaseHeld() && WriteOut(data, size);
+    if (!released_ && held_ + size > budget_ && !ReleaseHeld())
+        return false;
     while (size > 0) {
-        if (blocks_.empty() || blocks_.back().used == kBlockSize) {
+        const size_t capacity = released_ ? kGatherSize : kBlockSize;
+        if (blocks_.empty() || blocks_.back().used == capacity) {
+            // Once data flows, one block gathers it, to go out a block at a time.
+            if (released_ && !blocks_.empty()) {
+                if (!WriteOut(blocks_.back().data, blocks_.back().used))
+                    return false;
+                blocks_.back().used = 0;
+                continue;
+            }
             void* memory = mmap(nullptr, kBlockSize, PROT_READ | PROT_WRITE,
                                 MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             // Without memory to hold it in, the data goes out now.
@@ -106,10 +115,11 @@ bool HeldOutput::Take(const uint8_t* data, uint32_t size) {
             blocks_.push_back({static_cast<uint8_t*>(memory), 0});
         }
         Block& block = blocks_.back();
-        const size_t piece = std::min<size_t>(size, kBlockSize - block.used);
+        const size_t piece = std::min<size_t>(size, capacity - block.used);
         std::memcpy(block.data + block.used, data, piece);
         block.used += piece;
-        held_ += piece;
+        if (!released_)
+            held_ += piece;
         data += piece;
         size -= static_cast<uint32_t>(piece);
     }
@@ -117,7 +127,6 @@ bool HeldOutput::Take(const uint8_t* data, uint32_t size) {
 }
 
 bool HeldOutput::WriteOut(const uint8_t* data, size_t size) {
-    released_ = true;
     while (size > 0) {
         const auto piece = static_cast<uint32_t>(std::min<size_t>(size, 1u << 30));
         if (!out_(data, piece)) {
@@ -131,6 +140,7 @@ bool HeldOutput::WriteOut(const uint8_t* data, size_t size) {
 }
 
 bool HeldOutput::ReleaseHeld() {
+    released_ = true;
     bool written = true;
     for (const Block& block : blocks_) {
         if (written && !WriteOut(block.data, block.used))
@@ -145,8 +155,9 @@ bool HeldOutput::Finish() {
 }
 
 void HeldOutput::ForgetHeld() {
+    // A gathering block keeps what it held before its last fill: all of it goes.
     for (const Block& block : blocks_) {
-        plat::SecureZero(block.data, block.used);
+        plat::SecureZero(block.data, kBlockSize);
         plat::UnlockSecret(block.data, kBlockSize);
         munmap(block.data, kBlockSize);
     }

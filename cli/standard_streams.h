@@ -10,10 +10,11 @@
 // How much decrypted data waits in memory before any of it goes out.
 inline constexpr size_t kHoldBackBudget = 16u << 20;
 
-// Decrypted data for a descriptor, of which the first `budget` bytes are
-// held back in memory (locked where the system allows) until the run has
-// succeeded or passed the budget: a decryption that fails within it lets
-// nothing out. Held memory is zeroed when it is let go.
+// Data for a descriptor, of which the first `budget` bytes are held back in
+// memory (locked where the system allows) until the run has succeeded or
+// passed the budget: a decryption that fails within it lets nothing out.
+// Past the budget (at once with a budget of 0) data goes out in large
+// writes. Held memory is zeroed when it is let go.
 class HeldOutput {
   public:
     HeldOutput(int fd, size_t budget);
@@ -23,8 +24,9 @@ class HeldOutput {
 
     // The port the run writes to; valid while this object lives.
     OutputPort Port();
-    // After a run that succeeded: writes out what is still held. False,
-    // with the last error set, when the descriptor did not take it.
+    // After a run that succeeded: writes out what is still held or
+    // gathered. False, with the last error set, when the descriptor did not
+    // take it.
     bool Finish();
     // Whether any data has gone out.
     bool Released() const { return released_; }
