@@ -56,6 +56,19 @@ bool HeldPlainData(const QString& name) {
            (plat::IsTemporaryName(name, &kind) && kind == plat::TemporaryKind::Plain);
 }
 
+// Whether the folder holds only what ksr staged there, so that a folder of
+// another program that happens to have such a name is left alone.
+bool StagedByKsr(const QString& folder) {
+    static const QStringList kStaged = {QStringLiteral("input"), QStringLiteral("output"),
+                                        QStringLiteral("input.ksr"), QStringLiteral("output.ksr")};
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                             QDir::System | QDir::NoDotAndDotDot);
+    return std::all_of(entries.begin(), entries.end(), [](const QFileInfo& entry) {
+        return entry.isFile() && !entry.isSymLink() &&
+               (kStaged.contains(entry.fileName()) || plat::IsTemporaryName(entry.fileName()));
+    });
+}
+
 void RemoveStagingFolder(const QString& folder) {
     const QByteArray native = QFile::encodeName(folder);
     const int dir = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -177,7 +190,7 @@ void RemoveStaleStagingFolders() {
         const QString path = dir.filePath(name);
         if (staged.match(name).hasMatch() &&
             lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
-            status.st_uid == geteuid())
+            status.st_uid == geteuid() && StagedByKsr(path))
             stale << path;
     }
     if (stale.isEmpty())

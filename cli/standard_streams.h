@@ -52,7 +52,7 @@ class HeldOutput {
 };
 
 // Removes the folders $TMPDIR/ksr-XXXXXX of this user in which earlier
-// versions of ksr staged standard input and output, when no process has
-// anything open in them: a killed run left them with plain data, which is
-// wiped before the files go.
+// versions of ksr staged standard input and output, when they hold nothing
+// else and no process has anything open in them: a killed run left them
+// with plain data, which is wiped before the files go.
 void RemoveStaleStagingFolders();
