@@ -688,8 +688,10 @@ int RunAsWorker(const KsrArguments& arguments, const KsrConsole& console) {
     messages.preset = arguments.answer;
     const PortsOfRun ports(&messages, run.options, nullptr);
     const int status = ServeWorkerFiles(*arguments.workerChannel, [&](const QByteArray& given) {
-        // Each file starts as it would in a process of its own.
-        ResetOncePerProcessState();
+        // Each file starts as it would in a process of its own, but for the
+        // folders searched for leftovers: searching a folder again for each
+        // of its files would cost as much as listing it each time.
+        ForgetHidingWarning();
         plat::SetLastError(plat::kErrorSuccess);
         RecordError(kNoError);
         FileJob job;

@@ -3,6 +3,7 @@
 #include "cli/ksr_main.h"
 #include "cli/password_input.h"
 #include "cli/terminal_messages.h"
+#include "engine/wipe.h"
 #include "platform/interrupts.h"
 #include "platform/secure_memory.h"
 
@@ -34,6 +35,7 @@ constexpr char kFrameMessage = 'E';    // worker: text for standard error
 constexpr char kFrameQuestion = 'A';   // worker: '1' or '0' for echo, then the prompt
 constexpr char kFrameDone = 'D';       // worker: the file's status, one byte
 constexpr char kFrameFile = 'F';       // run: the next file's job
+constexpr char kFrameSweep = 'S';      // run: a worker died; look for its leftovers again
 constexpr char kFrameLine = 'L';       // run: the line typed
 constexpr char kFrameEnded = 'X';      // run: input ended, or the run is stopping
 constexpr char kFrameNoTerminal = 'N'; // run: nobody to ask
@@ -75,8 +77,9 @@ struct FileSlot {
 
 struct Worker {
     pid_t pid = -1;
-    int channel = -1; // -1 once the worker has ended
-    int file = -1;    // the file it works on, or -1 while it waits for one
+    int channel = -1;   // -1 once the worker has ended
+    int file = -1;      // the file it works on, or -1 while it waits for one
+    int deathsSeen = 0; // how many workers had died when it last looked for leftovers
 };
 
 // Starts `program`; false, with `problem` filled, when it cannot.
@@ -245,6 +248,7 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
     passwordFrame.append(password);
 
     std::vector<Worker> workers;
+    int deaths = 0;
     size_t firstUnstarted = 0;
     size_t head = 0;
     bool stopsPassedOn = false;
@@ -274,12 +278,19 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
         workers[w].file = i;
         groupWorker[files[i].group] = w;
         advanceUnstarted();
+        // What a worker that died left behind is found as a new process would
+        // find it; otherwise a worker looks at a folder as one run does.
+        if (workers[w].deathsSeen != deaths) {
+            SendFrame(workers[w].channel, kFrameSweep, QByteArray());
+            workers[w].deathsSeen = deaths;
+        }
         // A worker that is gone shows as the end of its channel.
         SendFrame(workers[w].channel, kFrameFile, files[i].job);
         return true;
     };
     const auto startWorker = [&] {
         Worker worker;
+        worker.deathsSeen = deaths;
         if (!StartWorker(program, workerArgs, passwordFrame, &worker, &startProblem))
             return false;
         workers.push_back(worker);
@@ -321,6 +332,8 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
     }
     settleIdle();
     ShowInOrder(&fileSlots, workers, &head, console);
+    // One buffer for every frame, rather than one allocated and freed for each.
+    QByteArray frame;
     while (liveWorkers() > 0) {
         std::vector<pollfd> watched;
         std::vector<size_t> owners;
@@ -347,7 +360,6 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
                 continue;
             const size_t w = owners[at];
             Worker& worker = workers[w];
-            QByteArray frame;
             const ssize_t size = ReceiveFrame(worker.channel, &frame);
             if (size < 0 && errno == EINTR)
                 continue;
@@ -360,6 +372,7 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
                 }
                 ReapWorker(&worker, file >= 0 ? &fileSlots[file] : nullptr,
                            file >= 0 ? files[file].subject : QString(), console);
+                ++deaths;
                 if (!stopsPassedOn && firstUnstarted < count && !plat::InterruptRequested())
                     startWorker();
                 continue;
@@ -448,10 +461,10 @@ bool ReadWorkerPassword(int fd, QByteArray* bytes, QString* problem) {
 }
 
 int ServeWorkerFiles(int channel, const std::function<int(const QByteArray& job)>& runFile) {
+    QByteArray frame;
     for (;;) {
         if (plat::InterruptRequested())
             return plat::InterruptExitStatus(plat::InterruptSignal());
-        QByteArray frame;
         const ssize_t size = ReceiveFrame(channel, &frame);
         if (size < 0 && errno == EINTR)
             continue;
@@ -460,6 +473,8 @@ int ServeWorkerFiles(int channel, const std::function<int(const QByteArray& job)
             return kKsrDone;
         if (size < 0)
             return kKsrFailed;
+        if (frame.at(0) == kFrameSweep)
+            ForgetLeftoverSearches();
         if (frame.at(0) != kFrameFile)
             continue;
         const int status = runFile(frame.mid(1));

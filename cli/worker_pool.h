@@ -45,5 +45,6 @@ KsrConsole WorkerConsole(int channel);
 bool ReadWorkerPassword(int fd, QByteArray* bytes, QString* problem);
 // In a worker: takes files from the run over `channel` until it has no more,
 // does each with `runFile` (given the job, returning its status) and tells
-// the run how each ended. Returns the worker's exit status.
+// the run how each ended; after another worker died, searches folders for
+// leftovers afresh. Returns the worker's exit status.
 int ServeWorkerFiles(int channel, const std::function<int(const QByteArray& job)>& runFile);

@@ -219,6 +219,10 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
 }
 
 void ResetOncePerProcessState() {
-    g_hidingWarned = false;
+    ForgetHidingWarning();
     ForgetLeftoverSearches();
+}
+
+void ForgetHidingWarning() {
+    g_hidingWarned = false;
 }

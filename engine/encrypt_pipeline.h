@@ -27,3 +27,6 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
 // new process would have it: for a process that runs files one after another
 // on behalf of several callers.
 void ResetOncePerProcessState();
+// Forgets only that the "Can't hide!" warning was shown, so that the next
+// container that cannot be hidden warns again.
+void ForgetHidingWarning();
