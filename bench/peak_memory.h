@@ -12,8 +12,10 @@ struct ChildRun {
 };
 
 // Runs `program` through `launcher` (keshlor_run_measured), which writes its
-// findings to `resultPath`. Standard input is /dev/null.
+// findings to `resultPath`. Standard input comes from `input` and standard
+// output goes to `output`, /dev/null where either is empty.
 ChildRun RunMeasured(const QString& launcher, const QString& resultPath, const QString& program,
-                     const QStringList& arguments);
+                     const QStringList& arguments, const QString& input = QString(),
+                     const QString& output = QString());
 
 } // namespace bench

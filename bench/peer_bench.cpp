@@ -3,6 +3,7 @@
 #include "bench_data.h"
 #include "bound_parts.h"
 #include "stopwatch.h"
+#include "whole_command.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,16 +11,10 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <limits>
 #include <optional>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace bench {
 
@@ -34,41 +29,6 @@ struct Peer {
     double best = std::numeric_limits<double>::infinity();
     int failedExit = 0; // the exit status of a failed run, when one failed
 };
-
-// Runs `command` with no input and its output discarded; its wall time, or
-// nothing with `*exitCode` set when it did not exit with 0.
-std::optional<double> TimeCommand(const QStringList& command, int* exitCode) {
-    std::vector<QByteArray> storage;
-    for (const QString& argument : command)
-        storage.push_back(QFile::encodeName(argument));
-    std::vector<char*> argv;
-    for (QByteArray& item : storage)
-        argv.push_back(item.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const Stopwatch watch;
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    *exitCode = 127;
-    if (spawned != 0)
-        return std::nullopt;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return std::nullopt;
-    }
-    const double wall = watch.Elapsed().wall;
-    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (*exitCode != 0)
-        return std::nullopt;
-    return wall;
-}
 
 QString Find(const char* program) {
     return QStandardPaths::findExecutable(QString::fromLatin1(program));

@@ -7,6 +7,7 @@
 #include "engine/decrypt_pipeline.h"
 #include "engine/encrypt_pipeline.h"
 #include "engine/engine_faults.h"
+#include "ksr_rows.h"
 #include "peak_memory.h"
 #include "peer_bench.h"
 #include "platform/ports.h"
@@ -33,11 +34,14 @@ constexpr double kTargetRatio = 0.90;
 constexpr double kOverlapTarget = 0.85;
 // Whole-file buffering anywhere would show as growth of the file's size.
 constexpr long kFlatMemoryKiB = 2048;
+// What ksr holds back of a decryption to standard output (cli/standard_streams.h).
+constexpr long kHoldBackKiB = 16 * 1024;
 const QString kPassword = QStringLiteral("bench password");
 
 struct Settings {
     bool quick = false;
     bool peersOnly = false;
+    bool rowsOnly = false;
     QString folder; // work folder's parent; the current folder by default
     QString ksr;
     QString launcher; // keshlor_run_measured
@@ -283,9 +287,17 @@ bool RunThroughput(const Settings& settings, const QTemporaryDir& work) {
     return allOk;
 }
 
-// Encrypts and decrypts a file of `size` bytes with ksr; peak memory of each.
+// Peak memory of ksr's runs on one file, in KiB.
+struct KsrPeaks {
+    long encrypt = 0;
+    long decrypt = 0;
+    long encryptInput = 0;  // ksr encrypt - < file
+    long decryptOutput = 0; // ksr -d -c file.ksr
+};
+
+// Encrypts and decrypts a file of `size` bytes with ksr, to files and as a filter.
 bool MeasureKsr(const Settings& settings, const QTemporaryDir& work, uint64_t size,
-                const Bytes& pattern, long* encryptKiB, long* decryptKiB) {
+                const Bytes& pattern, KsrPeaks* peaks) {
     const QString plainPath = work.filePath(QStringLiteral("memory.dat"));
     const QString containerPath = plainPath + QStringLiteral(".ksr");
     const QString passwordPath = work.filePath(QStringLiteral("password.txt"));
@@ -321,6 +333,21 @@ bool MeasureKsr(const Settings& settings, const QTemporaryDir& work, uint64_t si
                     QStringList{QStringLiteral("encrypt"), plainPath} + common);
     const bool encrypted =
         encrypt.measured && encrypt.exitCode == 0 && Exists(containerPath) && !Exists(plainPath);
+    // The filter's runs, with the container in place and the data going nowhere.
+    const ChildRun decryptOutput =
+        encrypted
+            ? RunMeasured(settings.launcher, resultPath, settings.ksr,
+                          QStringList{QStringLiteral("-d"), QStringLiteral("-c"), containerPath} +
+                              common)
+            : ChildRun{};
+    const ChildRun encryptInput =
+        encrypted
+            ? RunMeasured(settings.launcher, resultPath, settings.ksr,
+                          QStringList{QStringLiteral("encrypt"), QStringLiteral("-")} + common,
+                          containerPath)
+            : ChildRun{};
+    const bool filtered = decryptOutput.measured && decryptOutput.exitCode == 0 &&
+                          encryptInput.measured && encryptInput.exitCode == 0;
     const ChildRun decrypt =
         encrypted ? RunMeasured(settings.launcher, resultPath, settings.ksr,
                                 QStringList{QStringLiteral("decrypt"), containerPath} + common)
@@ -331,14 +358,18 @@ bool MeasureKsr(const Settings& settings, const QTemporaryDir& work, uint64_t si
     Remove(containerPath);
     Remove(passwordPath);
     Remove(resultPath);
-    if (!encrypted || !decrypted) {
+    if (!encrypted || !decrypted || !filtered) {
         std::fprintf(stderr, "ksr %s of %llu bytes failed (exit %d)\n",
-                     encrypted ? "decrypt" : "encrypt", static_cast<unsigned long long>(size),
-                     encrypted ? decrypt.exitCode : encrypt.exitCode);
+                     !encrypted  ? "encrypt"
+                     : !filtered ? "as a filter"
+                                 : "decrypt",
+                     static_cast<unsigned long long>(size),
+                     !encrypted  ? encrypt.exitCode
+                     : !filtered ? std::max(decryptOutput.exitCode, encryptInput.exitCode)
+                                 : decrypt.exitCode);
         return false;
     }
-    *encryptKiB = encrypt.peakKiB;
-    *decryptKiB = decrypt.peakKiB;
+    *peaks = {encrypt.peakKiB, decrypt.peakKiB, encryptInput.peakKiB, decryptOutput.peakKiB};
     return true;
 }
 
@@ -360,15 +391,29 @@ bool RunMemory(const Settings& settings, const QTemporaryDir& work) {
     const uint64_t large = settings.quick ? (16ull << 20) : (1ull << 30);
     const uint64_t small = 1ull << 20;
     const Bytes pattern = CompressibleText(1u << 20, 3);
-    long largeEnc = 0, largeDec = 0, smallEnc = 0, smallDec = 0;
-    if (!MeasureKsr(settings, work, large, pattern, &largeEnc, &largeDec) ||
-        !MeasureKsr(settings, work, small, pattern, &smallEnc, &smallDec))
+    KsrPeaks largePeaks;
+    KsrPeaks smallPeaks;
+    if (!MeasureKsr(settings, work, large, pattern, &largePeaks) ||
+        !MeasureKsr(settings, work, small, pattern, &smallPeaks))
         return false;
-    std::printf("%-10s %12s %12s\n", "file", "encrypt KiB", "decrypt KiB");
-    std::printf("%-10s %12ld %12ld\n", qPrintable(SizeName(large)), largeEnc, largeDec);
-    std::printf("%-10s %12ld %12ld\n", qPrintable(SizeName(small)), smallEnc, smallDec);
-    std::printf("%-10s %12ld %12ld\n", "difference", largeEnc - smallEnc, largeDec - smallDec);
-    if (largeEnc - smallEnc > kFlatMemoryKiB || largeDec - smallDec > kFlatMemoryKiB) {
+    std::printf("%-10s %12s %12s %14s %14s\n", "file", "encrypt KiB", "decrypt KiB",
+                "enc - <in KiB", "dec -c KiB");
+    const auto print = [](const char* name, const KsrPeaks& p) {
+        std::printf("%-10s %12ld %12ld %14ld %14ld\n", name, p.encrypt, p.decrypt, p.encryptInput,
+                    p.decryptOutput);
+    };
+    print(qPrintable(SizeName(large)), largePeaks);
+    print(qPrintable(SizeName(small)), smallPeaks);
+    const KsrPeaks growth = {largePeaks.encrypt - smallPeaks.encrypt,
+                             largePeaks.decrypt - smallPeaks.decrypt,
+                             largePeaks.encryptInput - smallPeaks.encryptInput,
+                             largePeaks.decryptOutput - smallPeaks.decryptOutput};
+    print("difference", growth);
+    std::printf("a decryption to standard output holds back up to %ld KiB of plain data\n",
+                kHoldBackKiB);
+    if (growth.encrypt > kFlatMemoryKiB || growth.decrypt > kFlatMemoryKiB ||
+        growth.encryptInput > kFlatMemoryKiB ||
+        growth.decryptOutput > kFlatMemoryKiB + kHoldBackKiB) {
         std::printf("memory grows with the file's size: a pipeline holds more than its buffers\n");
         return false;
     }
@@ -386,6 +431,8 @@ bool ParseArguments(int argc, char** argv, Settings* settings) {
             settings->quick = true;
         } else if (std::strcmp(arg, "--peers") == 0) {
             settings->peersOnly = true;
+        } else if (std::strcmp(arg, "--rows") == 0) {
+            settings->rowsOnly = true;
         } else if (std::strcmp(arg, "--dir") == 0 && i + 1 < argc) {
             settings->folder = QString::fromLocal8Bit(argv[++i]);
         } else if (std::strcmp(arg, "--ksr") == 0 && i + 1 < argc) {
@@ -393,9 +440,10 @@ bool ParseArguments(int argc, char** argv, Settings* settings) {
         } else {
             std::fprintf(
                 stderr,
-                "usage: %s [--quick] [--peers] [--dir FOLDER] [--ksr PATH]\n"
+                "usage: %s [--quick] [--peers] [--rows] [--dir FOLDER] [--ksr PATH]\n"
                 "  --quick       2 MiB rows, one run each (two for decrypt), 16 MiB for ksr\n"
                 "  --peers       only ksr beside the other programs\n"
+                "  --rows        only ksr at scale and as a filter, pair by pair\n"
                 "  --dir FOLDER  where the work folder goes (default: the current "
                 "folder; use a disk, not tmpfs)\n"
                 "  --ksr PATH    the ksr program to measure\n",
@@ -423,8 +471,11 @@ int main(int argc, char** argv) {
     const size_t peerSize = settings.quick ? (2u << 20) : (64u << 20);
     if (settings.peersOnly)
         return RunPeers(settings.ksr, work.path(), peerSize, 5) ? 0 : 1;
+    if (settings.rowsOnly)
+        return RunKsrRows(settings.ksr, work.path(), settings.quick) ? 0 : 1;
     bool ok = RunThroughput(settings, work);
     ok = RunPeers(settings.ksr, work.path(), peerSize, settings.quick ? 1 : 5) && ok;
+    ok = RunKsrRows(settings.ksr, work.path(), settings.quick) && ok;
     ok = RunMemory(settings, work) && ok;
     if (g_unexpectedBoxes != 0)
         ok = false;

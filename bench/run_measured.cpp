@@ -1,12 +1,12 @@
 // Runs a program and records its exit code and peak resident memory:
 //   keshlor_run_measured RESULT_FILE PROGRAM [ARGUMENT...]
-// writes "EXIT_CODE PEAK_KIB" to RESULT_FILE. A separate small program,
+// writes "EXIT_CODE PEAK_KIB" to RESULT_FILE; the program gets this one's
+// standard input and output. A separate small program,
 // because Linux carries a process's peak over exec: a child forked from the
 // benchmark, which holds hundreds of MiB of test data, would report the
 // benchmark's peak instead of its own.
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,10 +20,7 @@ int main(int argc, char** argv) {
     if (pid < 0)
         return 2;
     if (pid == 0) {
-        // No terminal to ask: a question gets end of input instead of a hang.
-        const int devNull = open("/dev/null", O_RDONLY);
-        if (devNull >= 0)
-            dup2(devNull, 0);
+        // Standard input and output are the ones this program was given.
         execv(argv[2], argv + 2);
         _exit(127);
     }

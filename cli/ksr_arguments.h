@@ -9,6 +9,7 @@ enum class KsrCommand {
     ByName, // a ".ksr" name is decrypted, anything else encrypted
     Encrypt,
     Decrypt,
+    Test, // decrypt to nowhere: does the container open and end as it should?
 };
 
 // How the engine's questions are answered before they are asked.
@@ -21,7 +22,7 @@ struct KsrArguments {
     bool version = false;
     KsrCommand command = KsrCommand::ByName;
     QStringList files;
-    // "ksr encrypt -" or "ksr decrypt -": the data comes from standard input.
+    // "ksr -", "ksr decrypt -", "ksr test -": the data comes from standard input.
     bool fromInput = false;
     // The result goes to standard output (--stdout, or data from standard input).
     bool toOutput = false;
@@ -36,8 +37,9 @@ struct KsrArguments {
     std::optional<QString> passwordFile;
     std::optional<int> passwordFd;
     int jobs = 1;
-    // Set in a worker process that a --jobs run started for one file: its
-    // messages and questions go to the run over this descriptor.
+    // Set in a worker process that a --jobs run started: it takes files and
+    // sends their messages and questions over this descriptor, and has no
+    // FILE of its own.
     std::optional<int> workerChannel;
 };
 

@@ -11,6 +11,7 @@
 #include "engine/decrypt_pipeline.h"
 #include "engine/encrypt_pipeline.h"
 #include "engine/error_report.h"
+#include "engine/stream_pipeline.h"
 #include "engine/wipe.h"
 #include "platform/file_names.h"
 #include "platform/files.h"
@@ -20,17 +21,26 @@
 #include "platform/secure_memory.h"
 #include "platform/version.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QList>
 
+#include <algorithm>
+#include <cerrno>
 #include <optional>
+#include <vector>
+
+#include <sys/stat.h>
 
 namespace {
 
 struct FileJob {
     bool encrypt = true;
-    QString named; // as given on the command line
+    bool test = false; // decrypted to nowhere
+    QString named;     // as given on the command line
+    QByteArray raw;    // the same, as the bytes the process got
     QString plainPath;
     QString containerPath;
     // The name's bytes when they do not survive the conversion to text: the
@@ -38,6 +48,18 @@ struct FileJob {
     std::optional<QByteArray> unfaithful;
     bool fromInput = false; // the source is standard input
     bool toOutput = false;  // the result goes to standard output
+    // Settled before the password was read (declined, or skipped): the
+    // status, and what to say in the file's turn.
+    std::optional<int> settled;
+    QString settledText;
+    bool overwriteAnswered = false; // asked before the password and answered Yes
+};
+
+// How the run treats every file.
+struct RunSettings {
+    SourceAfterRun source = SourceAfterRun::Remove;
+    EngineOptions options;
+    Verbosity verbosity = Verbosity::Normal;
 };
 
 // The name's bytes for the terminal, with each byte that is not part of text shown as \xHH.
@@ -122,6 +144,12 @@ bool PlanJob(KsrCommand command, const QString& named, FileJob* job, QString* pr
     job->named = named;
     job->encrypt = command == KsrCommand::Encrypt ||
                    (command == KsrCommand::ByName && !IsContainerName(named));
+    job->test = command == KsrCommand::Test;
+    // A test reads the container whatever its name, and names no plain file.
+    if (job->test) {
+        job->containerPath = named;
+        return true;
+    }
     if (job->encrypt) {
         // ksr takes and builds the same paths as the program does.
         if (!plat::ContainerPathFits(named)) {
@@ -151,15 +179,15 @@ bool PlanJob(KsrCommand command, const QString& named, FileJob* job, QString* pr
 }
 
 // The password a script handed over in a file or descriptor.
-int ReadScriptPassword(const KsrArguments& arguments, const KsrConsole& console,
-                       QString* password) {
+int ReadScriptPassword(const KsrArguments& arguments, const KsrConsole& console, QString* password,
+                       FileIdentity* readFrom) {
     QByteArray bytes;
     QString problem;
     bool readableByOthers = false;
-    const bool read =
-        arguments.passwordFile
-            ? ReadPasswordFile(*arguments.passwordFile, &bytes, &problem, &readableByOthers)
-            : ReadPasswordDescriptor(*arguments.passwordFd, &bytes, &problem);
+    const bool read = arguments.passwordFile
+                          ? ReadPasswordFile(*arguments.passwordFile, &bytes, &problem,
+                                             &readableByOthers, readFrom)
+                          : ReadPasswordDescriptor(*arguments.passwordFd, &bytes, &problem);
     if (!read) {
         const QString source = arguments.passwordFile
                                    ? *arguments.passwordFile
@@ -259,30 +287,12 @@ int EncryptOne(const FileJob& job, const QString& password, const TerminalMessag
     return kKsrFailed;
 }
 
-int DecryptOne(const FileJob& job, const QString& password, const TerminalMessages& messages,
-               SourceAfterRun source) {
-    switch (DecryptContainerToFile(nullptr, job.containerPath, job.plainPath, password, source)) {
-    case DecryptResult::Ok: {
-        // A plain file the new one replaced must have gone the way plain files go.
-        if (source == SourceAfterRun::Remove && LastDisposeOutcome() != DisposeOutcome::Removed) {
-            if (LastDisposeOutcome() == DisposeOutcome::RemovedUnwiped)
-                PrintMessage(messages, QStringLiteral("Can't wipe!"),
-                             QStringLiteral("The wipe was abandoned, so the plain file that was "
-                                            "replaced was deleted without its data being "
-                                            "overwritten."));
-            return kKsrFailed;
-        }
-        const ContainerRemoval removal = LastContainerRemoval();
-        if (removal.removed)
-            return kKsrDone;
-        if (removal.reported)
-            return kKsrFailed;
-        PrintMessage(messages, QStringLiteral("Delete Error"),
-                     QStringLiteral("the file was decrypted, but the container could not be "
-                                    "deleted: ") +
-                         ErrorMessage(kFileNotDeleted, removal.lastError));
-        return kKsrFailed;
-    }
+// Reports a run that failed in the engine or was stopped, as a terminal
+// shows it; the status for the script.
+int DecryptFailure(DecryptResult result, const TerminalMessages& messages) {
+    switch (result) {
+    case DecryptResult::Ok:
+        return kKsrDone;
     case DecryptResult::Cancelled:
         return Stopped(messages);
     case DecryptResult::BadData:
@@ -305,49 +315,107 @@ int DecryptOne(const FileJob& job, const QString& password, const TerminalMessag
     return kKsrFailed;
 }
 
+int DecryptOne(const FileJob& job, const QString& password, const TerminalMessages& messages,
+               SourceAfterRun source) {
+    const DecryptResult result =
+        DecryptContainerToFile(nullptr, job.containerPath, job.plainPath, password, source);
+    if (result != DecryptResult::Ok)
+        return DecryptFailure(result, messages);
+    // A plain file the new one replaced must have gone the way plain files go.
+    if (source == SourceAfterRun::Remove && LastDisposeOutcome() != DisposeOutcome::Removed) {
+        if (LastDisposeOutcome() == DisposeOutcome::RemovedUnwiped)
+            PrintMessage(messages, QStringLiteral("Can't wipe!"),
+                         QStringLiteral("The wipe was abandoned, so the plain file that was "
+                                        "replaced was deleted without its data being "
+                                        "overwritten."));
+        return kKsrFailed;
+    }
+    const ContainerRemoval removal = LastContainerRemoval();
+    if (removal.removed)
+        return kKsrDone;
+    // The run has said why itself.
+    if (removal.reported)
+        return kKsrFailed;
+    PrintMessage(messages, QStringLiteral("Delete Error"),
+                 QStringLiteral("the file was decrypted, but the container could not be "
+                                "deleted: ") +
+                     ErrorMessage(kFileNotDeleted, removal.lastError));
+    return kKsrFailed;
+}
+
+// A reader of standard output that went away ends the run without a word:
+// what it would say has nobody to read it.
+int ReaderGone() {
+    plat::SetLastError(plat::kErrorSuccess);
+    RecordError(kNoError);
+    return kKsrReaderGone;
+}
+
 // One file whose source is standard input or whose result goes to standard
-// output, through a private folder: the engine reads and writes files there,
-// and the result leaves only when it is complete.
+// output, streamed through the engine: nothing of it gets a name on the disk.
 int RunThroughStreams(const FileJob& job, const QString& password,
                       const TerminalMessages& messages) {
     const KsrConsole& console = *messages.console;
-    StagingFolder staging;
-    QString problem;
-    if (!CreateStagingFolder(&staging, &problem)) {
-        PrintMessage(messages, QString(), problem);
-        return kKsrFailed;
-    }
-    FileJob staged = job;
-    const QString input =
-        staging.path + (job.encrypt ? QStringLiteral("/input") : QStringLiteral("/input.ksr"));
-    const QString output =
-        staging.path + (job.encrypt ? QStringLiteral("/output.ksr") : QStringLiteral("/output"));
-    staging.plainFiles << (job.encrypt ? input : output);
-    if (job.fromInput) {
-        if (!StageInput(console.dataIn, input, &problem)) {
-            if (problem.isEmpty())
-                return Stopped(messages);
-            PrintMessage(messages, QString(), problem);
+    if (job.encrypt) {
+        // A container is no plain data: nothing of it is held back.
+        HeldOutput container(console.dataOut, 0);
+        const EncryptResult result =
+            job.fromInput
+                ? EncryptStream(DescriptorInput(console.dataIn), container.Port(), password)
+                : EncryptFileToStream(job.plainPath, container.Port(), password);
+        const bool written = result == EncryptResult::Ok && container.Finish();
+        if (container.ReaderGone())
+            return ReaderGone();
+        switch (result) {
+        case EncryptResult::Ok:
+            if (written)
+                return kKsrDone;
+            PrintMessage(messages, QString(),
+                         QStringLiteral("cannot write standard output: ") +
+                             plat::SystemErrorText(plat::GetLastError()));
             return kKsrFailed;
-        }
-        (job.encrypt ? staged.plainPath : staged.containerPath) = input;
-    }
-    (job.encrypt ? staged.containerPath : staged.plainPath) = output;
-    const int status = job.encrypt ? EncryptOne(staged, password, messages, SourceAfterRun::Keep)
-                                   : DecryptOne(staged, password, messages, SourceAfterRun::Keep);
-    if (status != kKsrDone)
-        return status;
-    if (!SendFile(output, console.dataOut, &problem)) {
-        if (problem.isEmpty())
+        case EncryptResult::Cancelled:
             return Stopped(messages);
-        PrintMessage(messages, QString(), problem);
+        case EncryptResult::Declined:
+            return kKsrDeclined;
+        case EncryptResult::Failed:
+            break;
+        }
+        ReportError(nullptr, QStringLiteral("Encryption Error"));
         return kKsrFailed;
     }
-    return kKsrDone;
+    HeldOutput held(console.dataOut, kHoldBackBudget);
+    const DecryptResult result =
+        job.fromInput ? DecryptStream(DescriptorInput(console.dataIn), held.Port(), password)
+                      : DecryptFileToStream(job.containerPath, held.Port(), password);
+    if (result == DecryptResult::Ok && !held.Finish() && !held.ReaderGone()) {
+        PrintMessage(messages, QString(),
+                     QStringLiteral("cannot write standard output: ") +
+                         plat::SystemErrorText(plat::GetLastError()));
+        return kKsrFailed;
+    }
+    if (held.ReaderGone())
+        return ReaderGone();
+    const int status = DecryptFailure(result, messages);
+    if (status != kKsrDone && held.Released())
+        PrintMessage(messages, QString(),
+                     QStringLiteral("the data written to standard output before this is "
+                                    "incomplete"));
+    return status;
+}
+
+// `ksr test`: the container opens with the password and decompresses to its end.
+int TestOne(const FileJob& job, const QString& password, const TerminalMessages& messages) {
+    const DecryptResult result =
+        job.fromInput ? DecryptStream(DescriptorInput(messages.console->dataIn), {}, password)
+                      : DecryptFileToStream(job.containerPath, {}, password);
+    return DecryptFailure(result, messages);
 }
 
 // For --verbose: what became of a file that succeeded.
 QString DoneText(const FileJob& job, SourceAfterRun source, const EngineOptions& options) {
+    if (job.test)
+        return QStringLiteral("OK: it opens with the password and decompresses to its end");
     if (job.toOutput)
         return job.encrypt ? QStringLiteral("encrypted to standard output")
                            : QStringLiteral("decrypted to standard output");
@@ -379,10 +447,9 @@ QStringList SavedSettingsInEffect(const KsrArguments& arguments, const EngineOpt
     return named;
 }
 
-// What a worker needs besides its channel and password: every option as a
-// flag, so that it reads no settings of its own, and its one file.
-QList<QByteArray> WorkerArgs(const KsrArguments& arguments, const EngineOptions& options,
-                             const FileJob& job, const QByteArray& rawName) {
+// What every worker needs besides its channel and password: every option as
+// a flag, so that it reads no settings of its own.
+QList<QByteArray> WorkerArgs(const KsrArguments& arguments, const EngineOptions& options) {
     QList<QByteArray> args = {
         options.high ? "--high" : "--low",
         options.fast ? "--fast" : "--best",
@@ -395,8 +462,265 @@ QList<QByteArray> WorkerArgs(const KsrArguments& arguments, const EngineOptions&
         args << (arguments.answer == PresetAnswer::Yes ? "--yes" : "--no");
     if (arguments.verbosity != Verbosity::Normal)
         args << (arguments.verbosity == Verbosity::Verbose ? "--verbose" : "--quiet");
-    args << (job.encrypt ? "encrypt" : "decrypt") << "--" << rawName;
     return args;
+}
+
+// A file for a worker: what to do ('e', 'd' or 't'), whether the overwrite
+// question was answered Yes ('y' or '-'), then the name's bytes.
+QByteArray WorkerJob(const FileJob& job) {
+    const char what = job.test ? 't' : job.encrypt ? 'e' : 'd';
+    return QByteArray(1, what) + (job.overwriteAnswered ? 'y' : '-') + job.raw;
+}
+
+bool ReadWorkerJob(const QByteArray& bytes, FileJob* job, QString* problem) {
+    if (bytes.size() < 3) {
+        *problem = QStringLiteral("a worker was handed no file");
+        return false;
+    }
+    const KsrCommand command = bytes[0] == 't'   ? KsrCommand::Test
+                               : bytes[0] == 'e' ? KsrCommand::Encrypt
+                                                 : KsrCommand::Decrypt;
+    job->raw = bytes.mid(2);
+    if (!PlanJob(command, QFile::decodeName(job->raw), job, problem))
+        return false;
+    job->overwriteAnswered = bytes[1] == 'y';
+    if (!plat::IsFaithfulArgument(job->raw.constData()))
+        job->unfaithful = job->raw;
+    return true;
+}
+
+std::optional<FileIdentity> IdentityOf(int result, const struct stat& status) {
+    if (result != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
+
+// What a name itself is, a final link not followed, as the engine takes it.
+std::optional<FileIdentity> NamedFile(const QString& path) {
+    struct stat status;
+    return IdentityOf(lstat(QFile::encodeName(path).constData(), &status), status);
+}
+
+std::optional<FileIdentity> OpenFile(int fd) {
+    struct stat status;
+    return IdentityOf(fstat(fd, &status), status);
+}
+
+// The file a script's password is read from, as far as it can be told before it is read.
+std::optional<FileIdentity> PasswordSource(const KsrArguments& arguments) {
+    if (arguments.passwordFd)
+        return OpenFile(*arguments.passwordFd);
+    if (!arguments.passwordFile)
+        return std::nullopt;
+    struct stat status;
+    return IdentityOf(stat(QFile::encodeName(*arguments.passwordFile).constData(), &status),
+                      status);
+}
+
+QString PasswordOption(const KsrArguments& arguments) {
+    return arguments.passwordFile ? QStringLiteral("--password-file")
+                                  : QStringLiteral("--password-fd %1").arg(*arguments.passwordFd);
+}
+
+// A run never encrypts, decrypts, removes or replaces the file its password
+// came from: with it gone, the password would exist only inside a container
+// that it opens.
+void SkipPasswordFile(const FileIdentity& password, const QString& option, QList<FileJob>* jobs) {
+    for (FileJob& job : *jobs) {
+        if (job.settled || job.fromInput || job.unfaithful)
+            continue;
+        const QString source = job.encrypt ? job.plainPath : job.containerPath;
+        const QString target = job.test || job.toOutput ? QString()
+                               : job.encrypt            ? job.containerPath
+                                                        : job.plainPath;
+        if (NamedFile(source) == password) {
+            job.settled = kKsrFailed;
+            job.settledText = QStringLiteral("skipped: it holds the password of this run (%1), so "
+                                             "it was left as it is")
+                                  .arg(option);
+        } else if (!target.isEmpty() && NamedFile(target) == password) {
+            job.settled = kKsrFailed;
+            job.settledText = QStringLiteral("skipped: its result would replace %1, which holds "
+                                             "the password of this run (%2), so both were left "
+                                             "as they are")
+                                  .arg(target, option);
+        }
+    }
+}
+
+// Asks, file by file in the order given and before the password, whether an
+// existing target may be overwritten, with the engine's own question. A No
+// settles the file as declined; a Yes is not asked again.
+void AskBeforeOverwriting(QList<FileJob>* jobs, TerminalMessages* messages) {
+    for (FileJob& job : *jobs) {
+        if (job.settled || job.unfaithful || job.test || job.toOutput)
+            continue;
+        const QString source = job.encrypt ? job.plainPath : job.containerPath;
+        const QString target = job.encrypt ? job.containerPath : job.plainPath;
+        // Whatever the engine refuses without a question is left to it.
+        struct stat status;
+        if (lstat(QFile::encodeName(source).constData(), &status) != 0 ||
+            !S_ISREG(status.st_mode) || (job.encrypt && status.st_nlink > 1) ||
+            plat::GetFileKind(target) != plat::FileKind::Regular)
+            continue;
+        const uint32_t attributes = plat::GetFileAttributes(target);
+        if (attributes == plat::kInvalidAttributes ||
+            (attributes & plat::kProtectiveAttributes) != 0)
+            continue;
+        BeginSubject(messages, Subject(job));
+        const int answer = ShowTerminalMessage(
+            messages,
+            job.encrypt
+                ? QStringLiteral("Keshlor file already exists. Do you want to overwrite it?")
+                : QStringLiteral("Plain file already exists. Do you want to overwrite it?"),
+            kOverwriteCaption, plat::kMbYesNo | plat::kMbIconQuestion | plat::kMbDefButton2);
+        if (answer == plat::kIdYes)
+            job.overwriteAnswered = true;
+        else
+            job.settled = kKsrDeclined;
+    }
+}
+
+// The files each job reads or writes, by folder (device and inode) and name.
+QStringList TouchedFiles(const FileJob& job) {
+    QStringList keys;
+    for (const QString& path : {job.plainPath, job.containerPath}) {
+        if (path.isEmpty())
+            continue;
+        const QFileInfo info(path);
+        struct stat status;
+        const QByteArray folder = QFile::encodeName(info.path());
+        keys << (stat(folder.constData(), &status) == 0
+                     ? QStringLiteral("%1:%2").arg(status.st_dev).arg(status.st_ino)
+                     : QDir::cleanPath(info.absolutePath())) +
+                    QLatin1Char('/') + info.fileName();
+    }
+    return keys;
+}
+
+// Jobs that touch a file in common (a and a.ksr, a and ./a) share a group,
+// so that they run one after another as a single run would do them.
+std::vector<int> SharedFileGroups(const QList<FileJob>& jobs) {
+    std::vector<int> parent(jobs.size());
+    for (size_t i = 0; i < parent.size(); ++i)
+        parent[i] = static_cast<int>(i);
+    const auto root = [&](int i) {
+        while (parent[i] != i)
+            i = parent[i] = parent[parent[i]];
+        return i;
+    };
+    QHash<QString, int> firstToTouch;
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
+        if (jobs[i].unfaithful)
+            continue;
+        for (const QString& key : TouchedFiles(jobs[i])) {
+            const auto found = firstToTouch.constFind(key);
+            if (found == firstToTouch.constEnd())
+                firstToTouch.insert(key, static_cast<int>(i));
+            else
+                parent[root(static_cast<int>(i))] = root(*found);
+        }
+    }
+    std::vector<int> groups(jobs.size());
+    for (size_t i = 0; i < groups.size(); ++i)
+        groups[i] = root(static_cast<int>(i));
+    return groups;
+}
+
+// One file of the run, its subject begun: runs it unless it was settled, and
+// returns its status.
+int RunFile(const FileJob& job, const QString& password, TerminalMessages* messages,
+            const RunSettings& run) {
+    if (job.settled) {
+        if (!job.settledText.isEmpty())
+            PrintMessage(*messages, QString(), job.settledText);
+        return *job.settled;
+    }
+    messages->overwriteAnswered = job.overwriteAnswered;
+    const int outcome = job.unfaithful ? RefuseUnfaithfulName(job)
+                        : job.test     ? TestOne(job, password, *messages)
+                        : job.toOutput ? RunThroughStreams(job, password, *messages)
+                        : job.encrypt  ? EncryptOne(job, password, *messages, run.source)
+                                       : DecryptOne(job, password, *messages, run.source);
+    if (outcome == kKsrDone && run.verbosity == Verbosity::Verbose)
+        PrintMessage(*messages, QString(), DoneText(job, run.source, run.options));
+    return outcome;
+}
+
+// The whole text a message makes on standard error, for a file whose turn is still to come.
+QString MessageText(const KsrConsole& console, const QString& subject, const QString& text) {
+    QString held;
+    KsrConsole holder = console;
+    holder.writeError = [&held](const QString& line) { held += line; };
+    TerminalMessages messages;
+    messages.console = &holder;
+    BeginSubject(&messages, subject);
+    PrintMessage(messages, QString(), text);
+    return held;
+}
+
+int RunWithWorkers(const QList<FileJob>& jobs, const QString& password,
+                   const KsrArguments& arguments, const EngineOptions& options,
+                   const KsrConsole& console) {
+    const std::vector<int> groups = SharedFileGroups(jobs);
+    QList<WorkerFile> files;
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
+        const FileJob& job = jobs[i];
+        WorkerFile file{Subject(job), WorkerJob(job), groups[i], job.settled, QString()};
+        if (job.settled && !job.settledText.isEmpty())
+            file.settledText = MessageText(console, file.subject, job.settledText);
+        files.append(file);
+    }
+    QByteArray encoded = password.toUtf8();
+    plat::LockSecret(encoded);
+    const int status = RunInWorkers(console.workerProgram, WorkerArgs(arguments, options), files,
+                                    arguments.jobs, encoded, console);
+    plat::ForgetSecret(&encoded);
+    return status;
+}
+
+// A worker: the password from the run, then files from the run until it has no more.
+int RunAsWorker(const KsrArguments& arguments, const KsrConsole& console) {
+    QByteArray bytes;
+    QString problem;
+    QString password;
+    if (!arguments.passwordFd || !ReadWorkerPassword(*arguments.passwordFd, &bytes, &problem) ||
+        !DecodePassword(bytes, &password, &problem)) {
+        plat::ForgetSecret(&bytes);
+        return UsageError(console, problem);
+    }
+    plat::ForgetSecret(&bytes);
+    // Every option comes as a flag: a worker reads no settings.
+    RunSettings run;
+    run.options.high = arguments.high.value_or(run.options.high);
+    run.options.fast = arguments.fast.value_or(run.options.fast);
+    run.options.hide = arguments.hide.value_or(run.options.hide);
+    run.options.wipe = arguments.wipe.value_or(run.options.wipe);
+    run.source = arguments.keep ? SourceAfterRun::Keep : SourceAfterRun::Remove;
+    run.verbosity = arguments.verbosity;
+    TerminalMessages messages;
+    messages.console = &console;
+    messages.preset = arguments.answer;
+    const PortsOfRun ports(&messages, run.options, nullptr);
+    const int status = ServeWorkerFiles(*arguments.workerChannel, [&](const QByteArray& given) {
+        // Each file starts as it would in a process of its own, but for the
+        // folders searched for leftovers: searching a folder again for each
+        // of its files would cost as much as listing it each time.
+        ForgetOnceOnlyWarnings();
+        plat::SetLastError(plat::kErrorSuccess);
+        RecordError(kNoError);
+        FileJob job;
+        QString problem;
+        if (!ReadWorkerJob(given, &job, &problem)) {
+            BeginSubject(&messages, QString());
+            PrintMessage(messages, QString(), problem);
+            return static_cast<int>(kKsrFailed);
+        }
+        BeginSubject(&messages, Subject(job));
+        return RunFile(job, password, &messages, run);
+    });
+    plat::ForgetSecret(&password);
+    return status;
 }
 
 } // namespace
@@ -432,8 +756,10 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& processConsole) {
         return kKsrDone;
     }
     // A worker's messages and questions go to the run that started it.
-    const KsrConsole console =
-        arguments.workerChannel ? WorkerConsole(*arguments.workerChannel) : processConsole;
+    if (arguments.workerChannel)
+        return RunAsWorker(arguments, WorkerConsole(*arguments.workerChannel));
+    const KsrConsole& console = processConsole;
+    RemoveStaleStagingFolders();
 
     QList<FileJob> jobs;
     bool anyEncrypt = false;
@@ -442,9 +768,11 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& processConsole) {
         if (arguments.fromInput) {
             job.named = named;
             job.encrypt = arguments.command == KsrCommand::Encrypt;
+            job.test = arguments.command == KsrCommand::Test;
         } else if (!PlanJob(arguments.command, named, &job, &problem)) {
             return UsageError(console, problem);
         }
+        job.raw = rawNames.value(named);
         job.fromInput = arguments.fromInput;
         job.toOutput = arguments.toOutput;
         if (unfaithful.contains(named))
@@ -452,13 +780,18 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& processConsole) {
         anyEncrypt = anyEncrypt || job.encrypt;
         jobs.append(job);
     }
-    if (arguments.fromInput && arguments.passwordFd == 0)
-        return UsageError(console, QStringLiteral("standard input carries the data, so the "
-                                                  "password cannot come from descriptor 0; give "
-                                                  "--password-file, another --password-fd, or "
-                                                  "type it at the terminal"));
     if (arguments.fromInput && console.dataIn < 0)
         return UsageError(console, QStringLiteral("no standard input to read"));
+    // Identities, not names: /dev/stdin, or any other name of the same pipe or file.
+    const std::optional<FileIdentity> passwordSource = PasswordSource(arguments);
+    if (arguments.fromInput && passwordSource && passwordSource == OpenFile(console.dataIn))
+        return UsageError(
+            console,
+            QStringLiteral("standard input carries the data, so the password cannot "
+                           "come from it (%1 is standard input); give another "
+                           "--password-file or --password-fd, or type it at the "
+                           "terminal")
+                .arg(arguments.passwordFile ? *arguments.passwordFile : PasswordOption(arguments)));
     if (arguments.toOutput && console.dataOut < 0)
         return UsageError(console, QStringLiteral("no standard output to write to"));
     if (arguments.toOutput && anyEncrypt && console.outputIsTerminal)
@@ -467,54 +800,25 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& processConsole) {
                                                   "a pipe"));
 
     StoredValues stored;
-    EngineOptions options = StoredEngineOptions(&stored);
+    RunSettings run;
+    run.options = StoredEngineOptions(&stored);
+    EngineOptions& options = run.options;
     options.high = arguments.high.value_or(options.high);
     options.fast = arguments.fast.value_or(options.fast);
     options.hide = arguments.hide.value_or(options.hide);
     options.wipe = arguments.wipe.value_or(options.wipe);
-    const SourceAfterRun source =
-        arguments.keep || arguments.toOutput ? SourceAfterRun::Keep : SourceAfterRun::Remove;
-    const QStringList saved = SavedSettingsInEffect(arguments, options, stored, anyEncrypt,
-                                                    anyEncrypt && source == SourceAfterRun::Remove);
+    run.source = arguments.keep || arguments.toOutput || arguments.command == KsrCommand::Test
+                     ? SourceAfterRun::Keep
+                     : SourceAfterRun::Remove;
+    run.verbosity = arguments.verbosity;
+    const QStringList saved = SavedSettingsInEffect(
+        arguments, options, stored, anyEncrypt, anyEncrypt && run.source == SourceAfterRun::Remove);
     if (arguments.verbosity != Verbosity::Quiet && !saved.isEmpty())
         console.writeError(QStringLiteral("ksr: using the program's saved settings: %1\n")
                                .arg(saved.join(QStringLiteral(", "))));
-    if (arguments.toOutput) {
-        // The only plain files are the run's own staged ones, and nothing it
-        // writes is seen in a folder.
-        options.wipe = true;
+    // Nothing a filter writes is seen in a folder.
+    if (arguments.toOutput)
         options.hide = false;
-    }
-
-    QString password;
-    // One password serves every file of the run.
-    const int passwordStatus = arguments.passwordFile || arguments.passwordFd
-                                   ? ReadScriptPassword(arguments, console, &password)
-                                   : ReadTerminalPassword(anyEncrypt, console, &password);
-    if (passwordStatus != kKsrDone)
-        return passwordStatus;
-
-    int status = kKsrDone;
-    if (arguments.jobs > 1 && jobs.size() > 1 && !console.workerProgram.isEmpty()) {
-        QList<WorkerFile> files;
-        for (const FileJob& job : jobs)
-            files.append(
-                {Subject(job), WorkerArgs(arguments, options, job, rawNames.value(job.named))});
-        // Room for the whole line up front, so that no copy of the password is left
-        // behind in a buffer outgrown on the way.
-        QByteArray passwordLine;
-        passwordLine.reserve(3 * password.size() + 1);
-        plat::LockSecret(passwordLine);
-        QByteArray encoded = password.toUtf8();
-        passwordLine.append(encoded);
-        plat::ForgetSecret(&encoded);
-        // The worker drops one final newline, so a password that ends in one keeps it.
-        passwordLine.append('\n');
-        status = RunInWorkers(console.workerProgram, files, arguments.jobs, passwordLine, console);
-        plat::ForgetSecret(&passwordLine);
-        plat::ForgetSecret(&password);
-        return status;
-    }
 
     // A progress line is drawn only where a person watches standard error.
     ProgressLine progress;
@@ -529,23 +833,50 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& processConsole) {
         ClearProgress(&progress);
         return console.askTerminal(prompt, echo, line);
     };
-
     TerminalMessages messages;
     messages.console = &shown;
     messages.preset = arguments.answer;
+
+    const QString passwordOption =
+        arguments.passwordFile || arguments.passwordFd ? PasswordOption(arguments) : QString();
+    if (passwordSource)
+        SkipPasswordFile(*passwordSource, passwordOption, &jobs);
+    if (arguments.answer != PresetAnswer::Yes)
+        AskBeforeOverwriting(&jobs, &messages);
+    const bool anyToRun =
+        std::any_of(jobs.begin(), jobs.end(), [](const FileJob& job) { return !job.settled; });
+
+    QString password;
+    if (anyToRun) {
+        // One password serves every file of the run.
+        FileIdentity read;
+        const int passwordStatus = arguments.passwordFile || arguments.passwordFd
+                                       ? ReadScriptPassword(arguments, console, &password, &read)
+                                       : ReadTerminalPassword(anyEncrypt, console, &password);
+        if (passwordStatus != kKsrDone)
+            return passwordStatus;
+        // The file that was opened, should another have taken the name meanwhile.
+        if (arguments.passwordFile && !(read == FileIdentity{}) && read != passwordSource)
+            SkipPasswordFile(read, passwordOption, &jobs);
+    }
+
+    const qsizetype toRun =
+        std::count_if(jobs.begin(), jobs.end(), [](const FileJob& job) { return !job.settled; });
+    if (arguments.jobs > 1 && toRun > 1 && !console.workerProgram.isEmpty()) {
+        const int status = RunWithWorkers(jobs, password, arguments, options, console);
+        plat::ForgetSecret(&password);
+        return status;
+    }
+
+    int status = kKsrDone;
     const PortsOfRun ports(&messages, options, showProgress ? &progress : nullptr);
     for (const FileJob& job : jobs) {
         if (plat::InterruptRequested())
             break;
         BeginSubject(&messages, Subject(job));
         StartProgress(&progress, Subject(job));
-        const int outcome = job.unfaithful ? RefuseUnfaithfulName(job)
-                            : job.toOutput ? RunThroughStreams(job, password, messages)
-                            : job.encrypt  ? EncryptOne(job, password, messages, source)
-                                           : DecryptOne(job, password, messages, source);
+        const int outcome = RunFile(job, password, &messages, run);
         ClearProgress(&progress);
-        if (outcome == kKsrDone && arguments.verbosity == Verbosity::Verbose)
-            PrintMessage(messages, QString(), DoneText(job, source, options));
         if (status == kKsrDone)
             status = outcome;
     }

@@ -13,6 +13,9 @@ enum KsrStatus : int {
     kKsrUsage = 2,    // nothing was touched
     kKsrBadData = 3,  // wrong password, other strength, or damaged container
     kKsrDeclined = 4, // a target existed and was not overwritten
+    // The reader of standard output went away (128 + SIGPIPE, as a shell shows
+    // a process that SIGPIPE ended); nothing is left behind.
+    kKsrReaderGone = 141,
 };
 
 // Runs ksr on `args` (without the program's name), as the process got them:

@@ -100,7 +100,7 @@ bool ReadPasswordDescriptor(int fd, QByteArray* bytes, QString* problem) {
 }
 
 bool ReadPasswordFile(const QString& path, QByteArray* bytes, QString* problem,
-                      bool* readableByOthers) {
+                      bool* readableByOthers, FileIdentity* read) {
     *readableByOthers = false;
     const plat::UniqueFd file(open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
     if (!file.valid()) {
@@ -109,7 +109,10 @@ bool ReadPasswordFile(const QString& path, QByteArray* bytes, QString* problem,
     }
     // Asked of the opened file, so that it is the one that was read.
     struct stat status;
-    if (fstat(file.get(), &status) == 0)
+    if (fstat(file.get(), &status) == 0) {
         *readableByOthers = (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
+        if (read)
+            *read = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+    }
     return ReadPasswordDescriptor(file.get(), bytes, problem);
 }

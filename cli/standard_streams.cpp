@@ -2,114 +2,206 @@
 
 #include "engine/wipe.h"
 #include "platform/files.h"
-#include "platform/interrupts.h"
-#include "platform/unique_fd.h"
+#include "platform/secure_memory.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr size_t kPiece = 64 * 1024;
+// Held data grows a block at a time, so that a small file holds little.
+constexpr size_t kBlockSize = 1u << 20;
+// Past the budget, data goes out in writes of this size rather than in the
+// engine's pieces of 4 KiB: as much as a pipe holds.
+constexpr size_t kGatherSize = 64u << 10;
 
-QString SystemText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Writes all of `data`; false with errno set when the descriptor stops taking it.
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR && !plat::InterruptRequested())
+// Every path that some process of ours has open, or works in.
+QStringList PathsInUse() {
+    QStringList paths;
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString& pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (pid.toInt() <= 0)
             continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Copies `from` to its end into `to`. A failure names the side that failed.
-bool Copy(int from, int to, const QString& fromName, const QString& toName, QString* problem) {
-    char piece[kPiece];
-    for (;;) {
-        if (plat::InterruptRequested()) {
-            problem->clear();
-            return false;
-        }
-        const ssize_t count = read(from, piece, sizeof piece);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0) {
-            *problem = QStringLiteral("cannot read %1: %2").arg(fromName, SystemText(errno));
-            return false;
-        }
-        if (count == 0)
-            return true;
-        if (!WriteAll(to, piece, static_cast<size_t>(count))) {
-            if (plat::InterruptRequested())
-                problem->clear();
-            else
-                *problem = QStringLiteral("cannot write %1: %2").arg(toName, SystemText(errno));
-            return false;
+        const QString cwd = QFile::symLinkTarget(proc.filePath(pid + QStringLiteral("/cwd")));
+        if (!cwd.isEmpty())
+            paths << cwd;
+        const QDir fds(proc.filePath(pid + QStringLiteral("/fd")));
+        for (const QString& fd :
+             fds.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
+            const QString target = QFile::symLinkTarget(fds.filePath(fd));
+            if (!target.isEmpty())
+                paths << target;
         }
     }
+    return paths;
+}
+
+// What an earlier version staged there: its input or output as plain data,
+// or the engine's temporary files.
+bool HeldPlainData(const QString& name) {
+    plat::TemporaryKind kind = plat::TemporaryKind::Container;
+    return name == QLatin1String("input") || name == QLatin1String("output") ||
+           (plat::IsTemporaryName(name, &kind) && kind == plat::TemporaryKind::Plain);
+}
+
+// Whether the folder holds only what ksr staged there, so that a folder of
+// another program that happens to have such a name is left alone.
+bool StagedByKsr(const QString& folder) {
+    static const QStringList kStaged = {QStringLiteral("input"), QStringLiteral("output"),
+                                        QStringLiteral("input.ksr"), QStringLiteral("output.ksr")};
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                             QDir::System | QDir::NoDotAndDotDot);
+    return std::all_of(entries.begin(), entries.end(), [](const QFileInfo& entry) {
+        return entry.isFile() && !entry.isSymLink() &&
+               (kStaged.contains(entry.fileName()) || plat::IsTemporaryName(entry.fileName()));
+    });
+}
+
+void RemoveStagingFolder(const QString& folder) {
+    const QByteArray native = QFile::encodeName(folder);
+    const int dir = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0)
+        return;
+    DIR* entries = fdopendir(dir);
+    if (!entries) {
+        ::close(dir);
+        return;
+    }
+    while (const dirent* entry = readdir(entries)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        struct stat status;
+        if (name == QLatin1String(".") || name == QLatin1String("..") ||
+            fstatat(dir, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode))
+            continue;
+        if (HeldPlainData(name))
+            WipeFileData(folder + QLatin1Char('/') + name);
+        unlinkat(dir, entry->d_name, 0);
+    }
+    closedir(entries);
+    ::rmdir(native.constData());
 }
 
 } // namespace
 
-StagingFolder::~StagingFolder() {
-    if (path.isEmpty())
-        return;
-    const QDir dir(path);
-    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        const QString file = dir.filePath(name);
-        plat::TemporaryKind kind = plat::TemporaryKind::Container;
-        // Plain data, also a run's own temporary one, is overwritten before it goes.
-        if (plainFiles.contains(file) ||
-            (plat::IsTemporaryName(name, &kind) && kind == plat::TemporaryKind::Plain))
-            WipeFileData(file);
-        ::unlink(QFile::encodeName(file).constData());
-    }
-    ::rmdir(QFile::encodeName(path).constData());
+HeldOutput::HeldOutput(int fd, size_t budget) : out_(DescriptorOutput(fd)), budget_(budget) {}
+
+HeldOutput::~HeldOutput() {
+    ForgetHeld();
 }
 
-bool CreateStagingFolder(StagingFolder* folder, QString* problem) {
-    // QDir::tempPath is $TMPDIR when it is set, else /tmp.
-    QByteArray pattern = QFile::encodeName(QDir::tempPath() + QStringLiteral("/ksr-XXXXXX"));
-    if (!mkdtemp(pattern.data())) {
-        *problem = QStringLiteral("cannot make a temporary folder in %1: %2")
-                       .arg(QDir::tempPath(), SystemText(errno));
+OutputPort HeldOutput::Port() {
+    return [this](const uint8_t* data, uint32_t size) { return Take(data, size); };
+}
+
+bool HeldOutput::Take(const uint8_t* data, uint32_t size) {
+    if (!released_ && held_ + size > budget_ && !ReleaseHeld())
         return false;
+    while (size > 0) {
+        const size_t capacity = released_ ? kGatherSize : kBlockSize;
+        if (blocks_.empty() || blocks_.back().used == capacity) {
+            // Once data flows, one block gathers it, to go out a block at a time.
+            if (released_ && !blocks_.empty()) {
+                if (!WriteOut(blocks_.back().data, blocks_.back().used))
+                    return false;
+                blocks_.back().used = 0;
+                continue;
+            }
+            void* memory = mmap(nullptr, kBlockSize, PROT_READ | PROT_WRITE,
+                                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            // Without memory to hold it in, the data goes out now.
+            if (memory == MAP_FAILED)
+                return ReleaseHeld() && WriteOut(data, size);
+            plat::LockSecret(memory, kBlockSize);
+            blocks_.push_back({static_cast<uint8_t*>(memory), 0});
+        }
+        Block& block = blocks_.back();
+        const size_t piece = std::min<size_t>(size, capacity - block.used);
+        std::memcpy(block.data + block.used, data, piece);
+        block.used += piece;
+        if (!released_)
+            held_ += piece;
+        data += piece;
+        size -= static_cast<uint32_t>(piece);
     }
-    folder->path = QFile::decodeName(pattern);
     return true;
 }
 
-bool StageInput(int fd, const QString& path, QString* problem) {
-    const plat::UniqueFd file(::open(QFile::encodeName(path).constData(),
-                                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!file.valid()) {
-        *problem = QStringLiteral("cannot create %1: %2").arg(path, SystemText(errno));
-        return false;
+bool HeldOutput::WriteOut(const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const auto piece = static_cast<uint32_t>(std::min<size_t>(size, 1u << 30));
+        if (!out_(data, piece)) {
+            readerGone_ = readerGone_ || errno == EPIPE;
+            return false;
+        }
+        data += piece;
+        size -= piece;
     }
-    return Copy(fd, file.get(), QStringLiteral("standard input"), path, problem);
+    return true;
 }
 
-bool SendFile(const QString& path, int fd, QString* problem) {
-    const plat::UniqueFd file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!file.valid()) {
-        *problem = QStringLiteral("cannot open %1: %2").arg(path, SystemText(errno));
-        return false;
+bool HeldOutput::ReleaseHeld() {
+    released_ = true;
+    bool written = true;
+    for (const Block& block : blocks_) {
+        if (written && !WriteOut(block.data, block.used))
+            written = false;
     }
-    return Copy(file.get(), fd, path, QStringLiteral("standard output"), problem);
+    ForgetHeld();
+    return written;
+}
+
+bool HeldOutput::Finish() {
+    return ReleaseHeld();
+}
+
+void HeldOutput::ForgetHeld() {
+    // A gathering block keeps what it held before its last fill: all of it goes.
+    for (const Block& block : blocks_) {
+        plat::SecureZero(block.data, kBlockSize);
+        plat::UnlockSecret(block.data, kBlockSize);
+        munmap(block.data, kBlockSize);
+    }
+    blocks_.clear();
+    held_ = 0;
+}
+
+void RemoveStaleStagingFolders() {
+    // The names mkdtemp gave them.
+    static const QRegularExpression staged(QStringLiteral("^ksr-[A-Za-z0-9]{6}$"));
+    const QString temp = QDir::tempPath();
+    QStringList stale;
+    const QDir dir(temp);
+    for (const QString& name :
+         dir.entryList({QStringLiteral("ksr-*")}, QDir::Dirs | QDir::NoSymLinks | QDir::Hidden)) {
+        struct stat status;
+        const QString path = dir.filePath(name);
+        if (staged.match(name).hasMatch() &&
+            lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+            status.st_uid == geteuid() && StagedByKsr(path))
+            stale << path;
+    }
+    if (stale.isEmpty())
+        return;
+    const QStringList inUse = PathsInUse();
+    for (const QString& folder : stale) {
+        const QString canonical = QFileInfo(folder).canonicalFilePath();
+        const bool held = std::any_of(inUse.begin(), inUse.end(), [&](const QString& path) {
+            return path == canonical || path.startsWith(canonical + QLatin1Char('/'));
+        });
+        if (!held)
+            RemoveStagingFolder(folder);
+    }
 }

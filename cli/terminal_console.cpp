@@ -23,8 +23,11 @@ constexpr int kEchoSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // Nothing is created while a password is typed, so a stop request can end
 // the process here, with the status a shell expects of it.
 void RestoreEchoAndRaise(int signal) {
-    if (g_echoIsOff)
+    if (g_echoIsOff) {
         tcsetattr(g_echoTerminal, TCSAFLUSH, &g_echoSettings);
+        // The prompt's line is ended, so that the shell's prompt starts on its own.
+        [[maybe_unused]] const ssize_t n = write(g_echoTerminal, "\n", 1);
+    }
     if (signal != SIGQUIT)
         _exit(plat::InterruptExitStatus(signal));
     ::signal(signal, SIG_DFL);
@@ -96,9 +99,10 @@ TerminalRead AskTerminal(const QString& prompt, bool echo, QByteArray* line) {
         g_echoIsOff = 0;
         for (size_t i = 0; i < std::size(kEchoSignals); ++i)
             sigaction(kEchoSignals[i], &previous[i], nullptr);
-        if (!complete)
-            WriteAll(fd, "\n");
     }
+    // An answer cut short (Ctrl+D, Ctrl+C) leaves the cursor after the prompt.
+    if (!complete)
+        WriteAll(fd, "\n");
     return complete ? TerminalRead::Line : TerminalRead::EndOfInput;
 }
 

@@ -100,6 +100,7 @@ QString EscapeForTerminal(const QString& text) {
 void BeginSubject(TerminalMessages* messages, const QString& subject) {
     messages->subject = subject;
     messages->presetRetries = 0;
+    messages->overwriteAnswered = false;
 }
 
 void PrintMessage(const TerminalMessages& messages, const QString& caption, const QString& text) {
@@ -120,6 +121,8 @@ void PrintMessage(const TerminalMessages& messages, const QString& caption, cons
 
 int ShowTerminalMessage(TerminalMessages* messages, const QString& text, const QString& caption,
                         uint32_t style) {
+    if (messages->overwriteAnswered && caption == kOverwriteCaption)
+        return plat::kIdYes;
     PrintMessage(*messages, caption, text);
     const int other = OtherAnswer(style);
     if (other == 0)

@@ -17,9 +17,16 @@ struct TerminalMessages {
     PresetAnswer preset = PresetAnswer::None;
     QString subject;       // the file being worked on
     int presetRetries = 0; // Retry answers --yes has given for this subject
+    // The overwrite question was asked and answered Yes before the run took
+    // the subject: it is not asked again.
+    bool overwriteAnswered = false;
 };
 
-// Starts a new file: its name leads every line, and --yes may retry again.
+// The caption of the engine's question before it replaces an existing target.
+inline const QString kOverwriteCaption = QStringLiteral("OK to overwrite?");
+
+// Starts a new file: its name leads every line, --yes may retry again, and
+// no overwrite question has been answered for it.
 void BeginSubject(TerminalMessages* messages, const QString& subject);
 // Writes "ksr: SUBJECT: CAPTION: TEXT" to standard error, on one line, with
 // control characters escaped (EscapeForTerminal); a caption that ends in its

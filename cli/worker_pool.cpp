@@ -1,12 +1,17 @@
 #include "cli/worker_pool.h"
 
 #include "cli/ksr_main.h"
+#include "cli/password_input.h"
 #include "cli/terminal_messages.h"
+#include "engine/wipe.h"
 #include "platform/interrupts.h"
+#include "platform/secure_memory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include <fcntl.h>
@@ -20,12 +25,17 @@ namespace {
 // Where a worker finds its channel and its password.
 constexpr int kChannelFd = 3;
 constexpr int kPasswordFd = 4;
-// Messages name one file and say why; none comes near this.
+// Messages name one file and say why, and a job names one file; none comes near this.
 constexpr size_t kLargestFrame = 64 * 1024;
+// The password's length goes first, in this many bytes, least significant first.
+constexpr qsizetype kLengthBytes = 4;
 
 // A frame is one datagram: its kind, then its text.
 constexpr char kFrameMessage = 'E';    // worker: text for standard error
 constexpr char kFrameQuestion = 'A';   // worker: '1' or '0' for echo, then the prompt
+constexpr char kFrameDone = 'D';       // worker: the file's status, one byte
+constexpr char kFrameFile = 'F';       // run: the next file's job
+constexpr char kFrameSweep = 'S';      // run: a worker died; look for its leftovers again
 constexpr char kFrameLine = 'L';       // run: the line typed
 constexpr char kFrameEnded = 'X';      // run: input ended, or the run is stopping
 constexpr char kFrameNoTerminal = 'N'; // run: nobody to ask
@@ -48,26 +58,33 @@ ssize_t ReceiveFrame(int channel, QByteArray* frame) {
     return size;
 }
 
-struct Slot {
-    pid_t pid = -1;
-    int channel = -1;
+void CloseQuietly(int fd) {
+    if (fd >= 0)
+        close(fd);
+}
+
+// One file of the run, as the run sees it.
+struct FileSlot {
     bool started = false;
     bool finished = false;
     int status = kKsrDone;
+    int worker = -1;
     QString held; // messages not yet shown, because an earlier file is still going
     bool asking = false;
     bool echo = true;
     QString prompt;
 };
 
-void CloseQuietly(int fd) {
-    if (fd >= 0)
-        close(fd);
-}
+struct Worker {
+    pid_t pid = -1;
+    int channel = -1;   // -1 once the worker has ended
+    int file = -1;      // the file it works on, or -1 while it waits for one
+    int deathsSeen = 0; // how many workers had died when it last looked for leftovers
+};
 
-// Starts `program` for one file; false, with `problem` filled, when it cannot.
+// Starts `program`; false, with `problem` filled, when it cannot.
 bool StartWorker(const QByteArray& program, const QList<QByteArray>& args,
-                 const QByteArray& passwordLine, Slot* slot, QString* problem) {
+                 const QByteArray& passwordFrame, Worker* worker, QString* problem) {
     int channel[2];
     int password[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, channel) != 0) {
@@ -82,7 +99,7 @@ bool StartWorker(const QByteArray& program, const QList<QByteArray>& args,
     }
     // A password is far smaller than a pipe holds, so this never waits for the worker.
     const bool written =
-        write(password[1], passwordLine.constData(), passwordLine.size()) == passwordLine.size();
+        write(password[1], passwordFrame.constData(), passwordFrame.size()) == passwordFrame.size();
     close(password[1]);
     // Above the numbers the worker expects them at, so that putting one in
     // place cannot overwrite the other.
@@ -120,62 +137,58 @@ bool StartWorker(const QByteArray& program, const QList<QByteArray>& args,
         close(channel[0]);
         return false;
     }
-    slot->pid = pid;
-    slot->channel = channel[0];
-    slot->started = true;
+    worker->pid = pid;
+    worker->channel = channel[0];
+    worker->file = -1;
     return true;
 }
 
-// The worker's own status, or a failure with a message for a worker that did not end as ksr does.
-int FinishWorker(Slot* slot, const QString& subject, const KsrConsole& console) {
-    close(slot->channel);
-    slot->channel = -1;
-    slot->finished = true;
-    int waited = 0;
-    while (waitpid(slot->pid, &waited, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(waited)) {
-        const int code = WEXITSTATUS(waited);
-        if (code <= kKsrDeclined || code > 128)
-            return code;
-    }
+// Adds a message about `subject` to what a file holds for its turn.
+void HoldMessage(FileSlot* slot, const QString& subject, const KsrConsole& console,
+                 const QString& text) {
     TerminalMessages messages;
     KsrConsole holder = console;
-    holder.writeError = [slot](const QString& text) { slot->held += text; };
+    holder.writeError = [slot](const QString& line) { slot->held += line; };
     messages.console = &holder;
     BeginSubject(&messages, subject);
-    PrintMessage(messages, QString(),
-                 WIFSIGNALED(waited)
-                     ? QStringLiteral("its worker process ended by signal %1").arg(WTERMSIG(waited))
-                     : QStringLiteral("its worker process could not run (status %1)")
-                           .arg(WEXITSTATUS(waited)));
-    return kKsrFailed;
+    PrintMessage(messages, QString(), text);
 }
 
-void Receive(Slot* slot, const QString& subject, const KsrConsole& console) {
-    QByteArray frame;
-    const ssize_t size = ReceiveFrame(slot->channel, &frame);
-    if (size < 0 && errno == EINTR)
-        return;
-    if (size <= 0) {
-        slot->status = FinishWorker(slot, subject, console);
-        return;
+// Waits for a worker whose channel closed. For the file it was working on:
+// the worker's own status, or a failure with a message for a worker that
+// did not end as ksr does.
+void ReapWorker(Worker* worker, FileSlot* slot, const QString& subject, const KsrConsole& console) {
+    CloseQuietly(worker->channel);
+    worker->channel = -1;
+    int waited = 0;
+    while (waitpid(worker->pid, &waited, 0) < 0 && errno == EINTR) {
     }
-    const QString text = QString::fromUtf8(frame.mid(frame.at(0) == kFrameQuestion ? 2 : 1));
-    if (frame.at(0) == kFrameMessage) {
-        slot->held += text;
-    } else if (frame.at(0) == kFrameQuestion && frame.size() >= 2) {
-        slot->asking = true;
-        slot->echo = frame.at(1) == '1';
-        slot->prompt = text;
+    if (!slot)
+        return;
+    worker->file = -1;
+    slot->finished = true;
+    slot->asking = false;
+    if (WIFEXITED(waited)) {
+        const int code = WEXITSTATUS(waited);
+        if (code > 128) {
+            slot->status = code;
+            return;
+        }
     }
+    slot->status = kKsrFailed;
+    HoldMessage(slot, subject, console,
+                WIFSIGNALED(waited)
+                    ? QStringLiteral("its worker process ended by signal %1").arg(WTERMSIG(waited))
+                    : QStringLiteral("its worker process could not run (status %1)")
+                          .arg(WEXITSTATUS(waited)));
 }
 
 // Shows what the earliest files still to be shown have said, asks the
 // question of the earliest one, and moves on past the files that ended.
-void ShowInOrder(std::vector<Slot>* queue, size_t* head, const KsrConsole& console) {
-    while (*head < queue->size()) {
-        Slot& slot = (*queue)[*head];
+void ShowInOrder(std::vector<FileSlot>* fileSlots, const std::vector<Worker>& workers, size_t* head,
+                 const KsrConsole& console) {
+    while (*head < fileSlots->size()) {
+        FileSlot& slot = (*fileSlots)[*head];
         if (!slot.held.isEmpty()) {
             console.writeError(slot.held);
             slot.held.clear();
@@ -189,7 +202,8 @@ void ShowInOrder(std::vector<Slot>* queue, size_t* head, const KsrConsole& conso
             const char kind = read == TerminalRead::Line         ? kFrameLine
                               : read == TerminalRead::NoTerminal ? kFrameNoTerminal
                                                                  : kFrameEnded;
-            SendFrame(slot.channel, kind, read == TerminalRead::Line ? line : QByteArray());
+            SendFrame(workers[slot.worker].channel, kind,
+                      read == TerminalRead::Line ? line : QByteArray());
         }
         if (!slot.finished)
             return;
@@ -199,43 +213,134 @@ void ShowInOrder(std::vector<Slot>* queue, size_t* head, const KsrConsole& conso
 
 } // namespace
 
-int RunInWorkers(const QByteArray& program, const QList<WorkerFile>& files, int jobs,
-                 const QByteArray& passwordLine, const KsrConsole& console) {
-    std::vector<Slot> queue(files.size());
-    size_t next = 0;
+int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
+                 const QList<WorkerFile>& files, int jobs, const QByteArray& password,
+                 const KsrConsole& console) {
+    const size_t count = files.size();
+    std::vector<FileSlot> fileSlots(count);
+    // The file before each in its group, which must have ended first.
+    std::vector<int> before(count, -1);
+    std::vector<int> lastOfGroup;
+    std::set<int> groups;
+    for (size_t i = 0; i < count; ++i) {
+        const int group = files[i].group;
+        if (files[i].settled) {
+            fileSlots[i].started = fileSlots[i].finished = true;
+            fileSlots[i].status = *files[i].settled;
+            fileSlots[i].held = files[i].settledText;
+            continue;
+        }
+        if (group >= static_cast<int>(lastOfGroup.size()))
+            lastOfGroup.resize(group + 1, -1);
+        before[i] = lastOfGroup[group];
+        lastOfGroup[group] = static_cast<int>(i);
+        groups.insert(group);
+    }
+    // The worker a group's files go to, once its first has gone to one.
+    std::vector<int> groupWorker(lastOfGroup.size(), -1);
+
+    // The length first, so that the worker takes every byte as it is.
+    QByteArray passwordFrame;
+    passwordFrame.reserve(kLengthBytes + password.size());
+    plat::LockSecret(passwordFrame);
+    for (qsizetype at = 0; at < kLengthBytes; ++at)
+        passwordFrame.append(static_cast<char>((password.size() >> (8 * at)) & 0xFF));
+    passwordFrame.append(password);
+
+    std::vector<Worker> workers;
+    int deaths = 0;
+    size_t firstUnstarted = 0;
     size_t head = 0;
-    int running = 0;
     bool stopsPassedOn = false;
-    const auto startMore = [&] {
-        while (running < jobs && next < queue.size() && !plat::InterruptRequested()) {
-            Slot& slot = queue[next];
-            QString problem;
-            if (StartWorker(program, files[next].args, passwordLine, &slot, &problem)) {
-                ++running;
-            } else {
-                slot.finished = true;
-                slot.status = kKsrFailed;
-                TerminalMessages messages;
-                KsrConsole holder = console;
-                holder.writeError = [&slot](const QString& text) { slot.held += text; };
-                messages.console = &holder;
-                BeginSubject(&messages, files[next].subject);
-                PrintMessage(messages, QString(),
-                             QStringLiteral("could not start a worker process: ") + problem);
-            }
-            ++next;
+    QString startProblem;
+
+    const auto advanceUnstarted = [&] {
+        while (firstUnstarted < count && fileSlots[firstUnstarted].started)
+            ++firstUnstarted;
+    };
+    // The earliest file that worker `w` may take now.
+    const auto nextFile = [&](int w) -> int {
+        for (size_t i = firstUnstarted; i < count; ++i) {
+            if (fileSlots[i].started)
+                continue;
+            const int owner = groupWorker[files[i].group];
+            if ((owner == -1 || owner == w) && (before[i] < 0 || fileSlots[before[i]].finished))
+                return static_cast<int>(i);
+        }
+        return -1;
+    };
+    const auto give = [&](int w) {
+        const int i = nextFile(w);
+        if (i < 0)
+            return false;
+        fileSlots[i].started = true;
+        fileSlots[i].worker = w;
+        workers[w].file = i;
+        groupWorker[files[i].group] = w;
+        advanceUnstarted();
+        // What a worker that died left behind is found as a new process would
+        // find it; otherwise a worker looks at a folder as one run does.
+        if (workers[w].deathsSeen != deaths) {
+            SendFrame(workers[w].channel, kFrameSweep, QByteArray());
+            workers[w].deathsSeen = deaths;
+        }
+        // A worker that is gone shows as the end of its channel.
+        SendFrame(workers[w].channel, kFrameFile, files[i].job);
+        return true;
+    };
+    const auto startWorker = [&] {
+        Worker worker;
+        worker.deathsSeen = deaths;
+        if (!StartWorker(program, workerArgs, passwordFrame, &worker, &startProblem))
+            return false;
+        workers.push_back(worker);
+        give(static_cast<int>(workers.size()) - 1);
+        return true;
+    };
+    const auto liveWorkers = [&] {
+        return std::count_if(workers.begin(), workers.end(),
+                             [](const Worker& w) { return w.channel >= 0; });
+    };
+    // Idle workers take what they now may; those with nothing left to take end.
+    const auto settleIdle = [&] {
+        for (size_t w = 0; w < workers.size(); ++w) {
+            Worker& worker = workers[w];
+            if (worker.channel < 0 || worker.file >= 0 || stopsPassedOn)
+                continue;
+            if (!give(static_cast<int>(w)) && firstUnstarted >= count)
+                ReapWorker(&worker, nullptr, QString(), console);
+        }
+        // Files with no worker left to take them: start one, or fail them.
+        while (!stopsPassedOn && firstUnstarted < count && liveWorkers() == 0 &&
+               !plat::InterruptRequested()) {
+            if (startWorker())
+                continue;
+            FileSlot& slot = fileSlots[firstUnstarted];
+            slot.started = slot.finished = true;
+            slot.status = kKsrFailed;
+            HoldMessage(&slot, files[firstUnstarted].subject, console,
+                        QStringLiteral("could not start a worker process: ") + startProblem);
+            advanceUnstarted();
         }
     };
 
-    startMore();
-    ShowInOrder(&queue, &head, console);
-    while (running > 0) {
+    advanceUnstarted();
+    const int wanted = std::min<int>(jobs, static_cast<int>(groups.size()));
+    for (int started = 0; started < wanted && !plat::InterruptRequested(); ++started) {
+        if (!startWorker())
+            break;
+    }
+    settleIdle();
+    ShowInOrder(&fileSlots, workers, &head, console);
+    // One buffer for every frame, rather than one allocated and freed for each.
+    QByteArray frame;
+    while (liveWorkers() > 0) {
         std::vector<pollfd> watched;
         std::vector<size_t> owners;
-        for (size_t i = head; i < next; ++i) {
-            if (queue[i].started && !queue[i].finished) {
-                watched.push_back({queue[i].channel, POLLIN, 0});
-                owners.push_back(i);
+        for (size_t w = 0; w < workers.size(); ++w) {
+            if (workers[w].channel >= 0) {
+                watched.push_back({workers[w].channel, POLLIN, 0});
+                owners.push_back(w);
             }
         }
         // Once the stop has been passed on, the workers' ends are all that is awaited.
@@ -244,25 +349,63 @@ int RunInWorkers(const QByteArray& program, const QList<WorkerFile>& files, int 
         if (poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR)
             break;
         if (plat::InterruptRequested() && !stopsPassedOn) {
-            for (size_t i : owners)
-                kill(queue[i].pid, plat::InterruptSignal());
+            for (const Worker& worker : workers) {
+                if (worker.channel >= 0)
+                    kill(worker.pid, plat::InterruptSignal());
+            }
             stopsPassedOn = true;
         }
-        for (size_t w = 0; w < owners.size(); ++w) {
-            if (watched[w].revents == 0)
+        for (size_t at = 0; at < owners.size(); ++at) {
+            if (watched[at].revents == 0)
                 continue;
-            Slot& slot = queue[owners[w]];
-            Receive(&slot, files[owners[w]].subject, console);
-            if (slot.finished)
-                --running;
+            const size_t w = owners[at];
+            Worker& worker = workers[w];
+            const ssize_t size = ReceiveFrame(worker.channel, &frame);
+            if (size < 0 && errno == EINTR)
+                continue;
+            const int file = worker.file;
+            if (size <= 0) {
+                // Its groups' files wait for the next worker, which starts afresh.
+                for (int& owner : groupWorker) {
+                    if (owner == static_cast<int>(w))
+                        owner = -1;
+                }
+                ReapWorker(&worker, file >= 0 ? &fileSlots[file] : nullptr,
+                           file >= 0 ? files[file].subject : QString(), console);
+                ++deaths;
+                if (!stopsPassedOn && firstUnstarted < count && !plat::InterruptRequested())
+                    startWorker();
+                continue;
+            }
+            if (file < 0)
+                continue;
+            FileSlot& slot = fileSlots[file];
+            const char kind = frame.at(0);
+            if (kind == kFrameMessage) {
+                slot.held += QString::fromUtf8(frame.mid(1));
+            } else if (kind == kFrameQuestion && frame.size() >= 2) {
+                slot.asking = true;
+                slot.echo = frame.at(1) == '1';
+                slot.prompt = QString::fromUtf8(frame.mid(2));
+            } else if (kind == kFrameDone && frame.size() == 2) {
+                slot.status = static_cast<uchar>(frame.at(1));
+                slot.finished = true;
+                worker.file = -1;
+            }
         }
-        startMore();
-        ShowInOrder(&queue, &head, console);
+        settleIdle();
+        ShowInOrder(&fileSlots, workers, &head, console);
     }
+    // Workers that are still there (after a failed poll) are not left behind.
+    for (Worker& worker : workers) {
+        if (worker.channel >= 0)
+            ReapWorker(&worker, nullptr, QString(), console);
+    }
+    plat::ForgetSecret(&passwordFrame);
 
     if (plat::InterruptRequested())
         return plat::InterruptExitStatus(plat::InterruptSignal());
-    for (const Slot& slot : queue) {
+    for (const FileSlot& slot : fileSlots) {
         if (slot.status != kKsrDone)
             return slot.status;
     }
@@ -299,4 +442,43 @@ KsrConsole WorkerConsole(int channel) {
         return TerminalRead::Line;
     };
     return console;
+}
+
+bool ReadWorkerPassword(int fd, QByteArray* bytes, QString* problem) {
+    if (!ReadPasswordDescriptor(fd, bytes, problem))
+        return false;
+    qsizetype length = 0;
+    for (qsizetype at = 0; at < kLengthBytes && at < bytes->size(); ++at)
+        length |= static_cast<qsizetype>(static_cast<uchar>(bytes->at(at))) << (8 * at);
+    if (bytes->size() < kLengthBytes || length != bytes->size() - kLengthBytes) {
+        plat::ForgetSecret(bytes);
+        *problem = QStringLiteral("the password did not arrive whole from the run");
+        return false;
+    }
+    // In place, so that no second copy is made.
+    bytes->remove(0, kLengthBytes);
+    return true;
+}
+
+int ServeWorkerFiles(int channel, const std::function<int(const QByteArray& job)>& runFile) {
+    QByteArray frame;
+    for (;;) {
+        if (plat::InterruptRequested())
+            return plat::InterruptExitStatus(plat::InterruptSignal());
+        const ssize_t size = ReceiveFrame(channel, &frame);
+        if (size < 0 && errno == EINTR)
+            continue;
+        // The run closes the channel when it has no more files.
+        if (size == 0)
+            return kKsrDone;
+        if (size < 0)
+            return kKsrFailed;
+        if (frame.at(0) == kFrameSweep)
+            ForgetLeftoverSearches();
+        if (frame.at(0) != kFrameFile)
+            continue;
+        const int status = runFile(frame.mid(1));
+        if (!SendFrame(channel, kFrameDone, QByteArray(1, static_cast<char>(status))))
+            return kKsrFailed;
+    }
 }

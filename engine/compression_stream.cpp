@@ -34,7 +34,10 @@ PumpResult Deflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
     do {
         if (!s->endOfInput && s->stream.avail_in == 0) {
             uint32_t got = 0;
-            if (!plat::ReadFile(s->source.get(), s->staging, kStagingSize, &got)) {
+            const bool read = s->input
+                                  ? s->input(s->staging, kStagingSize, &got)
+                                  : plat::ReadFile(s->source.get(), s->staging, kStagingSize, &got);
+            if (!read) {
                 *count = 0;
                 *failure = kPlainReadFailed;
                 return PumpResult::Failed;
@@ -84,8 +87,11 @@ PumpResult Inflate(CompressionStream* s, uint8_t* buffer, uint32_t length, uint3
             const uint32_t pending = kStagingSize - s->stream.avail_out;
             uint32_t written = 0;
             // A short write loses plain data just as a failed one does.
-            if (!plat::WriteReplacement(&s->target, s->staging, pending, &written) ||
-                written != pending) {
+            const bool taken =
+                s->output ? s->output(s->staging, pending)
+                          : plat::WriteReplacement(&s->target, s->staging, pending, &written) &&
+                                written == pending;
+            if (!taken) {
                 *count = 0;
                 *failure = kPlainWriteFailed;
                 return PumpResult::Failed;
@@ -278,4 +284,41 @@ void WarnAccessListNotKept(plat::WindowHandle window, const QString& path) {
 
 void ForgetAccessListWarning() {
     g_accessListWarned = false;
+}
+
+CompressionStream* OpenCompressionStreamOn(
+    std::function<bool(uint8_t* buffer, uint32_t size, uint32_t* count)> input) {
+    CompressionStream* s = NewStream();
+    if (!s) {
+        plat::SetLastError(plat::kErrorNotEnoughMemory);
+        RecordError(kEncryptOutOfMemory);
+        return nullptr;
+    }
+    s->input = std::move(input);
+    s->mode = Compress;
+    const int level = IsOptionChecked(FastCompression) ? 1 : 9;
+    if (deflateInit_(&s->stream, level, ZlibVersionForInit(), sizeof(z_stream)) != Z_OK) {
+        FreeStream(s);
+        RecordError(kDeflateStartFailed);
+        return nullptr;
+    }
+    return s;
+}
+
+CompressionStream*
+CreateDecompressionStreamTo(std::function<bool(const uint8_t* data, uint32_t size)> output) {
+    CompressionStream* s = NewStream();
+    if (!s) {
+        plat::SetLastError(plat::kErrorNotEnoughMemory);
+        RecordError(kInflateOutOfMemory);
+        return nullptr;
+    }
+    s->output = std::move(output);
+    s->mode = Decompress;
+    if (inflateInit_(&s->stream, ZlibVersionForInit(), sizeof(z_stream)) != Z_OK) {
+        FreeStream(s);
+        RecordError(kInflateStartFailed);
+        return nullptr;
+    }
+    return s;
 }

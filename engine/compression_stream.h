@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <functional>
 
 inline constexpr uint32_t kStagingSize = 4096;
 
@@ -22,6 +23,12 @@ struct CompressionStream {
     bool streamEnded = false; // zlib reported Z_STREAM_END
     plat::FileState opened;   // Compress: the plain file as it was opened
     plat::Replacement target; // Decompress: the plain file being written
+    // Compress: where the plain data comes from instead of `source`, when set;
+    // as ReadFile, a short count means the end of the data.
+    std::function<bool(uint8_t* buffer, uint32_t size, uint32_t* count)> input;
+    // Decompress: where the plain data goes instead of `target`, when set;
+    // false, with the last error set, when it was not all taken.
+    std::function<bool(const uint8_t* data, uint32_t size)> output;
 };
 
 enum class PumpResult : int { Ok = 0, BadData = 1, Failed = 2 };
@@ -52,6 +59,12 @@ PumpResult PumpCompressionStream(CompressionStream* stream, uint8_t* buffer, uin
 PumpResult PumpWithoutRecording(CompressionStream* stream, uint8_t* buffer, uint32_t length,
                                 uint32_t* count, int32_t* failure);
 void CloseCompressionStream(CompressionStream* stream);
+// Streams bound to `input` or `output` rather than a file, with the codes of
+// OpenCompressionStream and CreateDecompressionStream for what fails.
+CompressionStream*
+OpenCompressionStreamOn(std::function<bool(uint8_t* buffer, uint32_t size, uint32_t* count)> input);
+CompressionStream*
+CreateDecompressionStreamTo(std::function<bool(const uint8_t* data, uint32_t size)> output);
 
 // Starts the file that will take `path` with `attributes`, asking before it
 // would replace a file; the earlier file stays as it is until the new one is

@@ -1,5 +1,6 @@
 #include "engine/decrypt_pipeline.h"
 
+#include "engine/chunk_loops.h"
 #include "engine/compression_stream.h"
 #include "engine/engine_faults.h"
 #include "engine/error_report.h"
@@ -38,16 +39,16 @@ DecryptResult StreamComplete(const CompressionStream* stream) {
 // filled; otherwise how the run ends, with a failure's code recorded by the
 // caller's thread from `piece`. `callerBytes` of a piece that is not the last
 // are left for the caller's thread to decrypt (piece->head says where they start).
-PieceOutcome ReadAndDecrypt(const ChunkCipher& cipher, plat::FileHandle container,
-                            uint64_t containerSize, uint64_t* readSoFar, uint8_t* data,
-                            StagePiece* piece, uint32_t callerBytes = 0) {
+PieceOutcome ReadAndDecrypt(const ChunkCipher& cipher, const ContainerSource& container,
+                            uint64_t* readSoFar, uint8_t* data, StagePiece* piece,
+                            uint32_t callerBytes = 0) {
     uint32_t count = 0;
-    if (!plat::ReadFile(container, data, cipher.bufferSize, &count)) {
+    bool final = false;
+    if (!container(data, cipher.bufferSize, &count, &final)) {
         piece->code = kContainerReadFailed;
         return PieceOutcome::Failed;
     }
     *readSoFar += count;
-    const bool final = count < cipher.bufferSize || *readSoFar == containerSize;
     // Nothing at all to decrypt: an empty or emptied container holds no file.
     if (final && count == 0)
         return PieceOutcome::BadData;
@@ -68,15 +69,14 @@ PieceOutcome ReadAndDecrypt(const ChunkCipher& cipher, plat::FileHandle containe
 }
 
 // Moves the container through the cipher and inflate, chunk by chunk.
-DecryptResult RunChunksInTurn(const ChunkCipher& cipher, plat::FileHandle container,
+DecryptResult RunChunksInTurn(const ChunkCipher& cipher, const ContainerSource& container,
                               CompressionStream* stream, uint64_t containerSize) {
     uint64_t readSoFar = 0;
     for (;;) {
         if (plat::InterruptRequested())
             return DecryptResult::Cancelled;
         StagePiece piece;
-        switch (
-            ReadAndDecrypt(cipher, container, containerSize, &readSoFar, cipher.buffer, &piece)) {
+        switch (ReadAndDecrypt(cipher, container, &readSoFar, cipher.buffer, &piece)) {
         case PieceOutcome::Data:
             break;
         case PieceOutcome::BadData:
@@ -134,40 +134,62 @@ DecryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
     }
 }
 
-DecryptResult RunChunks(const ChunkCipher& cipher, plat::FileHandle container,
-                        CompressionStream* stream) {
-    uint64_t containerSize = 0;
-    plat::GetFileSize(container, &containerSize);
+} // namespace
+
+ContainerSource FileContainerSource(plat::FileHandle container, uint64_t containerSize) {
+    return [container, containerSize, readSoFar = uint64_t{0}](
+               uint8_t* data, uint32_t size, uint32_t* count, bool* final) mutable {
+        if (!plat::ReadFile(container, data, size, count))
+            return false;
+        readSoFar += *count;
+        *final = *count < size || readSoFar == containerSize;
+        return true;
+    };
+}
+
+DecryptResult RunDecryptChunks(const ChunkCipher& cipher, const ContainerSource& container,
+                               uint64_t containerSize, CompressionStream* stream) {
     if (!UsePipelinedStages())
         return RunChunksInTurn(cipher, container, stream, containerSize);
     // Until the pipe stops, the container and the key's chain belong to the
     // stage thread alone; this thread only decrypts the tails it is handed.
     StagePipe pipe;
     uint64_t readSoFar = 0;
-    const bool started = pipe.Start(cipher.bufferSize, [&cipher, &pipe, container, containerSize,
-                                                        &readSoFar](StagePiece* piece) {
-        if (plat::InterruptRequested()) {
-            piece->outcome = PieceOutcome::Stopped;
+    const bool started =
+        pipe.Start(cipher.bufferSize, [&cipher, &pipe, &container, &readSoFar](StagePiece* piece) {
+            if (plat::InterruptRequested()) {
+                piece->outcome = PieceOutcome::Stopped;
+                return false;
+            }
+            // RC2 is the slow part of decrypting: the caller's thread takes a
+            // share of each piece once inflate leaves it time to spare.
+            const uint32_t blockBytes = cipher.context.blockLength / 8;
+            const uint32_t blocks = cipher.bufferSize / blockBytes;
+            const uint32_t callerBytes =
+                blocks * pipe.CallerShare() / StagePipe::kShareSteps * blockBytes;
+            piece->outcome =
+                ReadAndDecrypt(cipher, container, &readSoFar, piece->data, piece, callerBytes);
+            if (piece->outcome == PieceOutcome::Data)
+                return !piece->final;
+            piece->KeepLastError();
             return false;
-        }
-        // RC2 is the slow part of decrypting: the caller's thread takes a
-        // share of each piece once inflate leaves it time to spare.
-        const uint32_t blockBytes = cipher.context.blockLength / 8;
-        const uint32_t blocks = cipher.bufferSize / blockBytes;
-        const uint32_t callerBytes =
-            blocks * pipe.CallerShare() / StagePipe::kShareSteps * blockBytes;
-        piece->outcome = ReadAndDecrypt(cipher, container, containerSize, &readSoFar, piece->data,
-                                        piece, callerBytes);
-        if (piece->outcome == PieceOutcome::Data)
-            return !piece->final;
-        piece->KeepLastError();
-        return false;
-    });
+        });
     if (!started)
         return RunChunksInTurn(cipher, container, stream, containerSize);
     const DecryptResult result = RunChunksOverlapped(&pipe, cipher, stream, containerSize);
     pipe.Stop();
     return result;
+}
+
+namespace {
+
+// The chunks of a container file into the plain file's temporary file.
+DecryptResult RunChunks(const ChunkCipher& cipher, plat::FileHandle container,
+                        CompressionStream* stream) {
+    uint64_t containerSize = 0;
+    plat::GetFileSize(container, &containerSize);
+    return RunDecryptChunks(cipher, FileContainerSource(container, containerSize), containerSize,
+                            stream);
 }
 
 // Opens the container and starts the plain file under its temporary name,

@@ -1,5 +1,6 @@
 #include "engine/encrypt_pipeline.h"
 
+#include "engine/chunk_loops.h"
 #include "engine/compression_stream.h"
 #include "engine/engine_faults.h"
 #include "engine/error_report.h"
@@ -30,13 +31,12 @@ void WarnHidingUnavailable(plat::WindowHandle window, const QString& containerPa
 
 // Encrypts one piece of the compressed stream and adds it to the container.
 bool EncryptAndWrite(const ChunkCipher& cipher, uint8_t* data, uint32_t count, bool final,
-                     uint32_t capacity, plat::Replacement* container) {
+                     uint32_t capacity, const ContainerSink& container) {
     if (!CryptEncrypt(cipher.context.key, nullptr, final, 0, data, &count, capacity)) {
         RecordError(kEncryptFailed);
         return false;
     }
-    uint32_t written = 0;
-    if (!plat::WriteReplacement(container, data, count, &written) || written != count) {
+    if (!container(data, count)) {
         RecordError(kContainerWriteFailed);
         return false;
     }
@@ -45,7 +45,7 @@ bool EncryptAndWrite(const ChunkCipher& cipher, uint8_t* data, uint32_t count, b
 
 // Moves the compressed stream through the cipher into the container, chunk by chunk.
 EncryptResult RunChunksInTurn(const ChunkCipher& cipher, CompressionStream* stream,
-                              plat::Replacement* container, uint64_t plainSize) {
+                              const ContainerSink& container, uint64_t plainSize) {
     const uint32_t chunkSize = 64 * cipher.context.blockLength;
     for (;;) {
         if (plat::InterruptRequested())
@@ -65,7 +65,7 @@ EncryptResult RunChunksInTurn(const ChunkCipher& cipher, CompressionStream* stre
 // The same run with reading and deflating on a stage thread, up to a queue's
 // worth of pieces ahead of the cipher and the container's writes on this one.
 EncryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
-                                  plat::Replacement* container, uint64_t plainSize) {
+                                  const ContainerSink& container, uint64_t plainSize) {
     for (;;) {
         if (plat::InterruptRequested())
             return EncryptResult::Cancelled;
@@ -87,11 +87,11 @@ EncryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
     }
 }
 
-EncryptResult RunChunks(const ChunkCipher& cipher, CompressionStream* stream,
-                        plat::Replacement* container) {
+} // namespace
+
+EncryptResult RunEncryptChunks(const ChunkCipher& cipher, CompressionStream* stream,
+                               const ContainerSink& container, uint64_t plainSize) {
     const uint32_t chunkSize = 64 * cipher.context.blockLength;
-    uint64_t plainSize = 0;
-    plat::GetFileSize(stream->source.get(), &plainSize);
     if (!UsePipelinedStages())
         return RunChunksInTurn(cipher, stream, container, plainSize);
     // Until the pipe stops, the stream belongs to the stage thread alone.
@@ -120,6 +120,22 @@ EncryptResult RunChunks(const ChunkCipher& cipher, CompressionStream* stream,
     const EncryptResult result = RunChunksOverlapped(&pipe, cipher, container, plainSize);
     pipe.Stop();
     return result;
+}
+
+namespace {
+
+// The chunks of a plain file into the container's temporary file.
+EncryptResult RunChunks(const ChunkCipher& cipher, CompressionStream* stream,
+                        plat::Replacement* container) {
+    uint64_t plainSize = 0;
+    plat::GetFileSize(stream->source.get(), &plainSize);
+    return RunEncryptChunks(
+        cipher, stream,
+        [container](const uint8_t* data, uint32_t count) {
+            uint32_t written = 0;
+            return plat::WriteReplacement(container, data, count, &written) && written == count;
+        },
+        plainSize);
 }
 
 // Opens the plain file and starts the container under its temporary name,
@@ -231,7 +247,11 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
 }
 
 void ResetOncePerProcessState() {
+    ForgetOnceOnlyWarnings();
+    ForgetLeftoverSearches();
+}
+
+void ForgetOnceOnlyWarnings() {
     g_hidingWarned = false;
     ForgetAccessListWarning();
-    ForgetLeftoverSearches();
 }

@@ -27,3 +27,6 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
 // new process would have it: for a process that runs files one after another
 // on behalf of several callers.
 void ResetOncePerProcessState();
+// Forgets only that the warnings said once per process ("Can't hide!",
+// "Can't keep permissions!") were shown, so that the next file warns again.
+void ForgetOnceOnlyWarnings();

@@ -1,5 +1,5 @@
-# bash completion for ksr: its options, "encrypt" or "decrypt" as the first
-# word that is no option, and files (containers only after "decrypt").
+# bash completion for ksr: its options, "encrypt", "decrypt" or "test" as the
+# first word that is no option, and files (containers only to decrypt or test).
 
 _ksr() {
     local cur prev words cword split
@@ -29,8 +29,14 @@ _ksr() {
                     ((i++))
                     continue
                     ;;
+                -[!-]*)
+                    # -d or -t, alone or among other short options
+                    [[ $word == *d* ]] && command=decrypt
+                    [[ $word == *t* ]] && command=test
+                    continue
+                    ;;
                 -?*) continue ;;
-                encrypt | decrypt) [[ $seen ]] || command=$word ;;
+                encrypt | decrypt | test) [[ $seen ]] || command=$word ;;
             esac
         fi
         seen=1
@@ -39,15 +45,16 @@ _ksr() {
     if [[ ! $ended && $cur == -?* ]]; then
         COMPREPLY=($(compgen -W '--high --low --fast --best --hide --no-hide
             --wipe --no-wipe --keep --stdout --password-file= --password-fd= --yes
-            --no --jobs= --verbose --quiet --version --help -k -j -v -q -V -h --' \
+            --no --jobs= --verbose --quiet --version --help -d -t -c -f -k -j -v -q
+            -V -h --' \
             -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi
     if [[ ! $seen && ! $ended ]]; then
-        COMPREPLY=($(compgen -W 'encrypt decrypt' -- "$cur"))
+        COMPREPLY=($(compgen -W 'encrypt decrypt test' -- "$cur"))
     fi
-    if [[ $command == decrypt ]]; then
+    if [[ $command == decrypt || $command == test ]]; then
         _filedir ksr
     else
         _filedir

@@ -1,8 +1,11 @@
-# fish completion for ksr: its options, "encrypt" or "decrypt" as the first
-# word that is no option, and files.
+# fish completion for ksr: its options, "encrypt", "decrypt" or "test" as the
+# first word that is no option, and files.
 
 complete -c ksr -n __fish_use_subcommand -a encrypt -d 'Encrypt every file'
 complete -c ksr -n __fish_use_subcommand -a decrypt -d 'Decrypt every container'
+complete -c ksr -n __fish_use_subcommand -a test -d 'Test every container, writing nothing'
+complete -c ksr -s d -d 'Decrypt every container'
+complete -c ksr -s t -d 'Test every container, writing nothing'
 complete -c ksr -l high -d 'High encryption (128-bit key)'
 complete -c ksr -l low -d 'Low encryption (40-bit key)'
 complete -c ksr -l fast -d 'Fast compression'
@@ -14,9 +17,9 @@ complete -c ksr -l no-wipe -d 'Delete plain files without overwriting them'
 complete -c ksr -s k -l keep -d 'Keep each source file'
 complete -c ksr -l password-file -r -F -d 'Read the password from a file'
 complete -c ksr -l password-fd -x -d 'Read the password from a file descriptor'
-complete -c ksr -l yes -d 'Answer yes to every question'
+complete -c ksr -s f -l yes -d 'Answer yes to every question'
 complete -c ksr -l no -d 'Answer no to every question'
-complete -c ksr -l stdout -d 'Write the result to standard output, keep the source'
+complete -c ksr -s c -l stdout -d 'Write the result to standard output, keep the source'
 complete -c ksr -s j -l jobs -x -d 'Work on up to N files at once'
 complete -c ksr -s v -l verbose -d 'Also say what became of each file'
 complete -c ksr -s q -l quiet -d 'No notes and no progress line'

@@ -15,14 +15,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <initializer_list>
+#include <set>
 #include <utility>
 
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace testing_files;
@@ -474,6 +477,7 @@ void PrepareProgram(const TempFolder& folder, QProcess* ksr) {
     env.insert("XDG_CONFIG_HOME", folder.path("config"));
     env.insert("TMPDIR", folder.path("tmp"));
     ksr->setProcessEnvironment(env);
+    ksr->setWorkingDirectory(folder.root());
     ksr->setChildProcessModifier([] { setsid(); });
 }
 
@@ -521,7 +525,7 @@ TEST(KsrCliProgram, RunsWithoutATerminalFromAPasswordFile) {
     folder.Write("hello.txt", "in the way");
     EXPECT_EQ(run({"--password-file", pw, hello + ".ksr"}, &err), kKsrDeclined);
     EXPECT_TRUE(err.contains("answered No (no terminal to ask)"));
-    EXPECT_EQ(run({hello + ".ksr"}, &err), kKsrUsage);
+    EXPECT_EQ(run({"--yes", hello + ".ksr"}, &err), kKsrUsage);
 }
 
 // Paths are counted in bytes as Linux counts them: one of 300 characters is
@@ -677,6 +681,20 @@ TEST(KsrCliProgram, FilterRoundTripsAndNeverLetsOutUncheckedPlainText) {
     EXPECT_EQ(staging.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
               QStringList());
 
+    // Past the hold-back budget the data flows: a container cut later gives
+    // all that came before the cut, then the failure's status.
+    const QByteArray longText = TextBytes(40 << 20);
+    const QByteArray longContainer = RunProgram(folder, {"--password-file", pw, "-"}, longText).out;
+    const QString cut =
+        folder.Write("cut.ksr", longContainer.left(longContainer.size() * 3 / 4 / 8 * 8));
+    run = RunProgram(folder, {"-dc", "--password-file", pw, cut});
+    EXPECT_EQ(run.status, kKsrBadData);
+    EXPECT_GT(run.out.size(), 16 << 20);
+    EXPECT_TRUE(longText.startsWith(run.out));
+    EXPECT_TRUE(run.err.endsWith(": the data written to standard output before this is "
+                                 "incomplete\n"))
+        << run.err.toStdString();
+
     // No container on a terminal.
     PseudoTerminal terminal;
     ASSERT_FALSE(terminal.name.isEmpty());
@@ -690,34 +708,6 @@ TEST(KsrCliProgram, FilterRoundTripsAndNeverLetsOutUncheckedPlainText) {
     EXPECT_EQ(toTerminal.exitCode(), kKsrUsage);
     EXPECT_TRUE(toTerminal.readAllStandardError().contains("standard output is a terminal"));
     EXPECT_TRUE(terminal.Drain().isEmpty());
-}
-
-// A stop while standard input is still coming removes what was staged.
-TEST(KsrCliProgram, AFilterStoppedMidInputLeavesNoTemporaryFiles) {
-    TempFolder folder;
-    const QString pw = PasswordFile(folder, "pw", "pw");
-    const QDir staging(folder.path("tmp"));
-    QProcess ksr;
-    PrepareProgram(folder, &ksr);
-    ksr.start(KSR_PROGRAM, {"encrypt", "--password-file", pw, "-"});
-    ASSERT_TRUE(ksr.waitForStarted());
-    ksr.write(NoiseBytes(64 * 1024));
-    ASSERT_TRUE(ksr.waitForBytesWritten(10000));
-    bool staged = false;
-    for (int wait = 0; wait < 2000 && !staged; ++wait) {
-        const QStringList folders = staging.entryList({"ksr-*"}, QDir::Dirs);
-        staged = !folders.isEmpty() &&
-                 QFileInfo(staging.filePath(folders[0]) + "/input").size() == 64 * 1024;
-        if (!staged)
-            QThread::msleep(5);
-    }
-    ASSERT_TRUE(staged);
-    ::kill(static_cast<pid_t>(ksr.processId()), SIGTERM);
-    ASSERT_TRUE(ksr.waitForFinished(30000));
-    EXPECT_EQ(ksr.exitCode(), 143);
-    EXPECT_TRUE(ksr.readAllStandardOutput().isEmpty());
-    EXPECT_EQ(staging.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList());
 }
 
 // Files finish out of order in their workers; their messages do not.
@@ -736,12 +726,13 @@ TEST(KsrCliProgram, JobsKeepMessagesInOrderAndTheFirstFailureGivesTheStatus) {
     EXPECT_EQ(run.status, kKsrFailed);
     const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 5) << run.err.toStdString();
-    EXPECT_EQ(lines[0],
+    // The overwrite question comes before the password, so before any file's messages.
+    EXPECT_TRUE(lines[0].startsWith("ksr: " + taken + ": OK to overwrite? "));
+    EXPECT_EQ(lines[1], "ksr: " + taken + ": answered No (no terminal to ask)");
+    EXPECT_EQ(lines[2],
               "ksr: " + big + ": encrypted to " + big + ".ksr; the plain file was deleted");
-    EXPECT_TRUE(lines[1].startsWith("ksr: " + missing + ": Encryption Error: "));
-    EXPECT_TRUE(lines[2].startsWith("ksr: " + small + ": encrypted to "));
-    EXPECT_TRUE(lines[3].startsWith("ksr: " + taken + ": OK to overwrite? "));
-    EXPECT_EQ(lines[4], "ksr: " + taken + ": answered No (no terminal to ask)");
+    EXPECT_TRUE(lines[3].startsWith("ksr: " + missing + ": Encryption Error: "));
+    EXPECT_TRUE(lines[4].startsWith("ksr: " + small + ": encrypted to "));
 
     // The same password reached every worker.
     run = RunProgram(folder, {"--jobs=2", "--password-file", pw, big + ".ksr", small + ".ksr"});
@@ -774,6 +765,346 @@ TEST(KsrCliProgram, ProgressIsDrawnOnATerminalOnlyAndCleared) {
     const ProgramRun piped = RunProgram(folder, {"--password-file", pw, "--yes", big + ".ksr"});
     EXPECT_EQ(piped.status, kKsrDone);
     EXPECT_EQ(piped.err.count('\r'), 0) << piped.err.toStdString();
+}
+
+// A filter holds nothing on the disk: stopped or killed mid-stream, it leaves
+// nothing behind, and what earlier versions staged under $TMPDIR goes with
+// the next run.
+TEST(KsrCliProgram, AFilterStreamsAndLeavesNothingOnTheDisk) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "pw");
+    const QDir staging(folder.path("tmp"));
+    ASSERT_TRUE(QDir().mkpath(folder.path("tmp/ksr-Old123")));
+    folder.Write("tmp/ksr-Old123/input", "plain text an earlier version staged");
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        QProcess ksr;
+        PrepareProgram(folder, &ksr);
+        ksr.start(KSR_PROGRAM, {"--password-file", pw, "-"});
+        ksr.write(NoiseBytes(1 << 20));
+        // The container comes out while standard input is still open.
+        QByteArray out;
+        while (out.isEmpty() && ksr.waitForReadyRead(30000))
+            out += ksr.readAllStandardOutput();
+        ASSERT_FALSE(out.isEmpty());
+        ::kill(static_cast<pid_t>(ksr.processId()), signal);
+        ASSERT_TRUE(ksr.waitForFinished(30000));
+        if (signal == SIGTERM) {
+            EXPECT_EQ(ksr.exitCode(), 143);
+        }
+        EXPECT_EQ(staging.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                  QStringList());
+        EXPECT_EQ(QDir(folder.root()).entryList(QDir::Files | QDir::Hidden), QStringList{"pw"});
+    }
+}
+
+TEST(KsrCliProgram, AReaderThatGoesAwayEndsTheRunQuietly) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "pw");
+    const QString container = folder.Write(
+        "c.ksr", RunProgram(folder, {"--password-file", pw, "-"}, TextBytes(4 << 20)).out);
+    // ksr -d -c c.ksr | head -c 1000
+    QProcess ksr;
+    QProcess head;
+    PrepareProgram(folder, &ksr);
+    ksr.setStandardOutputProcess(&head);
+    head.start("head", {"-c", "1000"});
+    ksr.start(KSR_PROGRAM, {"-d", "-c", "--password-file", pw, container});
+    ASSERT_TRUE(head.waitForFinished(30000));
+    EXPECT_EQ(head.readAllStandardOutput(), TextBytes(1000));
+    ASSERT_TRUE(ksr.waitForFinished(30000));
+    EXPECT_EQ(ksr.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(ksr.exitCode(), kKsrReaderGone);
+    EXPECT_EQ(ksr.readAllStandardError(), QByteArray());
+    EXPECT_EQ(QDir(folder.path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList());
+}
+
+TEST(KsrCliProgram, TestOpensEachContainerAndWritesNothing) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "password");
+    const QString other = PasswordFile(folder, "other", "not the password");
+    const QByteArray container = VectorContainer("hello.txt__high__L9__0.ksr");
+    const QString good = folder.Write("good.ksr", container);
+    const QString cut = folder.Write("cut.ksr", container.left(container.size() - 8));
+    const QStringList before = QDir(folder.root()).entryList(QDir::Files | QDir::Hidden);
+
+    ProgramRun run = RunProgram(folder, {"test", "--password-file", pw, good});
+    EXPECT_EQ(run.status, kKsrDone) << run.err.toStdString();
+    run = RunProgram(folder, {"-t", "--password-file", other, good});
+    EXPECT_EQ(run.status, kKsrBadData);
+    EXPECT_TRUE(run.err.startsWith("ksr: " + good + ": Bad Password? "));
+    run = RunProgram(folder, {"test", "--password-file", pw, good, cut});
+    EXPECT_EQ(run.status, kKsrBadData);
+    EXPECT_TRUE(run.err.startsWith("ksr: " + cut + ": Bad Password? "));
+    run = RunProgram(folder, {"-tv", "--password-file", pw, "-"}, container);
+    EXPECT_EQ(run.status, kKsrDone);
+    EXPECT_EQ(run.err, "ksr: standard input: OK: it opens with the password and decompresses to "
+                       "its end\n");
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_EQ(QDir(folder.root()).entryList(QDir::Files | QDir::Hidden), before);
+    EXPECT_EQ(ReadAll(good), container);
+}
+
+TEST(KsrCliProgram, ShortFormsAndFirstArgumentsAsGzipUsersTypeThem) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "pw");
+    folder.Write("-", "a file named -");
+    folder.Write("test", "a file named test");
+    // ./- and ./test name files; "-" alone is standard input, encrypted without a command.
+    ProgramRun run = RunProgram(folder, {"--keep", "--password-file", pw, "./-", "./test"});
+    ASSERT_EQ(run.status, kKsrDone) << run.err.toStdString();
+    EXPECT_TRUE(Exists(folder.path("-.ksr")));
+    const ProgramRun filtered = RunProgram(folder, {"--password-file", pw, "-"}, "from input");
+    ASSERT_EQ(filtered.status, kKsrDone);
+    run = RunProgram(folder, {"-dc", "--password-file", pw, "-"}, filtered.out);
+    EXPECT_EQ(run.out, "from input");
+    // -f answers yes; -d decrypts.
+    run = RunProgram(folder, {"-kf", "--password-file", pw, "./test"});
+    EXPECT_EQ(run.status, kKsrDone);
+    EXPECT_TRUE(run.err.contains("test: answered Yes (--yes)"));
+    run = RunProgram(folder, {"-d", "-f", "--password-file", pw, "test.ksr"});
+    EXPECT_EQ(run.status, kKsrDone);
+    EXPECT_EQ(ReadAll(folder.path("test")), "a file named test");
+    EXPECT_FALSE(Exists(folder.path("test.ksr")));
+
+    // Options it does not know are shown as they were typed.
+    run = RunProgram(folder, {"--bogus=1", "./-"});
+    EXPECT_EQ(run.status, kKsrUsage);
+    EXPECT_TRUE(run.err.startsWith("ksr: unknown option '--bogus'\n"));
+    run = RunProgram(folder, {"-kz", "./-"});
+    EXPECT_TRUE(run.err.startsWith("ksr: unknown option '-z' (in '-kz')\n"));
+    const QByteArray help = RunProgram(folder, {"--help"}).out;
+    for (const char* form : {"  -d  ", "  -t  ", "-c, --stdout", "-f, --yes"})
+        EXPECT_TRUE(help.contains(form)) << form;
+}
+
+// The file a password is read from is never encrypted, decrypted or replaced:
+// a key that exists only inside the container it opens is lost.
+TEST(KsrCliProgram, ThePasswordsFileIsNeverAMemberOfTheRun) {
+    TempFolder folder;
+    const QString key = PasswordFile(folder, "key", "k");
+    const QString doc = folder.Write("doc", "d");
+    ProgramRun run = RunProgram(folder, {"--password-file", key, key, doc});
+    EXPECT_EQ(run.status, kKsrFailed);
+    EXPECT_TRUE(run.err.startsWith("ksr: " + key +
+                                   ": skipped: it holds the password of this run "
+                                   "(--password-file)"))
+        << run.err.toStdString();
+    EXPECT_EQ(ReadAll(key), "k");
+    EXPECT_TRUE(Exists(doc + ".ksr"));
+
+    // The same file under another name and a descriptor, with workers; and a
+    // file whose container would replace the key.
+    ASSERT_EQ(::link(QFile::encodeName(key).constData(),
+                     QFile::encodeName(folder.path("alias")).constData()),
+              0);
+    const QString sealed = folder.Write("sealed", "s");
+    QFile::rename(key, sealed + ".ksr");
+    const QString other = folder.Write("other", "o");
+    QProcess ksr;
+    PrepareProgram(folder, &ksr);
+    const QByteArray opened = QFile::encodeName(sealed + ".ksr");
+    ksr.setChildProcessModifier([opened] {
+        setsid();
+        dup2(::open(opened.constData(), O_RDONLY), 3);
+    });
+    ksr.start(KSR_PROGRAM, {"-j", "2", "--password-fd", "3", "alias", "sealed", "other"});
+    ASSERT_TRUE(ksr.waitForFinished(30000));
+    EXPECT_EQ(ksr.exitCode(), kKsrFailed);
+    const QString err = QString::fromUtf8(ksr.readAllStandardError());
+    EXPECT_TRUE(err.startsWith("ksr: alias: skipped: it holds the password of this run "
+                               "(--password-fd 3)"))
+        << err.toStdString();
+    EXPECT_TRUE(err.contains("ksr: sealed: skipped: its result would replace sealed.ksr, which "
+                             "holds the password of this run"));
+    EXPECT_EQ(ReadAll(folder.path("alias")), "k");
+    EXPECT_EQ(ReadAll(sealed), "s");
+    EXPECT_TRUE(Exists(folder.path("other.ksr")));
+
+    // Standard input cannot be both the data and its password.
+    run = RunProgram(folder, {"--password-file", "/dev/stdin", "-"}, "data");
+    EXPECT_EQ(run.status, kKsrUsage);
+    EXPECT_TRUE(run.out.isEmpty());
+}
+
+// The processes `pid` started that are still there.
+QList<pid_t> ChildrenOf(qint64 pid) {
+    QList<pid_t> children;
+    for (const QByteArray& item :
+         ReadAll(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).split(' ')) {
+        if (!item.trimmed().isEmpty())
+            children << item.trimmed().toInt();
+    }
+    return children;
+}
+
+bool HasOpen(pid_t pid, const QString& path) {
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    const QStringList all = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    return std::any_of(all.begin(), all.end(), [&](const QString& fd) {
+        return QFile::symLinkTarget(fds.filePath(fd)) == path;
+    });
+}
+
+// Many files go through the few workers that -j allows; a worker killed in
+// the middle of a file fails that file alone, and the rest goes on in a new one.
+TEST(KsrCliProgram, FewWorkersTakeEveryFileAndOneKilledFailsOnlyItsFile) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "pw");
+    const QByteArray bigData = NoiseBytes(48 << 20);
+    const QString big = folder.Write("big", bigData);
+    QStringList args = {"-j", "2", "--best", "--no-wipe", "--no-hide", "--no", "--password-file",
+                        pw,   big};
+    QStringList small;
+    for (int i = 0; i < 150; ++i)
+        small << folder.Write(QStringLiteral("s%1").arg(i), QByteArray(4096, 'a' + i % 26));
+    const QString taken = folder.Write("taken", "t");
+    folder.Write("taken.ksr", "in the way");
+    args << small << taken;
+
+    QProcess ksr;
+    PrepareProgram(folder, &ksr);
+    ksr.start(KSR_PROGRAM, args);
+    ASSERT_TRUE(ksr.waitForStarted());
+    std::set<pid_t> workers;
+    bool killed = false;
+    while (!ksr.waitForFinished(1)) {
+        for (const pid_t child : ChildrenOf(ksr.processId())) {
+            workers.insert(child);
+            if (!killed && HasOpen(child, big))
+                killed = ::kill(child, SIGKILL) == 0;
+        }
+    }
+    ASSERT_TRUE(killed);
+    EXPECT_EQ(workers.size(), 3u) << "two, and one in place of the killed one";
+    EXPECT_EQ(ksr.exitCode(), kKsrFailed) << "the first file that failed";
+    const QStringList lines =
+        QString::fromUtf8(ksr.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines[0].startsWith("ksr: " + taken + ": OK to overwrite? "));
+    EXPECT_EQ(lines[2], "ksr: " + big + ": its worker process ended by signal 9");
+    EXPECT_EQ(ReadAll(big), bigData);
+    for (const QString& file : small)
+        EXPECT_TRUE(Exists(file + ".ksr") && !Exists(file)) << file.toStdString();
+    EXPECT_EQ(QDir(folder.root()).entryList({".keshlor-*"}, QDir::Files | QDir::Hidden),
+              QStringList());
+}
+
+// Arguments that name the same files run one after another, as one process
+// runs them, and each worker has the password byte for byte.
+TEST(KsrCliProgram, JobsGiveTheOutcomeOfOneProcess) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "pw\r");
+    const QString a = folder.Write("a", "OLD");
+    ASSERT_EQ(RunProgram(folder, {"--password-file", pw, a}).status, kKsrDone);
+    ASSERT_TRUE(QFile::link(folder.root(), folder.path("via")));
+    const QByteArray newer = NoiseBytes(24 << 20);
+    folder.Write("a", newer);
+    // The newer plain file replaces the older container, which then gives it back.
+    ProgramRun run =
+        RunProgram(folder, {"-j", "2", "--yes", "--password-file", pw, "a", "via/a.ksr"});
+    EXPECT_EQ(run.status, kKsrDone) << run.err.toStdString();
+    EXPECT_EQ(ReadAll(a), newer);
+    EXPECT_FALSE(Exists(a + ".ksr"));
+    // A second name of the file finds it gone, as it would after the first.
+    run = RunProgram(folder, {"-j", "2", "--password-file", pw, "a", "./a"});
+    EXPECT_EQ(run.status, kKsrFailed);
+    EXPECT_TRUE(run.err.startsWith("ksr: ./a: Encryption Error: Unable to open file for reading "
+                                   "(code 21-2: "))
+        << run.err.toStdString();
+    // One process opens what the workers made, with the same password file.
+    run = RunProgram(folder, {"--password-file", pw, "a.ksr"});
+    EXPECT_EQ(run.status, kKsrDone) << run.err.toStdString();
+    EXPECT_EQ(ReadAll(a), newer);
+}
+
+// Waits until the terminal has shown `expected` after `*from`, then moves
+// `*from` past it. False after 10 seconds.
+bool Await(const PseudoTerminal& terminal, QByteArray* seen, qsizetype* from,
+           const QByteArray& expected) {
+    for (int wait = 0; wait < 2000; ++wait) {
+        *seen += terminal.Drain();
+        const qsizetype at = seen->indexOf(expected, *from);
+        if (at >= 0) {
+            *from = at + expected.size();
+            return true;
+        }
+        QThread::msleep(5);
+    }
+    return false;
+}
+
+// Typing a password before echo is off would be thrown away with the input.
+void TypeHidden(const PseudoTerminal& terminal, const QByteArray& line) {
+    struct termios settings;
+    for (int wait = 0; wait < 2000; ++wait) {
+        if (tcgetattr(terminal.master, &settings) == 0 && !(settings.c_lflag & ECHO))
+            break;
+        QThread::msleep(5);
+    }
+    ASSERT_EQ(::write(terminal.master, line.constData(), line.size()), line.size());
+}
+
+// ksr with `terminal` as its controlling terminal and standard error.
+void StartOnTerminal(const TempFolder& folder, const PseudoTerminal& terminal,
+                     const QStringList& args, QProcess* ksr) {
+    PrepareProgram(folder, ksr);
+    const QByteArray name = QFile::encodeName(terminal.name);
+    ksr->setChildProcessModifier([name] {
+        setsid();
+        dup2(::open(name.constData(), O_RDWR), STDERR_FILENO);
+    });
+    ksr->start(KSR_PROGRAM, args);
+}
+
+TEST(KsrCliProgram, OverwriteQuestionsComeFirstInOrderAndCtrlCEndsThePromptsLine) {
+    TempFolder folder;
+    const QString pw = PasswordFile(folder, "pw", "pw");
+    for (const char* name : {"a", "b"}) {
+        folder.Write(name, "old");
+        ASSERT_EQ(RunProgram(folder, {"--password-file", pw, name}).status, kKsrDone);
+        folder.Write(name, "new");
+    }
+    folder.Write("c", "new");
+    PseudoTerminal terminal;
+    ASSERT_FALSE(terminal.name.isEmpty());
+    QProcess ksr;
+    StartOnTerminal(folder, terminal, {"-j", "2", "a", "b", "c"}, &ksr);
+    QByteArray seen;
+    qsizetype from = 0;
+    ASSERT_TRUE(Await(terminal, &seen, &from, "ksr: a: OK to overwrite? ")) << seen.toStdString();
+    ASSERT_TRUE(Await(terminal, &seen, &from, "[n]: "));
+    ASSERT_EQ(::write(terminal.master, "y\n", 2), 2);
+    ASSERT_TRUE(Await(terminal, &seen, &from, "ksr: b: OK to overwrite? ")) << seen.toStdString();
+    ASSERT_TRUE(Await(terminal, &seen, &from, "[n]: "));
+    ASSERT_EQ(::write(terminal.master, "n\n", 2), 2);
+    ASSERT_TRUE(Await(terminal, &seen, &from, "Password: ")) << seen.toStdString();
+    TypeHidden(terminal, "pw\n");
+    ASSERT_TRUE(Await(terminal, &seen, &from, "Confirm password: "));
+    TypeHidden(terminal, "pw\n");
+    ASSERT_TRUE(ksr.waitForFinished(30000));
+    seen += terminal.Drain();
+    EXPECT_EQ(ksr.exitCode(), kKsrDeclined) << seen.toStdString();
+    EXPECT_EQ(seen.count("OK to overwrite?"), 2) << "asked again: " << seen.toStdString();
+    EXPECT_TRUE(RunProgram(folder, {"--password-file", pw, "-dc", "a.ksr"}).out == "new");
+    EXPECT_EQ(ReadAll(folder.path("b")), "new");
+    EXPECT_TRUE(Exists(folder.path("c.ksr")));
+
+    // Ctrl+C at the password prompt leaves the terminal on a line of its own.
+    QProcess stopped;
+    StartOnTerminal(folder, terminal, {"b"}, &stopped);
+    seen.clear();
+    from = 0;
+    ASSERT_TRUE(Await(terminal, &seen, &from, "Answer y(es) or n(o) [n]: "));
+    ASSERT_EQ(::write(terminal.master, "y\n", 2), 2);
+    ASSERT_TRUE(Await(terminal, &seen, &from, "Password: "));
+    TypeHidden(terminal, "");
+    ::kill(static_cast<pid_t>(stopped.processId()), SIGINT);
+    ASSERT_TRUE(stopped.waitForFinished(30000));
+    seen += terminal.Drain();
+    EXPECT_EQ(stopped.exitCode(), 130);
+    EXPECT_TRUE(seen.endsWith("Password: \r\n")) << seen.toStdString();
 }
 
 } // namespace
