@@ -160,12 +160,13 @@ bool PutBack(TakenSource* source) {
 bool DeleteTaken(TakenSource* source) {
     if (detail::DeleteFaultOn())
         return Fail(errno);
+    // Not flushed: should the removal not survive a crash, the file is only
+    // back, which loses nothing.
     if (::unlink(NativePath(source->aside).constData()) != 0)
         return Fail(errno);
-    const QString was = source->aside;
     source->aside.clear();
     EndLease(source);
-    return FlushFolderOf(was);
+    return true;
 }
 
 } // namespace plat

@@ -42,7 +42,7 @@ void EndLease(TakenSource* source);
 // Gives the file its name back (ending the lease); false, with `aside` still
 // set, when the name was taken again meanwhile.
 bool PutBack(TakenSource* source);
-// Deletes the proven file where it lies, then flushes its folder.
+// Deletes the proven file where it lies.
 bool DeleteTaken(TakenSource* source);
 
 } // namespace plat
