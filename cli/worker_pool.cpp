@@ -1,6 +1,6 @@
 #include "cli/worker_pool.h"
 
-#include "cli/ksr_main.h"
+#include "cli/ksr_status.h"
 #include "cli/password_input.h"
 #include "cli/terminal_messages.h"
 #include "engine/wipe.h"
