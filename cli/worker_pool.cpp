@@ -239,13 +239,14 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
     // The worker a group's files go to, once its first has gone to one.
     std::vector<int> groupWorker(lastOfGroup.size(), -1);
 
-    // The length first, so that the worker takes every byte as it is.
-    QByteArray passwordFrame;
-    passwordFrame.reserve(kLengthBytes + password.size());
-    plat::LockSecret(passwordFrame);
+    // The length first, so that the worker takes every byte as it is. Room for
+    // all of it is made before the buffer is locked, so that it never moves.
+    QByteArray room;
+    room.reserve(kLengthBytes + password.size());
+    plat::SecretBytes passwordFrame(std::move(room));
     for (qsizetype at = 0; at < kLengthBytes; ++at)
-        passwordFrame.append(static_cast<char>((password.size() >> (8 * at)) & 0xFF));
-    passwordFrame.append(password);
+        passwordFrame.get().append(static_cast<char>((password.size() >> (8 * at)) & 0xFF));
+    passwordFrame.get().append(password);
 
     std::vector<Worker> workers;
     int deaths = 0;
@@ -291,7 +292,7 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
     const auto startWorker = [&] {
         Worker worker;
         worker.deathsSeen = deaths;
-        if (!StartWorker(program, workerArgs, passwordFrame, &worker, &startProblem))
+        if (!StartWorker(program, workerArgs, passwordFrame.get(), &worker, &startProblem))
             return false;
         workers.push_back(worker);
         give(static_cast<int>(workers.size()) - 1);
@@ -401,7 +402,6 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
         if (worker.channel >= 0)
             ReapWorker(&worker, nullptr, QString(), console);
     }
-    plat::ForgetSecret(&passwordFrame);
 
     if (plat::InterruptRequested())
         return plat::InterruptExitStatus(plat::InterruptSignal());
