@@ -585,10 +585,10 @@ QStringList TouchedFiles(const FileJob& job) {
         const QFileInfo info(path);
         struct stat status;
         const QByteArray folder = QFile::encodeName(info.path());
-        keys << (stat(folder.constData(), &status) == 0
-                     ? QStringLiteral("%1:%2").arg(status.st_dev).arg(status.st_ino)
-                     : QDir::cleanPath(info.absolutePath())) +
-                    QLatin1Char('/') + info.fileName();
+        keys << plat::JoinPath(stat(folder.constData(), &status) == 0
+                                   ? QStringLiteral("%1:%2").arg(status.st_dev).arg(status.st_ino)
+                                   : QDir::cleanPath(info.absolutePath()),
+                               info.fileName());
     }
     return keys;
 }

@@ -1,6 +1,7 @@
 #include "cli/standard_streams.h"
 
 #include "engine/wipe.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/secure_memory.h"
 
@@ -87,7 +88,7 @@ void RemoveStagingFolder(const QString& folder) {
             !S_ISREG(status.st_mode))
             continue;
         if (HeldPlainData(name))
-            WipeFileData(folder + QLatin1Char('/') + name);
+            WipeFileData(plat::JoinPath(folder, name));
         unlinkat(dir, entry->d_name, 0);
     }
     closedir(entries);

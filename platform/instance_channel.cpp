@@ -1,5 +1,7 @@
 #include "platform/instance_channel.h"
 
+#include "platform/file_names.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -168,8 +170,8 @@ QString FallbackRuntimeFolder() {
     QString temp = QDir::tempPath();
     if (temp.isEmpty())
         temp = QStringLiteral("/tmp");
-    return temp + QLatin1Char('/') + QLatin1String(kFallbackFolderPrefix) +
-           QString::number(static_cast<qulonglong>(geteuid()));
+    return plat::JoinPath(temp, QLatin1String(kFallbackFolderPrefix) +
+                                    QString::number(static_cast<qulonglong>(geteuid())));
 }
 
 QString InstanceRuntimeFolder(bool create) {
@@ -189,8 +191,7 @@ QString InstanceRuntimeFolder(bool create) {
 }
 
 QString InstanceSocketPath(const QString& folder, const QByteArray& name) {
-    return folder + QLatin1Char('/') + QFile::decodeName(name) +
-           QLatin1String(kInstanceSocketSuffix);
+    return plat::JoinPath(folder, QFile::decodeName(name) + QLatin1String(kInstanceSocketSuffix));
 }
 
 InstanceChannel::InstanceChannel(QByteArray name, QObject* parent)
@@ -212,8 +213,8 @@ ClaimResult InstanceChannel::Claim() {
     if (!MakeAddress(socketPath_, &address, &length))
         return ClaimResult::Unavailable;
 
-    plat::UniqueFd lockFd = OpenLockFile(folder + QLatin1Char('/') + QFile::decodeName(name_) +
-                                         QLatin1String(kInstanceLockSuffix));
+    plat::UniqueFd lockFd = OpenLockFile(
+        plat::JoinPath(folder, QFile::decodeName(name_) + QLatin1String(kInstanceLockSuffix)));
     if (!lockFd.valid())
         return ClaimResult::Unavailable;
     if (flock(lockFd.get(), LOCK_EX | LOCK_NB) != 0)

@@ -1,6 +1,7 @@
 #include "setup/home_files.h"
 
-#include "platform/unique_fd.h"
+#include "platform/file_names.h"
+#include "platform/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +30,7 @@ QStringList FoldersOnTheWay(const QString& base, const QString& folder, bool* be
     for (const QString& part : relative.split(u'/', Qt::SkipEmptyParts)) {
         if (part == QLatin1String("."))
             continue;
-        current += u'/' + part;
+        current = plat::JoinPath(current, part);
         folders << current;
     }
     return folders;

@@ -1,5 +1,6 @@
 #include "setup/setup_hooks.h"
 
+#include "platform/file_names.h"
 #include "platform/instance_channel.h"
 #include "platform/unique_fd.h"
 #include "setup/keshlor_setup.h"
@@ -156,7 +157,7 @@ int InstallInit(plat::WindowHandle owner, bool previouslyInstalled, const QStrin
     // Installed without the recorded paths, the old executable sits in the
     // installation folder under its final name.
     if (QDir::isAbsolutePath(installDir))
-        RemoveFile(QDir(installDir).filePath(QLatin1String(kExecutableName)));
+        RemoveFile(plat::JoinPath(installDir, QLatin1String(kExecutableName)));
     return codeINSTALL_INIT_CONTINUE;
 }
 
