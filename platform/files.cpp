@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include "platform/file_names.h"
 #include "platform/files_detail.h"
 #include "platform/last_error.h"
 #include "platform/unique_fd.h"
@@ -26,7 +27,6 @@ namespace plat {
 
 namespace {
 
-constexpr const char* kDosAttribName = "user.DOSATTRIB";
 constexpr const char* kCreationTimeName = "user.keshlor.crtime";
 constexpr char kKeshlorAttributePrefix[] = "user.keshlor.";
 constexpr const char* kAccessListName = "system.posix_acl_access";
@@ -46,9 +46,11 @@ std::function<void(const QString&)> g_beforeTemporaryLock;
 std::function<void(const QString&, const QString&)> g_afterRename;
 
 using detail::Fail;
+using detail::DotNames;
 using detail::FolderOf;
 using detail::IsReadOnlyFile;
-using detail::JoinPath;
+using detail::kDosAttribName;
+using detail::KindOfMode;
 using detail::NativePath;
 using detail::RenameNoReplace;
 using detail::SameFile;
@@ -56,11 +58,8 @@ using detail::SameFile;
 // The DOS bits kept for a file; 0 when none are stored.
 uint32_t StoredAttributes(const QByteArray& native) {
     char text[32] = {};
-    const ssize_t n = getxattr(native.constData(), kDosAttribName, text, sizeof text - 1);
-    if (n <= 0)
-        return 0;
-    text[n] = '\0';
-    return static_cast<uint32_t>(std::strtoul(text, nullptr, 16)) & kStoredAttributeMask;
+    return detail::StoredBitsOf(
+        text, getxattr(native.constData(), kDosAttribName, text, sizeof text - 1));
 }
 
 bool StoreAttributes(int fd, const QByteArray& native, uint32_t attributes) {
@@ -78,20 +77,6 @@ bool OnlyPlainBits(uint32_t attributes) {
 
 bool IsReadOnly(const struct stat& st, const QByteArray& native) {
     return (st.st_mode & S_IWUSR) == 0 || (StoredAttributes(native) & kAttrReadOnly) != 0;
-}
-
-FileKind KindOfMode(mode_t mode) {
-    if (S_ISREG(mode))
-        return FileKind::Regular;
-    if (S_ISDIR(mode))
-        return FileKind::Folder;
-    if (S_ISLNK(mode))
-        return FileKind::SymbolicLink;
-    if (S_ISFIFO(mode))
-        return FileKind::Fifo;
-    if (S_ISSOCK(mode))
-        return FileKind::Socket;
-    return FileKind::Device;
 }
 
 FileKind KindOfNative(const QByteArray& native) {
@@ -184,14 +169,9 @@ FileTimes TimesOf(int fd, const QByteArray& native, const struct stat& st) {
 }
 
 uint32_t AttributesOf(const struct stat& st, const QByteArray& native) {
-    uint32_t attributes = StoredAttributes(native);
-    if (S_ISDIR(st.st_mode))
-        attributes |= kAttrDirectory;
-    if ((st.st_mode & S_IWUSR) == 0)
-        attributes |= kAttrReadOnly;
-    if (attributes == 0)
-        attributes = kAttrNormal;
-    return attributes;
+// A path named on its own: a leading "." in its name adds nothing.
+    return detail::DosAttributes(StoredAttributes(native), st.st_mode, native.constData(),
+                                 DotNames::AsStored);
 }
 
 FileState StateOf(const struct stat& st) {
@@ -968,16 +948,46 @@ QString FolderOf(const QString& path) {
     return QFileInfo(path).absolutePath();
 }
 
-QString JoinPath(const QString& folder, const QString& name) {
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+FileKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode))
+        return FileKind::Regular;
+    if (S_ISDIR(mode))
+        return FileKind::Folder;
+    if (S_ISLNK(mode))
+        return FileKind::SymbolicLink;
+    if (S_ISFIFO(mode))
+        return FileKind::Fifo;
+    if (S_ISSOCK(mode))
+        return FileKind::Socket;
+    return FileKind::Device;
+}
+
+uint32_t StoredBitsOf(char* text, ssize_t length) {
+    if (length <= 0)
+        return 0;
+    text[length] = '\0';
+    return static_cast<uint32_t>(std::strtoul(text, nullptr, 16)) & kStoredAttributeMask;
+}
+
+uint32_t DosAttributes(uint32_t stored, mode_t mode, const char* name, DotNames dotNames) {
+    uint32_t attributes = stored;
+    if (dotNames == DotNames::System && name[0] == '.')
+        attributes |= kAttrSystem;
+    if (S_ISDIR(mode))
+        attributes |= kAttrDirectory;
+    if ((mode & S_IWUSR) == 0)
+        attributes |= kAttrReadOnly;
+    if (attributes == 0)
+        attributes = kAttrNormal;
+    return attributes;
 }
 
 bool IsReadOnlyFile(int fd, const struct stat& st) {
     if ((st.st_mode & S_IWUSR) == 0)
         return true;
     char text[32] = {};
-    const ssize_t n = fgetxattr(fd, kDosAttribName, text, sizeof text - 1);
-    return n > 0 && (std::strtoul(text, nullptr, 16) & kAttrReadOnly) != 0;
+    return (StoredBitsOf(text, fgetxattr(fd, kDosAttribName, text, sizeof text - 1)) &
+            kAttrReadOnly) != 0;
 }
 
 bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
