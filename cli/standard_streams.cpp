@@ -115,7 +115,7 @@ bool HeldOutput::Take(const uint8_t* data, uint32_t size) {
         if (blocks_.empty() || blocks_.back().used == capacity) {
             // Once data flows, one block gathers it, to go out a block at a time.
             if (released_ && !blocks_.empty()) {
-                if (!WriteOut(blocks_.back().data, blocks_.back().used))
+                if (!WriteOut(blocks_.back().data, static_cast<uint32_t>(blocks_.back().used)))
                     return false;
                 blocks_.back().used = 0;
                 continue;
@@ -140,24 +140,18 @@ bool HeldOutput::Take(const uint8_t* data, uint32_t size) {
     return true;
 }
 
-bool HeldOutput::WriteOut(const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const auto piece = static_cast<uint32_t>(std::min<size_t>(size, 1u << 30));
-        if (!out_(data, piece)) {
-            readerGone_ = readerGone_ || errno == EPIPE;
-            return false;
-        }
-        data += piece;
-        size -= piece;
-    }
-    return true;
+bool HeldOutput::WriteOut(const uint8_t* data, uint32_t size) {
+    if (out_(data, size))
+        return true;
+    readerGone_ = readerGone_ || errno == EPIPE;
+    return false;
 }
 
 bool HeldOutput::ReleaseHeld() {
     released_ = true;
     bool written = true;
     for (const Block& block : blocks_) {
-        if (written && !WriteOut(block.data, block.used))
+        if (written && !WriteOut(block.data, static_cast<uint32_t>(block.used)))
             written = false;
     }
     ForgetHeld();

@@ -6,6 +6,7 @@
 #include "engine/wipe.h"
 #include "platform/interrupts.h"
 #include "platform/secure_memory.h"
+#include "platform/write_all.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -98,8 +99,7 @@ bool StartWorker(const QByteArray& program, const QList<QByteArray>& args,
         return false;
     }
     // A password is far smaller than a pipe holds, so this never waits for the worker.
-    const bool written =
-        write(password[1], passwordFrame.constData(), passwordFrame.size()) == passwordFrame.size();
+    const bool written = plat::WriteAll(password[1], passwordFrame);
     close(password[1]);
     // Above the numbers the worker expects them at, so that putting one in
     // place cannot overwrite the other.
@@ -414,11 +414,7 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
 
 KsrConsole WorkerConsole(int channel) {
     KsrConsole console;
-    console.writeOut = [](const QString& text) {
-        const QByteArray bytes = text.toUtf8();
-        [[maybe_unused]] const ssize_t written =
-            write(STDOUT_FILENO, bytes.constData(), bytes.size());
-    };
+    console.writeOut = [](const QString& text) { plat::WriteAll(STDOUT_FILENO, text.toUtf8()); };
     console.writeError = [channel](const QString& text) {
         SendFrame(channel, kFrameMessage, text.toUtf8());
     };

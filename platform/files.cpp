@@ -4,6 +4,7 @@
 #include "platform/files_detail.h"
 #include "platform/last_error.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -280,37 +281,20 @@ bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRea
     return true;
 }
 
-bool WriteFile(FileHandle file, const void* buffer, uint32_t toWrite, uint32_t* bytesWritten) {
-    uint32_t done = 0;
-    const auto* in = static_cast<const unsigned char*>(buffer);
-    while (done < toWrite) {
-        uint32_t want = toWrite - done;
-        if (g_writeBudget >= 0) {
-            if (g_writeBudget == 0) {
-                // The injected device stops taking bytes without failing the call.
-                SetLastErrorFromErrno(g_writeFaultErrno);
-                *bytesWritten = done;
-                return true;
-            }
-            want = static_cast<uint32_t>(std::min<int64_t>(want, g_writeBudget));
-        }
-        const ssize_t n = ::write(file, in + done, want);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *bytesWritten = done;
-            return Fail(errno);
-        }
-        if (n == 0) {
-            *bytesWritten = done;
-            SetLastError(kErrorDiskFull);
-            return true;
-        }
-        done += static_cast<uint32_t>(n);
-        if (g_writeBudget >= 0)
-            g_writeBudget -= n;
-    }
-    *bytesWritten = done;
+bool WriteFile(int file, const void* buffer, uint32_t toWrite, uint32_t* bytesWritten) {
+    const uint32_t allowed = g_writeBudget >= 0
+                                 ? static_cast<uint32_t>(std::min<int64_t>(toWrite, g_writeBudget))
+                                 : toWrite;
+    size_t done = 0;
+    const bool whole = WriteAll(file, buffer, allowed, {}, &done);
+    *bytesWritten = static_cast<uint32_t>(done);
+    if (g_writeBudget >= 0)
+        g_writeBudget -= static_cast<int64_t>(done);
+    if (!whole)
+        return Fail(errno);
+    // The injected device stops taking bytes without failing the call.
+    if (allowed < toWrite)
+        SetLastErrorFromErrno(g_writeFaultErrno);
     return true;
 }
 

@@ -53,11 +53,11 @@ bool CloseHandle(FileHandle file);
 bool UnlockFile(FileHandle file);
 
 // A short read (including 0 bytes) means end of file, not failure.
-bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRead);
-// Writes as much as the system takes. When the system stops taking bytes part
-// way, returns true with *bytesWritten < toWrite and the reason in the last
-// error, so callers must compare the count.
-bool WriteFile(FileHandle file, const void* buffer, uint32_t toWrite, uint32_t* bytesWritten);
+bool ReadFile(int file, void* buffer, uint32_t toRead, uint32_t* bytesRead);
+// WriteAll (write_all.h) with the last error set. When the injected fault
+// below stops taking bytes part way, returns true with *bytesWritten < toWrite
+// and the reason in the last error, so callers must compare the count.
+bool WriteFile(int file, const void* buffer, uint32_t toWrite, uint32_t* bytesWritten);
 // Pushes written data to the disk.
 bool FlushFile(FileHandle file);
 // Makes a created or deleted name in `path`'s folder durable.

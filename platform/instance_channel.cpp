@@ -1,6 +1,7 @@
 #include "platform/instance_channel.h"
 
 #include "platform/file_names.h"
+#include "platform/write_all.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -79,27 +80,6 @@ bool WaitFor(int fd, short events, const QElapsedTimer& clock, int timeoutMs) {
         if (ready == 0 || errno != EINTR)
             return false;
     }
-}
-
-// The socket is non-blocking: a long open request waits for room while the
-// running copy reads.
-bool SendAll(int fd, const QByteArray& data, const QElapsedTimer& clock, int timeoutMs) {
-    qsizetype sent = 0;
-    while (sent < data.size()) {
-        const ssize_t n = send(fd, data.constData() + sent, static_cast<size_t>(data.size() - sent),
-                               MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN) {
-            if (!WaitFor(fd, POLLOUT, clock, timeoutMs))
-                return false;
-            continue;
-        }
-        if (n <= 0)
-            return false;
-        sent += n;
-    }
-    return true;
 }
 
 QByteArray ReplyTo(const QByteArray& request) {
@@ -418,7 +398,12 @@ InstanceReply Exchange(const QString& socketPath, const QByteArray& message, int
         return errno == EAGAIN ? InstanceReply::NoAnswer : InstanceReply::NotRunning;
     if (!PeerIsUser(fd, owner))
         return InstanceReply::Foreign;
-    if (!SendAll(fd, message, clock, timeoutMs))
+    // The socket is non-blocking: a long open request waits for room while the
+    // running copy reads.
+    plat::WriteOptions sending;
+    sending.socket = true;
+    sending.waitForRoom = [&] { return WaitFor(fd, POLLOUT, clock, timeoutMs); };
+    if (!plat::WriteAll(fd, message, sending))
         return InstanceReply::NoAnswer;
 
     QByteArray received;
