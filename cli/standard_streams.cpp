@@ -4,6 +4,7 @@
 #include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/secure_memory.h"
+#include "platform/unique_fd.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,14 +73,13 @@ bool StagedByKsr(const QString& folder) {
 
 void RemoveStagingFolder(const QString& folder) {
     const QByteArray native = QFile::encodeName(folder);
-    const int dir = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dir < 0)
+    plat::UniqueFd opened(
+        ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    DIR* entries = opened.valid() ? fdopendir(opened.get()) : nullptr;
+    if (!entries)
         return;
-    DIR* entries = fdopendir(dir);
-    if (!entries) {
-        ::close(dir);
-        return;
-    }
+    // The listing owns the descriptor now, and closes it.
+    const int dir = opened.release();
     while (const dirent* entry = readdir(entries)) {
         const QString name = QFile::decodeName(entry->d_name);
         struct stat status;

@@ -46,8 +46,8 @@ int g_deleteFaultErrno = EWOULDBLOCK;
 std::function<void(const QString&)> g_beforeTemporaryLock;
 std::function<void(const QString&, const QString&)> g_afterRename;
 
-using detail::Fail;
 using detail::DotNames;
+using detail::Fail;
 using detail::FolderOf;
 using detail::IsReadOnlyFile;
 using detail::kDosAttribName;
@@ -169,8 +169,8 @@ FileTimes TimesOf(int fd, const QByteArray& native, const struct stat& st) {
     return times;
 }
 
-uint32_t AttributesOf(const struct stat& st, const QByteArray& native) {
 // A path named on its own: a leading "." in its name adds nothing.
+uint32_t AttributesOf(const struct stat& st, const QByteArray& native) {
     return detail::DosAttributes(StoredAttributes(native), st.st_mode, native.constData(),
                                  DotNames::AsStored);
 }
@@ -198,12 +198,12 @@ bool IsHeldElsewhere(const QByteArray& native) {
 
 } // namespace
 
-FileHandle CreateFile(const QString& path, Access access, Disposition disposition,
-                      uint32_t attributes) {
+UniqueFd CreateFile(const QString& path, Access access, Disposition disposition,
+                    uint32_t attributes) {
     const QByteArray native = NativePath(path);
     if (native.isEmpty()) {
         Fail(ENOENT);
-        return kInvalidHandle;
+        return UniqueFd();
     }
     int flags = 0;
     switch (disposition) {
@@ -220,42 +220,36 @@ FileHandle CreateFile(const QString& path, Access access, Disposition dispositio
     }
     UniqueFd fd = OpenRegular(path, native, flags);
     if (!fd.valid())
-        return kInvalidHandle;
+        return UniqueFd();
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) {
         Fail(errno);
-        return kInvalidHandle;
+        return UniqueFd();
     }
     if (access == Access::Write && disposition != Disposition::CreateNew &&
         IsReadOnlyFile(fd.get(), st)) {
         Fail(EACCES);
-        return kInvalidHandle;
+        return UniqueFd();
     }
     if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         Fail(errno);
-        return kInvalidHandle;
+        return UniqueFd();
     }
     if (disposition == Disposition::TruncateExisting && ftruncate(fd.get(), 0) != 0) {
         Fail(errno);
-        return kInvalidHandle;
+        return UniqueFd();
     }
     if (disposition != Disposition::OpenExisting)
         StoreAttributes(fd.get(), native, attributes); // no xattrs: the file just has none
     SetLastError(kErrorSuccess);
-    return fd.release();
+    return fd;
 }
 
-bool CloseHandle(FileHandle file) {
-    if (file < 0)
-        return Fail(EBADF);
-    return UniqueFd(file).close() || Fail(errno);
-}
-
-bool UnlockFile(FileHandle file) {
+bool UnlockFile(int file) {
     return flock(file, LOCK_UN) == 0 || Fail(errno);
 }
 
-bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRead) {
+bool ReadFile(int file, void* buffer, uint32_t toRead, uint32_t* bytesRead) {
     uint32_t done = 0;
     if (g_readBudget >= 0) {
         if (g_readBudget < toRead) {
@@ -298,7 +292,7 @@ bool WriteFile(int file, const void* buffer, uint32_t toWrite, uint32_t* bytesWr
     return true;
 }
 
-bool FlushFile(FileHandle file) {
+bool FlushFile(int file) {
     if (g_flushFault)
         return Fail(g_flushFaultErrno);
     return ::fsync(file) == 0 || Fail(errno);
@@ -319,11 +313,11 @@ bool FlushFolderOf(const QString& path) {
     return true;
 }
 
-bool SeekToStart(FileHandle file) {
+bool SeekToStart(int file) {
     return ::lseek(file, 0, SEEK_SET) == 0 || Fail(errno);
 }
 
-bool GetFileSize(FileHandle file, uint64_t* size) {
+bool GetFileSize(int file, uint64_t* size) {
     struct stat st;
     if (::fstat(file, &st) != 0)
         return Fail(errno);
@@ -356,7 +350,7 @@ bool NamesSameFile(const QByteArray& native, const struct stat& held) {
            named.st_ino == held.st_ino;
 }
 
-bool CopyData(FileHandle in, FileHandle out) {
+bool CopyData(int in, int out) {
     std::vector<unsigned char> buffer(kCopyPiece);
     for (;;) {
         uint32_t got = 0;
@@ -375,7 +369,7 @@ bool CopyData(FileHandle in, FileHandle out) {
 
 // The data of `in`, and its last-write time; the copy's last access is its
 // making. Times the file system refuses do not fail the copy.
-bool CopyContent(FileHandle in, FileHandle out, const struct timespec& lastWrite) {
+bool CopyContent(int in, int out, const struct timespec& lastWrite) {
     if (!CopyData(in, out))
         return false;
     const struct timespec times[2] = {{0, UTIME_NOW}, lastWrite};
@@ -390,7 +384,7 @@ bool CopyFile(const QString& source, const QString& target, bool failIfExists, H
     const QByteArray nativeTarget = NativePath(target);
     if (nativeTarget.isEmpty())
         return Fail(ENOENT);
-    UniqueFd in(CreateFile(source, Access::Read, Disposition::OpenExisting));
+    UniqueFd in = CreateFile(source, Access::Read, Disposition::OpenExisting);
     if (!in.valid())
         return false;
     struct stat from;
@@ -463,7 +457,7 @@ void RefuseFileKind(FileKind kind, const QString& path) {
     }
 }
 
-bool GetFileState(FileHandle file, FileState* state) {
+bool GetFileState(int file, FileState* state) {
     struct stat st;
     if (::fstat(file, &st) != 0)
         return Fail(errno);
@@ -571,7 +565,7 @@ bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attribu
             return false;
         }
         // Held until it is replaced, so no other run takes it meanwhile.
-        replacement->existing.reset(CreateFile(path, Access::Write, Disposition::OpenExisting));
+        replacement->existing = CreateFile(path, Access::Write, Disposition::OpenExisting);
         if (!replacement->existing.valid())
             return false;
     }
@@ -609,7 +603,7 @@ bool WriteReplacement(Replacement* replacement, const void* buffer, uint32_t toW
 }
 
 bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner,
-                       FileHandle extendedFrom) {
+                       int extendedFrom) {
     const int file = replacement->file.get();
     if (extendedFrom >= 0 && !CarryExtendedAttributes(extendedFrom, file)) {
         // Its access list cannot be kept here: only the owner may read the result.
@@ -786,7 +780,7 @@ bool SetFileAttributes(const QString& path, uint32_t attributes) {
     return true;
 }
 
-bool GetFileTime(FileHandle file, FileTimes* times) {
+bool GetFileTime(int file, FileTimes* times) {
     struct stat st;
     if (::fstat(file, &st) != 0)
         return Fail(errno);
@@ -794,7 +788,7 @@ bool GetFileTime(FileHandle file, FileTimes* times) {
     return true;
 }
 
-bool SetFileTime(FileHandle file, const FileTimes& times) {
+bool SetFileTime(int file, const FileTimes& times) {
     const struct timespec ts[2] = {FromNanos(times.lastAccess), FromNanos(times.lastWrite)};
     if (::futimens(file, ts) != 0)
         return Fail(errno);
@@ -851,12 +845,12 @@ bool GetNamedFileState(const QString& path, FileState* state) {
     return true;
 }
 
-bool IsReadOnlyHandle(FileHandle file) {
+bool IsReadOnlyHandle(int file) {
     struct stat st;
     return ::fstat(file, &st) == 0 && IsReadOnlyFile(file, st);
 }
 
-bool CarryExtendedAttributes(FileHandle from, FileHandle to) {
+bool CarryExtendedAttributes(int from, int to) {
     std::vector<char> names(4096);
     ssize_t listed = ::flistxattr(from, names.data(), names.size());
     if (listed < 0 && errno == ERANGE) {
@@ -894,7 +888,7 @@ bool CarryExtendedAttributes(FileHandle from, FileHandle to) {
     return accessListKept;
 }
 
-bool NextDataRange(FileHandle file, uint64_t from, uint64_t end, uint64_t* start, uint64_t* stop) {
+bool NextDataRange(int file, uint64_t from, uint64_t end, uint64_t* start, uint64_t* stop) {
     const off_t data = ::lseek(file, static_cast<off_t>(from), SEEK_DATA);
     if (data < 0) {
         // No data past `from` (ENXIO); a file system that cannot say has no holes.
@@ -912,7 +906,7 @@ bool NextDataRange(FileHandle file, uint64_t from, uint64_t end, uint64_t* start
     return true;
 }
 
-bool SeekTo(FileHandle file, uint64_t offset) {
+bool SeekTo(int file, uint64_t offset) {
     return ::lseek(file, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) ||
            Fail(errno);
 }
