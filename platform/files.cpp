@@ -350,23 +350,6 @@ bool NamesSameFile(const QByteArray& native, const struct stat& held) {
            named.st_ino == held.st_ino;
 }
 
-bool CopyData(int in, int out) {
-    std::vector<unsigned char> buffer(kCopyPiece);
-    for (;;) {
-        uint32_t got = 0;
-        if (!ReadFile(in, buffer.data(), kCopyPiece, &got))
-            return false;
-        if (got == 0)
-            return true;
-        uint32_t written = 0;
-        if (!WriteFile(out, buffer.data(), got, &written))
-            return false;
-        // WriteFile has set the reason when the device stopped taking bytes.
-        if (written != got)
-            return false;
-    }
-}
-
 // The data of `in`, and its last-write time; the copy's last access is its
 // making. Times the file system refuses do not fail the copy.
 bool CopyContent(int in, int out, const struct timespec& lastWrite) {
@@ -416,6 +399,23 @@ bool CopyFile(const QString& source, const QString& target, bool failIfExists, H
         *replaced = std::move(copy);
     SetLastError(kErrorSuccess);
     return true;
+}
+
+bool CopyData(int in, int out) {
+    std::vector<unsigned char> buffer(kCopyPiece);
+    for (;;) {
+        uint32_t got = 0;
+        if (!ReadFile(in, buffer.data(), kCopyPiece, &got))
+            return false;
+        if (got == 0)
+            return true;
+        uint32_t written = 0;
+        if (!WriteFile(out, buffer.data(), got, &written))
+            return false;
+        // WriteFile has set the reason when the device stopped taking bytes.
+        if (written != got)
+            return false;
+    }
 }
 
 FileKind GetFileKind(const QString& path) {
@@ -545,6 +545,26 @@ UniqueFd CreateTemporary(const QString& folder, TemporaryKind kind, QString* pat
     return UniqueFd();
 }
 
+// The temporary file of `replacement`, in the folder of its name.
+bool CreateTemporaryFor(Replacement* replacement, uint32_t attributes) {
+    replacement->file =
+        CreateTemporary(FolderOf(replacement->path), replacement->kind, &replacement->temporary);
+    if (!replacement->file.valid()) {
+        replacement->existing.reset();
+        return false;
+    }
+    if (attributes != 0 && !StoreAttributes(replacement->file.get(), QByteArray(), attributes))
+        replacement->attributesStored = OnlyPlainBits(attributes);
+    SetLastError(kErrorSuccess);
+    return true;
+}
+
+// Whether `native` names something that a rename may swap places with.
+bool NamesNonFolder(const QByteArray& native) {
+    struct stat st;
+    return ::lstat(native.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 } // namespace
 
 bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attributes,
@@ -569,15 +589,7 @@ bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attribu
         if (!replacement->existing.valid())
             return false;
     }
-    replacement->file = CreateTemporary(FolderOf(path), kind, &replacement->temporary);
-    if (!replacement->file.valid()) {
-        replacement->existing.reset();
-        return false;
-    }
-    if (attributes != 0 && !StoreAttributes(replacement->file.get(), QByteArray(), attributes))
-        replacement->attributesStored = OnlyPlainBits(attributes);
-    SetLastError(kErrorSuccess);
-    return true;
+    return CreateTemporaryFor(replacement, attributes);
 }
 
 bool WriteReplacement(Replacement* replacement, const void* buffer, uint32_t toWrite,
@@ -629,7 +641,8 @@ bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState*
     const QByteArray temporary = NativePath(replacement->temporary);
     const QByteArray target = NativePath(replacement->path);
     bool exchanged = false;
-    if (replacement->existing.valid() && SameFile(replacement->existing.get(), target)) {
+    if ((replacement->existing.valid() && SameFile(replacement->existing.get(), target)) ||
+        (replacement->overwrite && NamesNonFolder(target))) {
         // The earlier file stays whole under the temporary name until the new
         // name is on the disk.
         exchanged = ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(),
@@ -637,6 +650,10 @@ bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState*
         if (!exchanged && errno != EINVAL && errno != ENOSYS)
             return Fail(errno);
         if (!exchanged && ::rename(temporary.constData(), target.constData()) != 0)
+            return Fail(errno);
+    } else if (replacement->overwrite) {
+        // Nothing to keep, or a folder, which the rename refuses.
+        if (::rename(temporary.constData(), target.constData()) != 0)
             return Fail(errno);
     } else if (!RenameNoReplace(temporary, target)) {
         // Nothing was there to replace when the run began; what came since stays.
@@ -677,6 +694,27 @@ void DiscardReplacement(Replacement* replacement) {
     ReleaseReplacement(replacement);
     if (open)
         ::unlink(NativePath(replacement->temporary).constData());
+}
+
+bool ReplaceFile(const QString& path, uint32_t mode, const FileState* owner,
+                 const std::function<bool(int file)>& fill) {
+    Replacement replacement;
+    replacement.path = path;
+    replacement.overwrite = true;
+    if (NativePath(path).isEmpty())
+        return Fail(ENOENT);
+    if (!CreateTemporaryFor(&replacement, 0))
+        return false;
+    if (!fill(replacement.file.get()) || !CommitReplacement(&replacement, mode, owner)) {
+        DiscardReplacement(&replacement);
+        return false;
+    }
+    return true;
+}
+
+bool ReplaceFile(const QString& path, const QByteArray& content, uint32_t mode) {
+    return ReplaceFile(path, mode, nullptr,
+                       [&content](int file) { return WriteAll(file, content) || Fail(errno); });
 }
 
 bool IsTemporaryName(const QString& name, TemporaryKind* kind) {

@@ -89,6 +89,9 @@ struct Replacement;
 // `existing` and `replacedAt`) for the caller to dispose of; else it is deleted.
 bool CopyFile(const QString& source, const QString& target, bool failIfExists,
               HeldSource* held = nullptr, Replacement* replaced = nullptr);
+// The rest of `in` appended to `out`, through ReadFile and WriteFile: the data
+// of every copy Keshlor makes.
+bool CopyData(int in, int out);
 
 // What a path names, without following a symbolic link in its last component.
 enum class FileKind { Missing, Regular, Folder, SymbolicLink, Device, Fifo, Socket };
@@ -156,6 +159,8 @@ struct Replacement {
     bool accessListKept = true;   // false when the source's ACL could not be given to it
     uint64_t written = 0;         // bytes written through WriteReplacement
     uint64_t writeBackFrom = 0;   // where the disk's write-back has not been started yet
+    // Whatever holds the name at the commit is replaced, unheld (ReplaceFile).
+    bool overwrite = false;
 };
 // Creates the temporary file with `attributes`. With `replaceExisting` an
 // earlier file of the name is held for writing (refused as CreateFile refuses
@@ -181,6 +186,15 @@ bool WriteReplacement(Replacement* replacement, const void* buffer, uint32_t toW
 void ReleaseReplacement(Replacement* replacement);
 // Closes and deletes the temporary file.
 void DiscardReplacement(Replacement* replacement);
+// A file of Keshlor's own (a launcher, an installed program) written anew
+// under `path`: `fill` writes the temporary file of a Replacement, which is
+// committed as above with `mode` and, where given, `owner`'s owner and group.
+// Whatever holds the name until then (a file of any mode, or a link, which
+// is replaced, not followed) stays as it was and is replaced in one step; a
+// failure leaves it so, with no temporary file behind.
+bool ReplaceFile(const QString& path, uint32_t mode, const FileState* owner,
+                 const std::function<bool(int file)>& fill);
+bool ReplaceFile(const QString& path, const QByteArray& content, uint32_t mode);
 
 // Whether `name` is one of the temporary names above, and of which kind.
 bool IsTemporaryName(const QString& name, TemporaryKind* kind = nullptr);
