@@ -1,9 +1,11 @@
 #include "bench_data.h"
 
+#include "platform/unique_fd.h"
+#include "platform/write_all.h"
+
 #include <QFile>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -83,22 +85,12 @@ Bytes RandomBytes(size_t size, uint64_t seed) {
 }
 
 bool WriteDurably(const QString& path, const uint8_t* data, size_t size) {
-    const int fd = ::open(Native(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    plat::UniqueFd file(
+        ::open(Native(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file.valid() || !plat::WriteAll(file.get(), data, size))
         return false;
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    const bool flushed = ::fsync(fd) == 0;
-    return ::close(fd) == 0 && flushed;
+    const bool flushed = ::fsync(file.get()) == 0;
+    return file.close() && flushed;
 }
 
 bool ReadWhole(const QString& path, Bytes* bytes) {

@@ -2,12 +2,13 @@
 
 #include "engine/crypto_api.h"
 #include "engine/key_context.h"
+#include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 #include <QFile>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -137,20 +138,15 @@ std::optional<Sample> TimeRc2Decrypt(const Bytes& container, bool high) {
 std::optional<Sample> TimeWriteAndFlush(const QString& path, const Bytes& bytes) {
     const QByteArray native = QFile::encodeName(path);
     const Stopwatch watch;
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
+    plat::UniqueFd file(::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!file.valid())
         return std::nullopt;
     bool ok = true;
-    for (size_t offset = 0; ok && offset < bytes.size();) {
-        const size_t want = std::min<size_t>(kChunk, bytes.size() - offset);
-        const ssize_t n = ::write(fd, bytes.data() + offset, want);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        offset += ok ? static_cast<size_t>(n) : 0;
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
+    for (size_t offset = 0; ok && offset < bytes.size(); offset += kChunk)
+        ok = plat::WriteAll(file.get(), bytes.data() + offset,
+                            std::min<size_t>(kChunk, bytes.size() - offset));
+    ok = ::fsync(file.get()) == 0 && ok;
+    ok = file.close() && ok;
     const Sample sample = watch.Elapsed();
     ::unlink(native.constData());
     if (!ok)

@@ -9,6 +9,7 @@
 #include "engine/container_name.h"
 #include "engine/error_report.h"
 #include "gui/gui_ports.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/folder_search.h"
 #include "platform/path_limits.h"
@@ -145,12 +146,8 @@ QString CachedDateText(Listing& listing, int64_t lastWrite) {
 
 void ListFolder(Listing& listing, const QString& baseFolder, int storagePosition,
                 const QString& folderText, int folderPosition) {
-    QString folder = baseFolder;
-    if (!folderText.isEmpty()) {
-        if (!folder.endsWith(QLatin1Char('/')))
-            folder += QLatin1Char('/');
-        folder += folderText;
-    }
+    const QString folder =
+        folderText.isEmpty() ? baseFolder : plat::JoinPath(baseFolder, folderText);
     // The system reaches no file of a folder this long.
     if (!plat::PathFits(folder))
         return;

@@ -6,6 +6,7 @@
 #include "engine/container_name.h"
 #include "engine/error_report.h"
 #include "gui/gui_ports.h"
+#include "platform/file_names.h"
 #include "platform/last_error.h"
 #include "platform/path_limits.h"
 
@@ -35,22 +36,16 @@ QString RowPlainPath(const QTreeWidgetItem* item) {
         storage >= state.listedBaseFolders.size())
         return {};
     QString built = state.listedBaseFolders.at(storage);
-    const auto separate = [&built] {
-        if (!built.endsWith(QLatin1Char('/')))
-            built += QLatin1Char('/');
-    };
     if (folder >= kFirstNamedPosition) {
         const QString text = state.listedFolderTexts.value(folder);
         if (text.isEmpty())
             return {};
-        separate();
-        built += text;
+        built = plat::JoinPath(built, text);
     }
-    separate();
     const QString name = item->text(0);
     if (name.isEmpty())
         return {};
-    return built + name;
+    return plat::JoinPath(built, name);
 }
 
 bool BuildItemPath(QWidget* owner, int row, QString* path) {

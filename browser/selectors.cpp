@@ -6,6 +6,7 @@
 #include "browser/view_area.h"
 #include "gui/options.h"
 #include "platform/documents_path.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/folder_search.h"
 #include "platform/path_limits.h"
@@ -153,7 +154,7 @@ QString StorageBaseFolder(int storagePosition) {
     const QString root = state.storageSelector->itemData(storagePosition).toString();
     if (IsOptionChecked(ShowRootFolder) || state.documentsOnCard.isEmpty())
         return root;
-    return root + QLatin1Char('/') + state.documentsOnCard;
+    return plat::JoinPath(root, state.documentsOnCard);
 }
 
 QString BaseFolderLabel() {
@@ -246,7 +247,7 @@ QString CurrentFolderPath() {
     const QString subfolder = CurrentNamedText(folders);
     if (!subfolder.isEmpty()) {
         for (int position = first; position <= last; ++position) {
-            const QString path = StorageBaseFolder(position) + QLatin1Char('/') + subfolder;
+            const QString path = plat::JoinPath(StorageBaseFolder(position), subfolder);
             if (QFileInfo(path).isDir())
                 return QDir::cleanPath(path);
         }

@@ -181,13 +181,13 @@ bool PlanJob(KsrCommand command, const QString& named, FileJob* job, QString* pr
 // The password a script handed over in a file or descriptor.
 int ReadScriptPassword(const KsrArguments& arguments, const KsrConsole& console, QString* password,
                        FileIdentity* readFrom) {
-    QByteArray bytes;
+    plat::SecretBytes bytes;
     QString problem;
     bool readableByOthers = false;
     const bool read = arguments.passwordFile
-                          ? ReadPasswordFile(*arguments.passwordFile, &bytes, &problem,
+                          ? ReadPasswordFile(*arguments.passwordFile, &bytes.get(), &problem,
                                              &readableByOthers, readFrom)
-                          : ReadPasswordDescriptor(*arguments.passwordFd, &bytes, &problem);
+                          : ReadPasswordDescriptor(*arguments.passwordFd, &bytes.get(), &problem);
     if (!read) {
         const QString source = arguments.passwordFile
                                    ? *arguments.passwordFile
@@ -199,16 +199,15 @@ int ReadScriptPassword(const KsrArguments& arguments, const KsrConsole& console,
         console.writeError(QStringLiteral("ksr: warning: %1 can be read by other users; keep "
                                           "password files private (chmod 600).\n")
                                .arg(*arguments.passwordFile));
-    DropFinalNewline(&bytes);
-    const bool decoded = DecodePassword(bytes, password, &problem);
-    plat::ForgetSecret(&bytes);
-    return decoded ? kKsrDone : UsageError(console, problem);
+    DropFinalNewline(&bytes.get());
+    return DecodePassword(bytes.get(), password, &problem) ? kKsrDone
+                                                           : UsageError(console, problem);
 }
 
 // The password typed at the terminal; a new one is typed twice.
 int ReadTerminalPassword(bool confirm, const KsrConsole& console, QString* password) {
-    QByteArray bytes;
-    switch (console.askTerminal(QStringLiteral("Password: "), false, &bytes)) {
+    plat::SecretBytes bytes;
+    switch (console.askTerminal(QStringLiteral("Password: "), false, &bytes.get())) {
     case TerminalRead::Line:
         break;
     case TerminalRead::EndOfInput:
@@ -218,13 +217,10 @@ int ReadTerminalPassword(bool confirm, const KsrConsole& console, QString* passw
                                                   "--password-file or --password-fd"));
     }
     if (confirm) {
-        QByteArray again;
+        plat::SecretBytes again;
         const TerminalRead read =
-            console.askTerminal(QStringLiteral("Confirm password: "), false, &again);
-        const bool same = read == TerminalRead::Line && again == bytes;
-        plat::ForgetSecret(&again);
-        if (!same) {
-            plat::ForgetSecret(&bytes);
+            console.askTerminal(QStringLiteral("Confirm password: "), false, &again.get());
+        if (read != TerminalRead::Line || again.get() != bytes.get()) {
             if (read != TerminalRead::Line)
                 return UsageError(console, QStringLiteral("no confirmation given"));
             console.writeError(
@@ -233,9 +229,8 @@ int ReadTerminalPassword(bool confirm, const KsrConsole& console, QString* passw
         }
     }
     QString problem;
-    const bool decoded = DecodePassword(bytes, password, &problem);
-    plat::ForgetSecret(&bytes);
-    return decoded ? kKsrDone : UsageError(console, problem);
+    return DecodePassword(bytes.get(), password, &problem) ? kKsrDone
+                                                           : UsageError(console, problem);
 }
 
 // A name that would lead to another file is refused as a file that cannot be opened.
@@ -590,10 +585,10 @@ QStringList TouchedFiles(const FileJob& job) {
         const QFileInfo info(path);
         struct stat status;
         const QByteArray folder = QFile::encodeName(info.path());
-        keys << (stat(folder.constData(), &status) == 0
-                     ? QStringLiteral("%1:%2").arg(status.st_dev).arg(status.st_ino)
-                     : QDir::cleanPath(info.absolutePath())) +
-                    QLatin1Char('/') + info.fileName();
+        keys << plat::JoinPath(stat(folder.constData(), &status) == 0
+                                   ? QStringLiteral("%1:%2").arg(status.st_dev).arg(status.st_ino)
+                                   : QDir::cleanPath(info.absolutePath()),
+                               info.fileName());
     }
     return keys;
 }
@@ -671,25 +666,22 @@ int RunWithWorkers(const QList<FileJob>& jobs, const QString& password,
             file.settledText = MessageText(console, file.subject, job.settledText);
         files.append(file);
     }
-    QByteArray encoded = password.toUtf8();
-    plat::LockSecret(encoded);
-    const int status = RunInWorkers(console.workerProgram, WorkerArgs(arguments, options), files,
-                                    arguments.jobs, encoded, console);
-    plat::ForgetSecret(&encoded);
-    return status;
+    const plat::SecretBytes encoded(password.toUtf8());
+    return RunInWorkers(console.workerProgram, WorkerArgs(arguments, options), files,
+                        arguments.jobs, encoded.get(), console);
 }
 
 // A worker: the password from the run, then files from the run until it has no more.
 int RunAsWorker(const KsrArguments& arguments, const KsrConsole& console) {
-    QByteArray bytes;
     QString problem;
-    QString password;
-    if (!arguments.passwordFd || !ReadWorkerPassword(*arguments.passwordFd, &bytes, &problem) ||
-        !DecodePassword(bytes, &password, &problem)) {
-        plat::ForgetSecret(&bytes);
-        return UsageError(console, problem);
+    plat::SecretText password;
+    {
+        plat::SecretBytes bytes;
+        if (!arguments.passwordFd ||
+            !ReadWorkerPassword(*arguments.passwordFd, &bytes.get(), &problem) ||
+            !DecodePassword(bytes.get(), &password.get(), &problem))
+            return UsageError(console, problem);
     }
-    plat::ForgetSecret(&bytes);
     // Every option comes as a flag: a worker reads no settings.
     RunSettings run;
     run.options.high = arguments.high.value_or(run.options.high);
@@ -702,7 +694,7 @@ int RunAsWorker(const KsrArguments& arguments, const KsrConsole& console) {
     messages.console = &console;
     messages.preset = arguments.answer;
     const PortsOfRun ports(&messages, run.options, nullptr);
-    const int status = ServeWorkerFiles(*arguments.workerChannel, [&](const QByteArray& given) {
+    return ServeWorkerFiles(*arguments.workerChannel, [&](const QByteArray& given) {
         // Each file starts as it would in a process of its own, but for the
         // folders searched for leftovers: searching a folder again for each
         // of its files would cost as much as listing it each time.
@@ -717,10 +709,8 @@ int RunAsWorker(const KsrArguments& arguments, const KsrConsole& console) {
             return static_cast<int>(kKsrFailed);
         }
         BeginSubject(&messages, Subject(job));
-        return RunFile(job, password, &messages, run);
+        return RunFile(job, password.get(), &messages, run);
     });
-    plat::ForgetSecret(&password);
-    return status;
 }
 
 } // namespace
@@ -846,13 +836,14 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& processConsole) {
     const bool anyToRun =
         std::any_of(jobs.begin(), jobs.end(), [](const FileJob& job) { return !job.settled; });
 
-    QString password;
+    plat::SecretText password;
     if (anyToRun) {
         // One password serves every file of the run.
         FileIdentity read;
-        const int passwordStatus = arguments.passwordFile || arguments.passwordFd
-                                       ? ReadScriptPassword(arguments, console, &password, &read)
-                                       : ReadTerminalPassword(anyEncrypt, console, &password);
+        const int passwordStatus =
+            arguments.passwordFile || arguments.passwordFd
+                ? ReadScriptPassword(arguments, console, &password.get(), &read)
+                : ReadTerminalPassword(anyEncrypt, console, &password.get());
         if (passwordStatus != kKsrDone)
             return passwordStatus;
         // The file that was opened, should another have taken the name meanwhile.
@@ -862,11 +853,8 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& processConsole) {
 
     const qsizetype toRun =
         std::count_if(jobs.begin(), jobs.end(), [](const FileJob& job) { return !job.settled; });
-    if (arguments.jobs > 1 && toRun > 1 && !console.workerProgram.isEmpty()) {
-        const int status = RunWithWorkers(jobs, password, arguments, options, console);
-        plat::ForgetSecret(&password);
-        return status;
-    }
+    if (arguments.jobs > 1 && toRun > 1 && !console.workerProgram.isEmpty())
+        return RunWithWorkers(jobs, password.get(), arguments, options, console);
 
     int status = kKsrDone;
     const PortsOfRun ports(&messages, options, showProgress ? &progress : nullptr);
@@ -875,7 +863,7 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& processConsole) {
             break;
         BeginSubject(&messages, Subject(job));
         StartProgress(&progress, Subject(job));
-        const int outcome = RunFile(job, password, &messages, run);
+        const int outcome = RunFile(job, password.get(), &messages, run);
         ClearProgress(&progress);
         if (status == kKsrDone)
             status = outcome;
@@ -883,6 +871,5 @@ int RunKsr(const QList<QByteArray>& rawArgs, const KsrConsole& processConsole) {
     // A stop request ends the run with the signal's status, whatever came before.
     if (plat::InterruptRequested())
         status = plat::InterruptExitStatus(plat::InterruptSignal());
-    plat::ForgetSecret(&password);
     return status;
 }

@@ -42,27 +42,24 @@ void AppendSecret(QByteArray* bytes, const char* data, qsizetype count) {
 bool DecodePassword(const QByteArray& bytes, QString* password, QString* problem) {
     // A leading byte order mark is kept: the content is the password, whole.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-    QString decoded = decoder.decode(bytes);
+    plat::SecretText decoded(decoder.decode(bytes));
     if (decoder.hasError()) {
-        plat::ForgetSecret(&decoded);
         *problem = QStringLiteral("the password is not valid UTF-8 text");
         return false;
     }
-    if (decoded.contains(QChar::Null)) {
-        plat::ForgetSecret(&decoded);
+    if (decoded.get().contains(QChar::Null)) {
         *problem = QStringLiteral("the password holds a NUL character");
         return false;
     }
-    if (decoded.size() > kMaxPasswordUnits) {
-        plat::ForgetSecret(&decoded);
+    if (decoded.get().size() > kMaxPasswordUnits) {
         *problem = QStringLiteral("the password is longer than %1 characters (UTF-16 code "
                                   "units), the most the program takes")
                        .arg(kMaxPasswordUnits);
         return false;
     }
     plat::ForgetSecret(password);
-    *password = std::move(decoded);
-    plat::LockSecret(*password);
+    // Its buffer, locked since it was decoded, is the password's now.
+    *password = std::move(decoded.get());
     return true;
 }
 

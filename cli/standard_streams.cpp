@@ -1,8 +1,10 @@
 #include "cli/standard_streams.h"
 
 #include "engine/wipe.h"
+#include "platform/file_names.h"
 #include "platform/files.h"
 #include "platform/secure_memory.h"
+#include "platform/unique_fd.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,14 +73,13 @@ bool StagedByKsr(const QString& folder) {
 
 void RemoveStagingFolder(const QString& folder) {
     const QByteArray native = QFile::encodeName(folder);
-    const int dir = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dir < 0)
+    plat::UniqueFd opened(
+        ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    DIR* entries = opened.valid() ? fdopendir(opened.get()) : nullptr;
+    if (!entries)
         return;
-    DIR* entries = fdopendir(dir);
-    if (!entries) {
-        ::close(dir);
-        return;
-    }
+    // The listing owns the descriptor now, and closes it.
+    const int dir = opened.release();
     while (const dirent* entry = readdir(entries)) {
         const QString name = QFile::decodeName(entry->d_name);
         struct stat status;
@@ -87,7 +88,7 @@ void RemoveStagingFolder(const QString& folder) {
             !S_ISREG(status.st_mode))
             continue;
         if (HeldPlainData(name))
-            WipeFileData(folder + QLatin1Char('/') + name);
+            WipeFileData(plat::JoinPath(folder, name));
         unlinkat(dir, entry->d_name, 0);
     }
     closedir(entries);
@@ -114,7 +115,7 @@ bool HeldOutput::Take(const uint8_t* data, uint32_t size) {
         if (blocks_.empty() || blocks_.back().used == capacity) {
             // Once data flows, one block gathers it, to go out a block at a time.
             if (released_ && !blocks_.empty()) {
-                if (!WriteOut(blocks_.back().data, blocks_.back().used))
+                if (!WriteOut(blocks_.back().data, static_cast<uint32_t>(blocks_.back().used)))
                     return false;
                 blocks_.back().used = 0;
                 continue;
@@ -139,24 +140,18 @@ bool HeldOutput::Take(const uint8_t* data, uint32_t size) {
     return true;
 }
 
-bool HeldOutput::WriteOut(const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const auto piece = static_cast<uint32_t>(std::min<size_t>(size, 1u << 30));
-        if (!out_(data, piece)) {
-            readerGone_ = readerGone_ || errno == EPIPE;
-            return false;
-        }
-        data += piece;
-        size -= piece;
-    }
-    return true;
+bool HeldOutput::WriteOut(const uint8_t* data, uint32_t size) {
+    if (out_(data, size))
+        return true;
+    readerGone_ = readerGone_ || errno == EPIPE;
+    return false;
 }
 
 bool HeldOutput::ReleaseHeld() {
     released_ = true;
     bool written = true;
     for (const Block& block : blocks_) {
-        if (written && !WriteOut(block.data, block.used))
+        if (written && !WriteOut(block.data, static_cast<uint32_t>(block.used)))
             written = false;
     }
     ForgetHeld();

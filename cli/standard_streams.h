@@ -39,7 +39,8 @@ class HeldOutput {
         size_t used = 0;
     };
     bool Take(const uint8_t* data, uint32_t size);
-    bool WriteOut(const uint8_t* data, size_t size);
+    // Never more than a block at a time, or a piece the run gave.
+    bool WriteOut(const uint8_t* data, uint32_t size);
     bool ReleaseHeld();
     void ForgetHeld();
 

@@ -2,6 +2,7 @@
 
 #include "platform/interrupts.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 #include <cerrno>
 #include <csignal>
@@ -34,20 +35,6 @@ void RestoreEchoAndRaise(int signal) {
     raise(signal);
 }
 
-void WriteAll(int fd, const QByteArray& bytes) {
-    const char* next = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = write(fd, next, static_cast<size_t>(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        next += written;
-        left -= written;
-    }
-}
-
 // True only for a line ended by a newline; input that stops before one was abandoned.
 bool ReadLine(int fd, QByteArray* line) {
     // Room for any line typed, so that a password is never left behind in a
@@ -73,7 +60,7 @@ TerminalRead AskTerminal(const QString& prompt, bool echo, QByteArray* line) {
     if (!terminal.valid())
         return TerminalRead::NoTerminal;
     const int fd = terminal.get();
-    WriteAll(fd, prompt.toUtf8());
+    plat::WriteAll(fd, prompt.toUtf8());
 
     struct termios saved;
     struct sigaction previous[std::size(kEchoSignals)];
@@ -102,7 +89,7 @@ TerminalRead AskTerminal(const QString& prompt, bool echo, QByteArray* line) {
     }
     // An answer cut short (Ctrl+D, Ctrl+C) leaves the cursor after the prompt.
     if (!complete)
-        WriteAll(fd, "\n");
+        plat::WriteAll(fd, QByteArrayLiteral("\n"));
     return complete ? TerminalRead::Line : TerminalRead::EndOfInput;
 }
 
@@ -110,8 +97,8 @@ TerminalRead AskTerminal(const QString& prompt, bool echo, QByteArray* line) {
 
 KsrConsole ProcessConsole() {
     KsrConsole console;
-    console.writeOut = [](const QString& text) { WriteAll(STDOUT_FILENO, text.toUtf8()); };
-    console.writeError = [](const QString& text) { WriteAll(STDERR_FILENO, text.toUtf8()); };
+    console.writeOut = [](const QString& text) { plat::WriteAll(STDOUT_FILENO, text.toUtf8()); };
+    console.writeError = [](const QString& text) { plat::WriteAll(STDERR_FILENO, text.toUtf8()); };
     console.askTerminal = AskTerminal;
     console.dataIn = STDIN_FILENO;
     console.dataOut = STDOUT_FILENO;

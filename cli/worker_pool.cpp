@@ -1,11 +1,13 @@
 #include "cli/worker_pool.h"
 
-#include "cli/ksr_main.h"
+#include "cli/ksr_status.h"
 #include "cli/password_input.h"
 #include "cli/terminal_messages.h"
 #include "engine/wipe.h"
 #include "platform/interrupts.h"
 #include "platform/secure_memory.h"
+#include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,11 +60,6 @@ ssize_t ReceiveFrame(int channel, QByteArray* frame) {
     return size;
 }
 
-void CloseQuietly(int fd) {
-    if (fd >= 0)
-        close(fd);
-}
-
 // One file of the run, as the run sees it.
 struct FileSlot {
     bool started = false;
@@ -77,39 +74,39 @@ struct FileSlot {
 
 struct Worker {
     pid_t pid = -1;
-    int channel = -1;   // -1 once the worker has ended
-    int file = -1;      // the file it works on, or -1 while it waits for one
-    int deathsSeen = 0; // how many workers had died when it last looked for leftovers
+    plat::UniqueFd channel; // closed once the worker has ended
+    int file = -1;          // the file it works on, or -1 while it waits for one
+    int deathsSeen = 0;     // how many workers had died when it last looked for leftovers
 };
 
 // Starts `program`; false, with `problem` filled, when it cannot.
 bool StartWorker(const QByteArray& program, const QList<QByteArray>& args,
                  const QByteArray& passwordFrame, Worker* worker, QString* problem) {
-    int channel[2];
-    int password[2];
-    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, channel) != 0) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
         *problem = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    if (pipe2(password, O_CLOEXEC) != 0) {
+    plat::UniqueFd channel(pair[0]);
+    plat::UniqueFd workerChannel(pair[1]);
+    if (pipe2(pair, O_CLOEXEC) != 0) {
         *problem = QString::fromLocal8Bit(std::strerror(errno));
-        CloseQuietly(channel[0]);
-        CloseQuietly(channel[1]);
         return false;
     }
+    plat::UniqueFd workerPassword(pair[0]);
+    plat::UniqueFd password(pair[1]);
     // A password is far smaller than a pipe holds, so this never waits for the worker.
-    const bool written =
-        write(password[1], passwordFrame.constData(), passwordFrame.size()) == passwordFrame.size();
-    close(password[1]);
+    const bool written = plat::WriteAll(password.get(), passwordFrame);
+    password.reset();
     // Above the numbers the worker expects them at, so that putting one in
     // place cannot overwrite the other.
-    const int childChannel = fcntl(channel[1], F_DUPFD_CLOEXEC, 10);
-    const int childPassword = fcntl(password[0], F_DUPFD_CLOEXEC, 10);
-    const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    close(channel[1]);
-    close(password[0]);
+    const plat::UniqueFd childChannel(fcntl(workerChannel.get(), F_DUPFD_CLOEXEC, 10));
+    const plat::UniqueFd childPassword(fcntl(workerPassword.get(), F_DUPFD_CLOEXEC, 10));
+    const plat::UniqueFd nothing(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    workerChannel.reset();
+    workerPassword.reset();
     pid_t pid = -1;
-    if (written && childChannel >= 0 && childPassword >= 0 && nothing >= 0) {
+    if (written && childChannel.valid() && childPassword.valid() && nothing.valid()) {
         QList<QByteArray> all = {program, QByteArrayLiteral("--worker-channel"),
                                  QByteArray::number(kChannelFd), QByteArrayLiteral("--password-fd"),
                                  QByteArray::number(kPasswordFd)};
@@ -121,24 +118,19 @@ bool StartWorker(const QByteArray& program, const QList<QByteArray>& args,
         pid = fork();
         if (pid == 0) {
             // Only what is safe between fork and exec.
-            dup2(childChannel, kChannelFd);
-            dup2(childPassword, kPasswordFd);
-            dup2(nothing, STDIN_FILENO);
+            dup2(childChannel.get(), kChannelFd);
+            dup2(childPassword.get(), kPasswordFd);
+            dup2(nothing.get(), STDIN_FILENO);
             execv(program.constData(), argv.data());
             _exit(127);
         }
     }
-    const int error = errno;
-    CloseQuietly(childChannel);
-    CloseQuietly(childPassword);
-    CloseQuietly(nothing);
     if (pid <= 0) {
-        *problem = QString::fromLocal8Bit(std::strerror(error));
-        close(channel[0]);
+        *problem = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
     worker->pid = pid;
-    worker->channel = channel[0];
+    worker->channel = std::move(channel);
     worker->file = -1;
     return true;
 }
@@ -158,8 +150,7 @@ void HoldMessage(FileSlot* slot, const QString& subject, const KsrConsole& conso
 // the worker's own status, or a failure with a message for a worker that
 // did not end as ksr does.
 void ReapWorker(Worker* worker, FileSlot* slot, const QString& subject, const KsrConsole& console) {
-    CloseQuietly(worker->channel);
-    worker->channel = -1;
+    worker->channel.reset();
     int waited = 0;
     while (waitpid(worker->pid, &waited, 0) < 0 && errno == EINTR) {
     }
@@ -202,7 +193,7 @@ void ShowInOrder(std::vector<FileSlot>* fileSlots, const std::vector<Worker>& wo
             const char kind = read == TerminalRead::Line         ? kFrameLine
                               : read == TerminalRead::NoTerminal ? kFrameNoTerminal
                                                                  : kFrameEnded;
-            SendFrame(workers[slot.worker].channel, kind,
+            SendFrame(workers[slot.worker].channel.get(), kind,
                       read == TerminalRead::Line ? line : QByteArray());
         }
         if (!slot.finished)
@@ -239,13 +230,14 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
     // The worker a group's files go to, once its first has gone to one.
     std::vector<int> groupWorker(lastOfGroup.size(), -1);
 
-    // The length first, so that the worker takes every byte as it is.
-    QByteArray passwordFrame;
-    passwordFrame.reserve(kLengthBytes + password.size());
-    plat::LockSecret(passwordFrame);
+    // The length first, so that the worker takes every byte as it is. Room for
+    // all of it is made before the buffer is locked, so that it never moves.
+    QByteArray room;
+    room.reserve(kLengthBytes + password.size());
+    plat::SecretBytes passwordFrame(std::move(room));
     for (qsizetype at = 0; at < kLengthBytes; ++at)
-        passwordFrame.append(static_cast<char>((password.size() >> (8 * at)) & 0xFF));
-    passwordFrame.append(password);
+        passwordFrame.get().append(static_cast<char>((password.size() >> (8 * at)) & 0xFF));
+    passwordFrame.get().append(password);
 
     std::vector<Worker> workers;
     int deaths = 0;
@@ -281,31 +273,31 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
         // What a worker that died left behind is found as a new process would
         // find it; otherwise a worker looks at a folder as one run does.
         if (workers[w].deathsSeen != deaths) {
-            SendFrame(workers[w].channel, kFrameSweep, QByteArray());
+            SendFrame(workers[w].channel.get(), kFrameSweep, QByteArray());
             workers[w].deathsSeen = deaths;
         }
         // A worker that is gone shows as the end of its channel.
-        SendFrame(workers[w].channel, kFrameFile, files[i].job);
+        SendFrame(workers[w].channel.get(), kFrameFile, files[i].job);
         return true;
     };
     const auto startWorker = [&] {
         Worker worker;
         worker.deathsSeen = deaths;
-        if (!StartWorker(program, workerArgs, passwordFrame, &worker, &startProblem))
+        if (!StartWorker(program, workerArgs, passwordFrame.get(), &worker, &startProblem))
             return false;
-        workers.push_back(worker);
+        workers.push_back(std::move(worker));
         give(static_cast<int>(workers.size()) - 1);
         return true;
     };
     const auto liveWorkers = [&] {
         return std::count_if(workers.begin(), workers.end(),
-                             [](const Worker& w) { return w.channel >= 0; });
+                             [](const Worker& w) { return w.channel.valid(); });
     };
     // Idle workers take what they now may; those with nothing left to take end.
     const auto settleIdle = [&] {
         for (size_t w = 0; w < workers.size(); ++w) {
             Worker& worker = workers[w];
-            if (worker.channel < 0 || worker.file >= 0 || stopsPassedOn)
+            if (!worker.channel.valid() || worker.file >= 0 || stopsPassedOn)
                 continue;
             if (!give(static_cast<int>(w)) && firstUnstarted >= count)
                 ReapWorker(&worker, nullptr, QString(), console);
@@ -338,8 +330,8 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
         std::vector<pollfd> watched;
         std::vector<size_t> owners;
         for (size_t w = 0; w < workers.size(); ++w) {
-            if (workers[w].channel >= 0) {
-                watched.push_back({workers[w].channel, POLLIN, 0});
+            if (workers[w].channel.valid()) {
+                watched.push_back({workers[w].channel.get(), POLLIN, 0});
                 owners.push_back(w);
             }
         }
@@ -350,7 +342,7 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
             break;
         if (plat::InterruptRequested() && !stopsPassedOn) {
             for (const Worker& worker : workers) {
-                if (worker.channel >= 0)
+                if (worker.channel.valid())
                     kill(worker.pid, plat::InterruptSignal());
             }
             stopsPassedOn = true;
@@ -360,7 +352,7 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
                 continue;
             const size_t w = owners[at];
             Worker& worker = workers[w];
-            const ssize_t size = ReceiveFrame(worker.channel, &frame);
+            const ssize_t size = ReceiveFrame(worker.channel.get(), &frame);
             if (size < 0 && errno == EINTR)
                 continue;
             const int file = worker.file;
@@ -398,10 +390,9 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
     }
     // Workers that are still there (after a failed poll) are not left behind.
     for (Worker& worker : workers) {
-        if (worker.channel >= 0)
+        if (worker.channel.valid())
             ReapWorker(&worker, nullptr, QString(), console);
     }
-    plat::ForgetSecret(&passwordFrame);
 
     if (plat::InterruptRequested())
         return plat::InterruptExitStatus(plat::InterruptSignal());
@@ -414,11 +405,7 @@ int RunInWorkers(const QByteArray& program, const QList<QByteArray>& workerArgs,
 
 KsrConsole WorkerConsole(int channel) {
     KsrConsole console;
-    console.writeOut = [](const QString& text) {
-        const QByteArray bytes = text.toUtf8();
-        [[maybe_unused]] const ssize_t written =
-            write(STDOUT_FILENO, bytes.constData(), bytes.size());
-    };
+    console.writeOut = [](const QString& text) { plat::WriteAll(STDOUT_FILENO, text.toUtf8()); };
     console.writeError = [channel](const QString& text) {
         SendFrame(channel, kFrameMessage, text.toUtf8());
     };

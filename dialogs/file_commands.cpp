@@ -17,6 +17,7 @@
 #include "platform/interrupts.h"
 #include "platform/last_error.h"
 #include "platform/path_limits.h"
+#include "platform/secure_memory.h"
 
 #include <QPointer>
 #include <QTreeWidget>
@@ -54,22 +55,6 @@ class CommandScope {
     // The command updates the list itself; a change it makes on the disk
     // refills it only once the command has ended.
     ListRefreshHold hold_;
-};
-
-// The request's password as the engine takes it, kept out of swap and zeroed
-// when done with.
-class PasswordCopy {
-  public:
-    explicit PasswordCopy(const PasswordRequest& request) : text_(PasswordText(request)) {
-        plat::LockSecret(text_);
-    }
-    ~PasswordCopy() { plat::ForgetSecret(&text_); }
-    PasswordCopy(const PasswordCopy&) = delete;
-    PasswordCopy& operator=(const PasswordCopy&) = delete;
-    const QString& text() const { return text_; }
-
-  private:
-    QString text_;
 };
 
 void Report(QWidget* owner, ErrorCode code, const QString& caption) {
@@ -238,8 +223,8 @@ void EncryptFileCommand(const QString& plainPath, const QString& containerPath, 
     case PasswordDialogResult::Cancelled:
         return;
     case PasswordDialogResult::Accepted: {
-        const PasswordCopy password(request);
-        if (RunEncrypt(plainPath, containerPath, password.text(), owner, list, row) ==
+        const plat::SecretText password(PasswordText(request));
+        if (RunEncrypt(plainPath, containerPath, password.get(), owner, list, row) ==
             EncryptResult::Failed)
             ReportError(HandleOf(owner), AboutFile(kEncryptionError, plainPath));
         return;
@@ -327,8 +312,8 @@ bool DecryptWithRetry(QWidget* owner, QTreeWidget* list, int row, const QString&
                       const QString& plainPath, int dialogId) {
     PasswordRequest& request = SharedPasswordRequest();
     const auto run = [&] {
-        const PasswordCopy password(request);
-        return RunDecrypt(containerPath, plainPath, password.text(), owner, list, row);
+        const plat::SecretText password(PasswordText(request));
+        return RunDecrypt(containerPath, plainPath, password.get(), owner, list, row);
     };
     for (DecryptResult result = run();; result = run()) {
         switch (result) {
@@ -378,7 +363,7 @@ void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
         request.result != PasswordDialogResult::Accepted)
         return;
     const QPointer<QTreeWidget> guarded(list);
-    const PasswordCopy password(request);
+    const plat::SecretText password(PasswordText(request));
     const int count = list->topLevelItemCount();
     // A refill during the pass (a finished file that could not be read back)
     // keeps the rows' order, as no name changes; a shorter list ends the pass.
@@ -390,7 +375,7 @@ void BatchEncrypt(QWidget* owner, QTreeWidget* list, BatchScope scope) {
         if (!RowPaths(owner, row, &plainPath, &containerPath))
             return;
         // A declined overwrite skips the file; a failure or a stop request ends the batch.
-        switch (RunEncrypt(plainPath, containerPath, password.text(), owner, list, row)) {
+        switch (RunEncrypt(plainPath, containerPath, password.get(), owner, list, row)) {
         case EncryptResult::Ok:
         case EncryptResult::Declined:
             break;

@@ -30,4 +30,4 @@ DecryptResult RunDecryptChunks(const ChunkCipher& cipher, const ContainerSource&
 
 // A container file read from its start: it ends with the piece that reaches
 // `containerSize` or comes back short.
-ContainerSource FileContainerSource(plat::FileHandle container, uint64_t containerSize);
+ContainerSource FileContainerSource(int container, uint64_t containerSize);

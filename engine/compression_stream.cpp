@@ -117,8 +117,7 @@ CompressionStream* OpenCompressionStream(const QString& plainPath) {
         RecordError(kEncryptOutOfMemory);
         return nullptr;
     }
-    s->source.reset(
-        plat::CreateFile(plainPath, plat::Access::Read, plat::Disposition::OpenExisting));
+    s->source = plat::CreateFile(plainPath, plat::Access::Read, plat::Disposition::OpenExisting);
     if (s->source.valid() && plat::GetFileState(s->source.get(), &s->opened) &&
         s->opened.links > 1) {
         s->source.reset();

@@ -136,7 +136,7 @@ DecryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
 
 } // namespace
 
-ContainerSource FileContainerSource(plat::FileHandle container, uint64_t containerSize) {
+ContainerSource FileContainerSource(int container, uint64_t containerSize) {
     return [container, containerSize, readSoFar = uint64_t{0}](
                uint8_t* data, uint32_t size, uint32_t* count, bool* final) mutable {
         if (!plat::ReadFile(container, data, size, count))
@@ -184,8 +184,7 @@ DecryptResult RunDecryptChunks(const ChunkCipher& cipher, const ContainerSource&
 namespace {
 
 // The chunks of a container file into the plain file's temporary file.
-DecryptResult RunChunks(const ChunkCipher& cipher, plat::FileHandle container,
-                        CompressionStream* stream) {
+DecryptResult RunChunks(const ChunkCipher& cipher, int container, CompressionStream* stream) {
     uint64_t containerSize = 0;
     plat::GetFileSize(container, &containerSize);
     return RunDecryptChunks(cipher, FileContainerSource(container, containerSize), containerSize,
@@ -197,8 +196,8 @@ DecryptResult RunChunks(const ChunkCipher& cipher, plat::FileHandle container,
 DecryptResult RunOnFiles(plat::WindowHandle window, const QString& containerPath,
                          const QString& plainPath, const ChunkCipher& cipher,
                          plat::UniqueFd* container, CompressionStream** stream) {
-    container->reset(
-        plat::CreateFile(containerPath, plat::Access::Read, plat::Disposition::OpenExisting));
+    *container =
+        plat::CreateFile(containerPath, plat::Access::Read, plat::Disposition::OpenExisting);
     if (!container->valid()) {
         RecordError(kContainerOpenFailed);
         return DecryptResult::Failed;
@@ -215,7 +214,7 @@ DecryptResult RunOnFiles(plat::WindowHandle window, const QString& containerPath
 
 // Puts the finished plain file in place, with the container's permissions,
 // owner and access list, before the container goes.
-bool CommitPlainFile(plat::FileHandle container, CompressionStream* stream) {
+bool CommitPlainFile(int container, CompressionStream* stream) {
     plat::FileState containerState;
     // A plain file it replaces is plain data too: it goes the way plain files go.
     stream->target.keepReplaced = true;
@@ -230,8 +229,8 @@ bool CommitPlainFile(plat::FileHandle container, CompressionStream* stream) {
 
 // Gives the plain file the container's times and, after a complete run, its
 // name; a plain file that did not get its name goes. Returns the run's result.
-DecryptResult FinishPlainFile(plat::WindowHandle window, plat::FileHandle container,
-                              CompressionStream* stream, DecryptResult result) {
+DecryptResult FinishPlainFile(plat::WindowHandle window, int container, CompressionStream* stream,
+                              DecryptResult result) {
     plat::FileTimes times;
     if (plat::GetFileTime(container, &times))
         plat::SetFileTime(stream->target.file.get(), times);
@@ -255,8 +254,7 @@ DecryptResult FinishPlainFile(plat::WindowHandle window, plat::FileHandle contai
 
 // The container goes only while its name still holds the file that was
 // decrypted: a newer one put in its place meanwhile is kept, and the user told.
-void RemoveContainer(plat::WindowHandle window, const QString& containerPath,
-                     plat::FileHandle container) {
+void RemoveContainer(plat::WindowHandle window, const QString& containerPath, int container) {
     plat::FileState opened;
     if (!plat::GetFileState(container, &opened) || plat::IsReadOnlyHandle(container)) {
         // What cannot be deleted stays where it is, and says why.

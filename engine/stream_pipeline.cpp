@@ -8,6 +8,7 @@
 #include "platform/interrupts.h"
 #include "platform/last_error.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -123,19 +124,10 @@ DecryptResult DecryptSource(const ContainerSource& source, uint64_t containerSiz
 } // namespace
 
 OutputPort DescriptorOutput(int fd) {
-    return [fd](const uint8_t* data, uint32_t size) {
-        while (size > 0) {
-            const ssize_t written = ::write(fd, data, size);
-            if (written < 0 && errno == EINTR && !plat::InterruptRequested())
-                continue;
-            if (written < 0)
-                return Fail(errno);
-            if (written == 0)
-                return Fail(EIO);
-            data += written;
-            size -= static_cast<uint32_t>(written);
-        }
-        return true;
+    plat::WriteOptions options;
+    options.stopOnInterrupt = true;
+    return [fd, options](const uint8_t* data, uint32_t size) {
+        return plat::WriteAll(fd, data, size, options) || Fail(errno);
     };
 }
 

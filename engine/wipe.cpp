@@ -24,7 +24,7 @@ const QString kCantWipeText =
     QStringLiteral("Wipe failed!\nClose any other applications which may be accessing this file.");
 const QString kCantWipeCaption = QStringLiteral("Can't wipe!");
 
-bool RefuseOtherNames(plat::FileHandle file, const QString& path) {
+bool RefuseOtherNames(int file, const QString& path) {
     plat::FileState state;
     if (!plat::GetFileState(file, &state))
         return false;
@@ -42,7 +42,7 @@ bool RefuseOtherNames(plat::FileHandle file, const QString& path) {
 // and flushes it; `overwritten` grows by every byte written, also on failure.
 // Holes are left alone: writing into them would take disk space a sparse file
 // never had, and they hold no data.
-bool WipeOpenFile(plat::FileHandle file, uint64_t* overwritten) {
+bool WipeOpenFile(int file, uint64_t* overwritten) {
     uint64_t size = 0;
     HCRYPTPROV provider = nullptr;
     if (!plat::GetFileSize(file, &size) ||

@@ -1,6 +1,7 @@
 #include "platform/file_checks.h"
 
 #include "platform/files.h"
+#include "platform/files_detail.h"
 #include "platform/last_error.h"
 
 #include <QFile>
@@ -9,24 +10,6 @@
 #include <sys/stat.h>
 
 namespace plat {
-
-namespace {
-
-FileKind KindOfMode(mode_t mode) {
-    if (S_ISREG(mode))
-        return FileKind::Regular;
-    if (S_ISDIR(mode))
-        return FileKind::Folder;
-    if (S_ISLNK(mode))
-        return FileKind::SymbolicLink;
-    if (S_ISFIFO(mode))
-        return FileKind::Fifo;
-    if (S_ISSOCK(mode))
-        return FileKind::Socket;
-    return FileKind::Device;
-}
-
-} // namespace
 
 bool CheckNamedFile(const QString& path, bool toEncrypt) {
     const QString name = QStringLiteral("\u201c%1\u201d").arg(path);
@@ -43,7 +26,7 @@ bool CheckNamedFile(const QString& path, bool toEncrypt) {
             SetLastError(code);
         return false;
     }
-    const FileKind kind = KindOfMode(st.st_mode);
+    const FileKind kind = detail::KindOfMode(st.st_mode);
     if (kind != FileKind::Regular) {
         RefuseFileKind(kind, path);
         return false;

@@ -35,6 +35,18 @@ bool HasLookAlike(const QByteArray& folder, const QString& name, const QByteArra
 
 } // namespace
 
+QString JoinPath(const QString& folder, const QString& name) {
+    if (folder.isEmpty() || folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+QByteArray JoinPath(const QByteArray& folder, const QByteArray& name) {
+    if (folder.isEmpty() || folder.endsWith('/'))
+        return folder + name;
+    return folder + '/' + name;
+}
+
 bool IsFaithfulPath(const QString& path) {
     const QStringList parts = path.split(QLatin1Char('/'));
     QByteArray folder = path.startsWith(QLatin1Char('/')) ? QByteArray("/") : QByteArray();
@@ -47,9 +59,7 @@ bool IsFaithfulPath(const QString& path) {
             return false;
         if (part.contains(QChar(kReplacement)) && HasLookAlike(folder, part, bytes))
             return false;
-        if (!folder.isEmpty() && !folder.endsWith('/'))
-            folder.append('/');
-        folder.append(bytes);
+        folder = JoinPath(folder, bytes);
     }
     return true;
 }

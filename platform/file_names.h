@@ -2,10 +2,17 @@
 // File names are bytes on Linux and text in the program. Names that are not
 // UTF-8 decode with U+FFFD in place of their odd bytes, so two names can read
 // alike, and a path built from the text then reaches another file or none.
-// These tell whether a name said as text still means the file it came from.
+// These tell whether a name said as text still means the file it came from,
+// and make the path of a name in a folder.
+#include <QByteArray>
 #include <QString>
 
 namespace plat {
+
+// `name` in `folder`, with one "/" between them whether or not `folder` ends
+// with one (as the root does); `name` alone when `folder` is empty.
+QString JoinPath(const QString& folder, const QString& name);
+QByteArray JoinPath(const QByteArray& folder, const QByteArray& name);
 
 // False when a component of `path` cannot be told apart from another entry
 // of its folder: it holds U+FFFD and the folder has an entry of other bytes

@@ -1,8 +1,10 @@
 #include "platform/files.h"
 
+#include "platform/file_names.h"
 #include "platform/files_detail.h"
 #include "platform/last_error.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -26,7 +28,6 @@ namespace plat {
 
 namespace {
 
-constexpr const char* kDosAttribName = "user.DOSATTRIB";
 constexpr const char* kCreationTimeName = "user.keshlor.crtime";
 constexpr char kKeshlorAttributePrefix[] = "user.keshlor.";
 constexpr const char* kAccessListName = "system.posix_acl_access";
@@ -45,10 +46,12 @@ int g_deleteFaultErrno = EWOULDBLOCK;
 std::function<void(const QString&)> g_beforeTemporaryLock;
 std::function<void(const QString&, const QString&)> g_afterRename;
 
+using detail::DotNames;
 using detail::Fail;
 using detail::FolderOf;
 using detail::IsReadOnlyFile;
-using detail::JoinPath;
+using detail::kDosAttribName;
+using detail::KindOfMode;
 using detail::NativePath;
 using detail::RenameNoReplace;
 using detail::SameFile;
@@ -56,11 +59,8 @@ using detail::SameFile;
 // The DOS bits kept for a file; 0 when none are stored.
 uint32_t StoredAttributes(const QByteArray& native) {
     char text[32] = {};
-    const ssize_t n = getxattr(native.constData(), kDosAttribName, text, sizeof text - 1);
-    if (n <= 0)
-        return 0;
-    text[n] = '\0';
-    return static_cast<uint32_t>(std::strtoul(text, nullptr, 16)) & kStoredAttributeMask;
+    return detail::StoredBitsOf(
+        text, getxattr(native.constData(), kDosAttribName, text, sizeof text - 1));
 }
 
 bool StoreAttributes(int fd, const QByteArray& native, uint32_t attributes) {
@@ -78,20 +78,6 @@ bool OnlyPlainBits(uint32_t attributes) {
 
 bool IsReadOnly(const struct stat& st, const QByteArray& native) {
     return (st.st_mode & S_IWUSR) == 0 || (StoredAttributes(native) & kAttrReadOnly) != 0;
-}
-
-FileKind KindOfMode(mode_t mode) {
-    if (S_ISREG(mode))
-        return FileKind::Regular;
-    if (S_ISDIR(mode))
-        return FileKind::Folder;
-    if (S_ISLNK(mode))
-        return FileKind::SymbolicLink;
-    if (S_ISFIFO(mode))
-        return FileKind::Fifo;
-    if (S_ISSOCK(mode))
-        return FileKind::Socket;
-    return FileKind::Device;
 }
 
 FileKind KindOfNative(const QByteArray& native) {
@@ -183,15 +169,10 @@ FileTimes TimesOf(int fd, const QByteArray& native, const struct stat& st) {
     return times;
 }
 
+// A path named on its own: a leading "." in its name adds nothing.
 uint32_t AttributesOf(const struct stat& st, const QByteArray& native) {
-    uint32_t attributes = StoredAttributes(native);
-    if (S_ISDIR(st.st_mode))
-        attributes |= kAttrDirectory;
-    if ((st.st_mode & S_IWUSR) == 0)
-        attributes |= kAttrReadOnly;
-    if (attributes == 0)
-        attributes = kAttrNormal;
-    return attributes;
+    return detail::DosAttributes(StoredAttributes(native), st.st_mode, native.constData(),
+                                 DotNames::AsStored);
 }
 
 FileState StateOf(const struct stat& st) {
@@ -217,12 +198,12 @@ bool IsHeldElsewhere(const QByteArray& native) {
 
 } // namespace
 
-FileHandle CreateFile(const QString& path, Access access, Disposition disposition,
-                      uint32_t attributes) {
+UniqueFd CreateFile(const QString& path, Access access, Disposition disposition,
+                    uint32_t attributes) {
     const QByteArray native = NativePath(path);
     if (native.isEmpty()) {
         Fail(ENOENT);
-        return kInvalidHandle;
+        return UniqueFd();
     }
     int flags = 0;
     switch (disposition) {
@@ -239,42 +220,36 @@ FileHandle CreateFile(const QString& path, Access access, Disposition dispositio
     }
     UniqueFd fd = OpenRegular(path, native, flags);
     if (!fd.valid())
-        return kInvalidHandle;
+        return UniqueFd();
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) {
         Fail(errno);
-        return kInvalidHandle;
+        return UniqueFd();
     }
     if (access == Access::Write && disposition != Disposition::CreateNew &&
         IsReadOnlyFile(fd.get(), st)) {
         Fail(EACCES);
-        return kInvalidHandle;
+        return UniqueFd();
     }
     if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         Fail(errno);
-        return kInvalidHandle;
+        return UniqueFd();
     }
     if (disposition == Disposition::TruncateExisting && ftruncate(fd.get(), 0) != 0) {
         Fail(errno);
-        return kInvalidHandle;
+        return UniqueFd();
     }
     if (disposition != Disposition::OpenExisting)
         StoreAttributes(fd.get(), native, attributes); // no xattrs: the file just has none
     SetLastError(kErrorSuccess);
-    return fd.release();
+    return fd;
 }
 
-bool CloseHandle(FileHandle file) {
-    if (file < 0)
-        return Fail(EBADF);
-    return UniqueFd(file).close() || Fail(errno);
-}
-
-bool UnlockFile(FileHandle file) {
+bool UnlockFile(int file) {
     return flock(file, LOCK_UN) == 0 || Fail(errno);
 }
 
-bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRead) {
+bool ReadFile(int file, void* buffer, uint32_t toRead, uint32_t* bytesRead) {
     uint32_t done = 0;
     if (g_readBudget >= 0) {
         if (g_readBudget < toRead) {
@@ -300,41 +275,24 @@ bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRea
     return true;
 }
 
-bool WriteFile(FileHandle file, const void* buffer, uint32_t toWrite, uint32_t* bytesWritten) {
-    uint32_t done = 0;
-    const auto* in = static_cast<const unsigned char*>(buffer);
-    while (done < toWrite) {
-        uint32_t want = toWrite - done;
-        if (g_writeBudget >= 0) {
-            if (g_writeBudget == 0) {
-                // The injected device stops taking bytes without failing the call.
-                SetLastErrorFromErrno(g_writeFaultErrno);
-                *bytesWritten = done;
-                return true;
-            }
-            want = static_cast<uint32_t>(std::min<int64_t>(want, g_writeBudget));
-        }
-        const ssize_t n = ::write(file, in + done, want);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *bytesWritten = done;
-            return Fail(errno);
-        }
-        if (n == 0) {
-            *bytesWritten = done;
-            SetLastError(kErrorDiskFull);
-            return true;
-        }
-        done += static_cast<uint32_t>(n);
-        if (g_writeBudget >= 0)
-            g_writeBudget -= n;
-    }
-    *bytesWritten = done;
+bool WriteFile(int file, const void* buffer, uint32_t toWrite, uint32_t* bytesWritten) {
+    const uint32_t allowed = g_writeBudget >= 0
+                                 ? static_cast<uint32_t>(std::min<int64_t>(toWrite, g_writeBudget))
+                                 : toWrite;
+    size_t done = 0;
+    const bool whole = WriteAll(file, buffer, allowed, {}, &done);
+    *bytesWritten = static_cast<uint32_t>(done);
+    if (g_writeBudget >= 0)
+        g_writeBudget -= static_cast<int64_t>(done);
+    if (!whole)
+        return Fail(errno);
+    // The injected device stops taking bytes without failing the call.
+    if (allowed < toWrite)
+        SetLastErrorFromErrno(g_writeFaultErrno);
     return true;
 }
 
-bool FlushFile(FileHandle file) {
+bool FlushFile(int file) {
     if (g_flushFault)
         return Fail(g_flushFaultErrno);
     return ::fsync(file) == 0 || Fail(errno);
@@ -355,11 +313,11 @@ bool FlushFolderOf(const QString& path) {
     return true;
 }
 
-bool SeekToStart(FileHandle file) {
+bool SeekToStart(int file) {
     return ::lseek(file, 0, SEEK_SET) == 0 || Fail(errno);
 }
 
-bool GetFileSize(FileHandle file, uint64_t* size) {
+bool GetFileSize(int file, uint64_t* size) {
     struct stat st;
     if (::fstat(file, &st) != 0)
         return Fail(errno);
@@ -392,26 +350,9 @@ bool NamesSameFile(const QByteArray& native, const struct stat& held) {
            named.st_ino == held.st_ino;
 }
 
-bool CopyData(FileHandle in, FileHandle out) {
-    std::vector<unsigned char> buffer(kCopyPiece);
-    for (;;) {
-        uint32_t got = 0;
-        if (!ReadFile(in, buffer.data(), kCopyPiece, &got))
-            return false;
-        if (got == 0)
-            return true;
-        uint32_t written = 0;
-        if (!WriteFile(out, buffer.data(), got, &written))
-            return false;
-        // WriteFile has set the reason when the device stopped taking bytes.
-        if (written != got)
-            return false;
-    }
-}
-
 // The data of `in`, and its last-write time; the copy's last access is its
 // making. Times the file system refuses do not fail the copy.
-bool CopyContent(FileHandle in, FileHandle out, const struct timespec& lastWrite) {
+bool CopyContent(int in, int out, const struct timespec& lastWrite) {
     if (!CopyData(in, out))
         return false;
     const struct timespec times[2] = {{0, UTIME_NOW}, lastWrite};
@@ -426,7 +367,7 @@ bool CopyFile(const QString& source, const QString& target, bool failIfExists, H
     const QByteArray nativeTarget = NativePath(target);
     if (nativeTarget.isEmpty())
         return Fail(ENOENT);
-    UniqueFd in(CreateFile(source, Access::Read, Disposition::OpenExisting));
+    UniqueFd in = CreateFile(source, Access::Read, Disposition::OpenExisting);
     if (!in.valid())
         return false;
     struct stat from;
@@ -458,6 +399,23 @@ bool CopyFile(const QString& source, const QString& target, bool failIfExists, H
         *replaced = std::move(copy);
     SetLastError(kErrorSuccess);
     return true;
+}
+
+bool CopyData(int in, int out) {
+    std::vector<unsigned char> buffer(kCopyPiece);
+    for (;;) {
+        uint32_t got = 0;
+        if (!ReadFile(in, buffer.data(), kCopyPiece, &got))
+            return false;
+        if (got == 0)
+            return true;
+        uint32_t written = 0;
+        if (!WriteFile(out, buffer.data(), got, &written))
+            return false;
+        // WriteFile has set the reason when the device stopped taking bytes.
+        if (written != got)
+            return false;
+    }
 }
 
 FileKind GetFileKind(const QString& path) {
@@ -499,7 +457,7 @@ void RefuseFileKind(FileKind kind, const QString& path) {
     }
 }
 
-bool GetFileState(FileHandle file, FileState* state) {
+bool GetFileState(int file, FileState* state) {
     struct stat st;
     if (::fstat(file, &st) != 0)
         return Fail(errno);
@@ -587,6 +545,26 @@ UniqueFd CreateTemporary(const QString& folder, TemporaryKind kind, QString* pat
     return UniqueFd();
 }
 
+// The temporary file of `replacement`, in the folder of its name.
+bool CreateTemporaryFor(Replacement* replacement, uint32_t attributes) {
+    replacement->file =
+        CreateTemporary(FolderOf(replacement->path), replacement->kind, &replacement->temporary);
+    if (!replacement->file.valid()) {
+        replacement->existing.reset();
+        return false;
+    }
+    if (attributes != 0 && !StoreAttributes(replacement->file.get(), QByteArray(), attributes))
+        replacement->attributesStored = OnlyPlainBits(attributes);
+    SetLastError(kErrorSuccess);
+    return true;
+}
+
+// Whether `native` names something that a rename may swap places with.
+bool NamesNonFolder(const QByteArray& native) {
+    struct stat st;
+    return ::lstat(native.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 } // namespace
 
 bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attributes,
@@ -607,19 +585,11 @@ bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attribu
             return false;
         }
         // Held until it is replaced, so no other run takes it meanwhile.
-        replacement->existing.reset(CreateFile(path, Access::Write, Disposition::OpenExisting));
+        replacement->existing = CreateFile(path, Access::Write, Disposition::OpenExisting);
         if (!replacement->existing.valid())
             return false;
     }
-    replacement->file = CreateTemporary(FolderOf(path), kind, &replacement->temporary);
-    if (!replacement->file.valid()) {
-        replacement->existing.reset();
-        return false;
-    }
-    if (attributes != 0 && !StoreAttributes(replacement->file.get(), QByteArray(), attributes))
-        replacement->attributesStored = OnlyPlainBits(attributes);
-    SetLastError(kErrorSuccess);
-    return true;
+    return CreateTemporaryFor(replacement, attributes);
 }
 
 bool WriteReplacement(Replacement* replacement, const void* buffer, uint32_t toWrite,
@@ -645,7 +615,7 @@ bool WriteReplacement(Replacement* replacement, const void* buffer, uint32_t toW
 }
 
 bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner,
-                       FileHandle extendedFrom) {
+                       int extendedFrom) {
     const int file = replacement->file.get();
     if (extendedFrom >= 0 && !CarryExtendedAttributes(extendedFrom, file)) {
         // Its access list cannot be kept here: only the owner may read the result.
@@ -671,7 +641,8 @@ bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState*
     const QByteArray temporary = NativePath(replacement->temporary);
     const QByteArray target = NativePath(replacement->path);
     bool exchanged = false;
-    if (replacement->existing.valid() && SameFile(replacement->existing.get(), target)) {
+    if ((replacement->existing.valid() && SameFile(replacement->existing.get(), target)) ||
+        (replacement->overwrite && NamesNonFolder(target))) {
         // The earlier file stays whole under the temporary name until the new
         // name is on the disk.
         exchanged = ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(),
@@ -679,6 +650,10 @@ bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState*
         if (!exchanged && errno != EINVAL && errno != ENOSYS)
             return Fail(errno);
         if (!exchanged && ::rename(temporary.constData(), target.constData()) != 0)
+            return Fail(errno);
+    } else if (replacement->overwrite) {
+        // Nothing to keep, or a folder, which the rename refuses.
+        if (::rename(temporary.constData(), target.constData()) != 0)
             return Fail(errno);
     } else if (!RenameNoReplace(temporary, target)) {
         // Nothing was there to replace when the run began; what came since stays.
@@ -719,6 +694,27 @@ void DiscardReplacement(Replacement* replacement) {
     ReleaseReplacement(replacement);
     if (open)
         ::unlink(NativePath(replacement->temporary).constData());
+}
+
+bool ReplaceFile(const QString& path, uint32_t mode, const FileState* owner,
+                 const std::function<bool(int file)>& fill) {
+    Replacement replacement;
+    replacement.path = path;
+    replacement.overwrite = true;
+    if (NativePath(path).isEmpty())
+        return Fail(ENOENT);
+    if (!CreateTemporaryFor(&replacement, 0))
+        return false;
+    if (!fill(replacement.file.get()) || !CommitReplacement(&replacement, mode, owner)) {
+        DiscardReplacement(&replacement);
+        return false;
+    }
+    return true;
+}
+
+bool ReplaceFile(const QString& path, const QByteArray& content, uint32_t mode) {
+    return ReplaceFile(path, mode, nullptr,
+                       [&content](int file) { return WriteAll(file, content) || Fail(errno); });
 }
 
 bool IsTemporaryName(const QString& name, TemporaryKind* kind) {
@@ -822,7 +818,7 @@ bool SetFileAttributes(const QString& path, uint32_t attributes) {
     return true;
 }
 
-bool GetFileTime(FileHandle file, FileTimes* times) {
+bool GetFileTime(int file, FileTimes* times) {
     struct stat st;
     if (::fstat(file, &st) != 0)
         return Fail(errno);
@@ -830,7 +826,7 @@ bool GetFileTime(FileHandle file, FileTimes* times) {
     return true;
 }
 
-bool SetFileTime(FileHandle file, const FileTimes& times) {
+bool SetFileTime(int file, const FileTimes& times) {
     const struct timespec ts[2] = {FromNanos(times.lastAccess), FromNanos(times.lastWrite)};
     if (::futimens(file, ts) != 0)
         return Fail(errno);
@@ -887,12 +883,12 @@ bool GetNamedFileState(const QString& path, FileState* state) {
     return true;
 }
 
-bool IsReadOnlyHandle(FileHandle file) {
+bool IsReadOnlyHandle(int file) {
     struct stat st;
     return ::fstat(file, &st) == 0 && IsReadOnlyFile(file, st);
 }
 
-bool CarryExtendedAttributes(FileHandle from, FileHandle to) {
+bool CarryExtendedAttributes(int from, int to) {
     std::vector<char> names(4096);
     ssize_t listed = ::flistxattr(from, names.data(), names.size());
     if (listed < 0 && errno == ERANGE) {
@@ -930,7 +926,7 @@ bool CarryExtendedAttributes(FileHandle from, FileHandle to) {
     return accessListKept;
 }
 
-bool NextDataRange(FileHandle file, uint64_t from, uint64_t end, uint64_t* start, uint64_t* stop) {
+bool NextDataRange(int file, uint64_t from, uint64_t end, uint64_t* start, uint64_t* stop) {
     const off_t data = ::lseek(file, static_cast<off_t>(from), SEEK_DATA);
     if (data < 0) {
         // No data past `from` (ENXIO); a file system that cannot say has no holes.
@@ -948,7 +944,7 @@ bool NextDataRange(FileHandle file, uint64_t from, uint64_t end, uint64_t* start
     return true;
 }
 
-bool SeekTo(FileHandle file, uint64_t offset) {
+bool SeekTo(int file, uint64_t offset) {
     return ::lseek(file, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) ||
            Fail(errno);
 }
@@ -968,16 +964,46 @@ QString FolderOf(const QString& path) {
     return QFileInfo(path).absolutePath();
 }
 
-QString JoinPath(const QString& folder, const QString& name) {
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+FileKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode))
+        return FileKind::Regular;
+    if (S_ISDIR(mode))
+        return FileKind::Folder;
+    if (S_ISLNK(mode))
+        return FileKind::SymbolicLink;
+    if (S_ISFIFO(mode))
+        return FileKind::Fifo;
+    if (S_ISSOCK(mode))
+        return FileKind::Socket;
+    return FileKind::Device;
+}
+
+uint32_t StoredBitsOf(char* text, ssize_t length) {
+    if (length <= 0)
+        return 0;
+    text[length] = '\0';
+    return static_cast<uint32_t>(std::strtoul(text, nullptr, 16)) & kStoredAttributeMask;
+}
+
+uint32_t DosAttributes(uint32_t stored, mode_t mode, const char* name, DotNames dotNames) {
+    uint32_t attributes = stored;
+    if (dotNames == DotNames::System && name[0] == '.')
+        attributes |= kAttrSystem;
+    if (S_ISDIR(mode))
+        attributes |= kAttrDirectory;
+    if ((mode & S_IWUSR) == 0)
+        attributes |= kAttrReadOnly;
+    if (attributes == 0)
+        attributes = kAttrNormal;
+    return attributes;
 }
 
 bool IsReadOnlyFile(int fd, const struct stat& st) {
     if ((st.st_mode & S_IWUSR) == 0)
         return true;
     char text[32] = {};
-    const ssize_t n = fgetxattr(fd, kDosAttribName, text, sizeof text - 1);
-    return n > 0 && (std::strtoul(text, nullptr, 16) & kAttrReadOnly) != 0;
+    return (StoredBitsOf(text, fgetxattr(fd, kDosAttribName, text, sizeof text - 1)) &
+            kAttrReadOnly) != 0;
 }
 
 bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {

@@ -12,9 +12,6 @@
 
 namespace plat {
 
-using FileHandle = int;
-inline constexpr FileHandle kInvalidHandle = -1;
-
 inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 inline constexpr uint32_t kAttrReadOnly = 0x1;
 inline constexpr uint32_t kAttrHidden = 0x2;
@@ -44,30 +41,30 @@ enum class Disposition { OpenExisting, CreateNew, TruncateExisting };
 // folder (5), a device, FIFO or socket (222) are refused by what the open
 // descriptor is, with a detail naming the file (LastErrorDetail), and a FIFO
 // or device never blocks the open. CreateNew applies `attributes` to the new
-// file; TruncateExisting replaces the stored bits with them.
-FileHandle CreateFile(const QString& path, Access access, Disposition disposition,
-                      uint32_t attributes = kAttrArchive);
-bool CloseHandle(FileHandle file);
+// file; TruncateExisting replaces the stored bits with them. Descriptors the
+// functions below take are borrowed: the caller's UniqueFd keeps owning them.
+UniqueFd CreateFile(const QString& path, Access access, Disposition disposition,
+                    uint32_t attributes = kAttrArchive);
 // Gives up the exclusive hold of an open file, as the process must before it
 // opens the same file again.
-bool UnlockFile(FileHandle file);
+bool UnlockFile(int file);
 
 // A short read (including 0 bytes) means end of file, not failure.
-bool ReadFile(FileHandle file, void* buffer, uint32_t toRead, uint32_t* bytesRead);
-// Writes as much as the system takes. When the system stops taking bytes part
-// way, returns true with *bytesWritten < toWrite and the reason in the last
-// error, so callers must compare the count.
-bool WriteFile(FileHandle file, const void* buffer, uint32_t toWrite, uint32_t* bytesWritten);
+bool ReadFile(int file, void* buffer, uint32_t toRead, uint32_t* bytesRead);
+// WriteAll (write_all.h) with the last error set. When the injected fault
+// below stops taking bytes part way, returns true with *bytesWritten < toWrite
+// and the reason in the last error, so callers must compare the count.
+bool WriteFile(int file, const void* buffer, uint32_t toWrite, uint32_t* bytesWritten);
 // Pushes written data to the disk.
-bool FlushFile(FileHandle file);
+bool FlushFile(int file);
 // Makes a created or deleted name in `path`'s folder durable.
 bool FlushFolderOf(const QString& path);
-bool SeekToStart(FileHandle file);
-bool SeekTo(FileHandle file, uint64_t offset);
+bool SeekToStart(int file);
+bool SeekTo(int file, uint64_t offset);
 // The next range of `file` below `end` that holds data, from `from` on:
 // false when only holes are left. Storage that cannot tell has no holes.
-bool NextDataRange(FileHandle file, uint64_t from, uint64_t end, uint64_t* start, uint64_t* stop);
-bool GetFileSize(FileHandle file, uint64_t* size);
+bool NextDataRange(int file, uint64_t from, uint64_t end, uint64_t* start, uint64_t* stop);
+bool GetFileSize(int file, uint64_t* size);
 
 // Refuses a read-only file with 5, as root too.
 bool DeleteFile(const QString& path);
@@ -92,6 +89,9 @@ struct Replacement;
 // `existing` and `replacedAt`) for the caller to dispose of; else it is deleted.
 bool CopyFile(const QString& source, const QString& target, bool failIfExists,
               HeldSource* held = nullptr, Replacement* replaced = nullptr);
+// The rest of `in` appended to `out`, through ReadFile and WriteFile: the data
+// of every copy Keshlor makes.
+bool CopyData(int in, int out);
 
 // What a path names, without following a symbolic link in its last component.
 enum class FileKind { Missing, Regular, Folder, SymbolicLink, Device, Fifo, Socket };
@@ -114,7 +114,7 @@ struct FileState {
     uint32_t owner = 0;
     uint32_t group = 0;
 };
-bool GetFileState(FileHandle file, FileState* state);
+bool GetFileState(int file, FileState* state);
 // The state of what `path` names, without following a final link.
 bool GetNamedFileState(const QString& path, FileState* state);
 // A source a run read, with the descriptor it read through, kept open until
@@ -124,11 +124,11 @@ struct HeldSource {
     FileState opened; // as it was when opened
 };
 // Whether the open file is read-only here (no owner write bit, or the DOS bit).
-bool IsReadOnlyHandle(FileHandle file);
+bool IsReadOnlyHandle(int file);
 // Gives `to` the access ACL and the user attributes of `from`, but not
 // Keshlor's own (the DOS bits, the kept creation time), which their maker
 // sets. False when `from` has an access ACL that `to`'s storage cannot keep.
-bool CarryExtendedAttributes(FileHandle from, FileHandle to);
+bool CarryExtendedAttributes(int from, int to);
 // Whether anything wrote to or changed the file between the two states.
 bool FileChanged(const FileState& before, const FileState& after);
 // The permission bits of a file made from one with `mode`: the same bits, but
@@ -159,6 +159,8 @@ struct Replacement {
     bool accessListKept = true;   // false when the source's ACL could not be given to it
     uint64_t written = 0;         // bytes written through WriteReplacement
     uint64_t writeBackFrom = 0;   // where the disk's write-back has not been started yet
+    // Whatever holds the name at the commit is replaced, unheld (ReplaceFile).
+    bool overwrite = false;
 };
 // Creates the temporary file with `attributes`. With `replaceExisting` an
 // earlier file of the name is held for writing (refused as CreateFile refuses
@@ -174,7 +176,7 @@ bool CreateReplacement(const QString& path, TemporaryKind kind, uint32_t attribu
 // when the file is on the disk under its name (and closed); false, with the
 // earlier file of the name back in place, otherwise.
 bool CommitReplacement(Replacement* replacement, uint32_t mode, const FileState* owner,
-                       FileHandle extendedFrom = kInvalidHandle);
+                       int extendedFrom = -1);
 // WriteFile to the temporary file, which starts the disk's write-back of
 // every few MiB as they complete, so that the flush when the file is committed
 // waits for little more than the last of them.
@@ -184,6 +186,15 @@ bool WriteReplacement(Replacement* replacement, const void* buffer, uint32_t toW
 void ReleaseReplacement(Replacement* replacement);
 // Closes and deletes the temporary file.
 void DiscardReplacement(Replacement* replacement);
+// A file of Keshlor's own (a launcher, an installed program) written anew
+// under `path`: `fill` writes the temporary file of a Replacement, which is
+// committed as above with `mode` and, where given, `owner`'s owner and group.
+// Whatever holds the name until then (a file of any mode, or a link, which
+// is replaced, not followed) stays as it was and is replaced in one step; a
+// failure leaves it so, with no temporary file behind.
+bool ReplaceFile(const QString& path, uint32_t mode, const FileState* owner,
+                 const std::function<bool(int file)>& fill);
+bool ReplaceFile(const QString& path, const QByteArray& content, uint32_t mode);
 
 // Whether `name` is one of the temporary names above, and of which kind.
 bool IsTemporaryName(const QString& name, TemporaryKind* kind = nullptr);
@@ -216,8 +227,8 @@ struct FileTimes {
     int64_t lastAccess = 0;
     int64_t lastWrite = 0;
 };
-bool GetFileTime(FileHandle file, FileTimes* times);
-bool SetFileTime(FileHandle file, const FileTimes& times);
+bool GetFileTime(int file, FileTimes* times);
+bool SetFileTime(int file, const FileTimes& times);
 bool GetFileTimesByPath(const QString& path, FileTimes* times);
 
 struct FindData {

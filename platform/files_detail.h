@@ -1,10 +1,13 @@
 #pragma once
 // What the file services in platform/ share among themselves; nothing outside
 // platform/ includes this.
+#include "platform/files.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 namespace plat::detail {
 
@@ -12,8 +15,25 @@ QByteArray NativePath(const QString& path);
 // Sets the last error from `err` and returns false.
 bool Fail(int err);
 QString FolderOf(const QString& path);
-// `name` in `folder`, with one separator between them.
-QString JoinPath(const QString& folder, const QString& name);
+FileKind KindOfMode(mode_t mode);
+
+// The extended attribute that keeps a file's DOS bits, as hexadecimal text.
+inline constexpr char kDosAttribName[] = "user.DOSATTRIB";
+// The bits in the attribute's text that getxattr read into `text` (`length`
+// bytes, or -1), of a buffer it was allowed to fill but for one byte; 0 when
+// none are stored.
+uint32_t StoredBitsOf(char* text, ssize_t length);
+// What a name that begins with "." adds to an entry's attributes.
+enum class DotNames {
+    AsStored, // nothing: a path named on its own has the bits stored for it
+    System,   // the system bit, as a folder is listed, so that no list, folder
+              // choice or batch reaches the desktop's hidden configuration
+              // (~/.ssh, .bashrc) or Keshlor's own temporary files
+};
+// The DOS attributes of an entry named `name` (its last component): the
+// stored bits, the folder bit, read-only without the owner's write bit, and
+// Normal when none is set.
+uint32_t DosAttributes(uint32_t stored, mode_t mode, const char* name, DotNames dotNames);
 // No owner write bit, or the DOS read-only bit.
 bool IsReadOnlyFile(int fd, const struct stat& st);
 // Renames without replacing anything at `to`; errno says why not.

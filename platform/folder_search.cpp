@@ -1,12 +1,13 @@
 #include "platform/folder_search.h"
 
+#include "platform/file_names.h"
 #include "platform/files.h"
+#include "platform/files_detail.h"
 #include "platform/last_error.h"
 
 #include <QFile>
 
 #include <cerrno>
-#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/types.h>
@@ -19,10 +20,7 @@ namespace plat {
 
 namespace {
 
-// The same extended attribute that files.cpp keeps the DOS bits in. Listing a
-// large folder reads it beside a relative stat instead of going through
-// GetFindData, which would also look up creation times the list never shows.
-constexpr const char* kDosAttribName = "user.DOSATTRIB";
+using detail::kDosAttribName;
 
 // getxattrat(2) reads the attribute by the name relative to the open folder,
 // sparing a walk of the whole path per file (Linux 6.13 and later; the number
@@ -35,9 +33,11 @@ struct XattrArgs {
 };
 bool g_noGetXattrAt = false;
 
-// `path` holds the folder's path and a separator; the name is added to it when
-// the attribute must be read by the whole path.
-uint32_t StoredAttributes(int folderFd, const char* name, QByteArray& path) {
+// Listing a large folder reads the DOS bits beside a relative stat instead of
+// going through GetFindData, which would also look up creation times the list
+// never shows. `folder` is the folder's path, for the attribute read by the
+// whole path where it must be.
+uint32_t StoredAttributes(int folderFd, const char* name, const QByteArray& folder) {
     char text[32] = {};
     ssize_t n = -1;
     bool byPath = g_noGetXattrAt;
@@ -49,16 +49,10 @@ uint32_t StoredAttributes(int folderFd, const char* name, QByteArray& path) {
         // A filter that forbids the call answers with one of these.
         byPath = n < 0 && (errno == ENOSYS || errno == EPERM || errno == EINVAL);
     }
-    if (byPath) {
-        const qsizetype folderLength = path.size();
-        path.append(name);
-        n = getxattr(path.constData(), kDosAttribName, text, sizeof text - 1);
-        path.truncate(folderLength);
-    }
-    if (n <= 0)
-        return 0;
-    text[n] = '\0';
-    return static_cast<uint32_t>(std::strtoul(text, nullptr, 16)) & kStoredAttributeMask;
+    if (byPath)
+        n = getxattr(JoinPath(folder, QByteArray(name)).constData(), kDosAttribName, text,
+                     sizeof text - 1);
+    return detail::StoredBitsOf(text, n);
 }
 
 bool IsPlainAscii(const char* name) {
@@ -83,8 +77,6 @@ bool SearchFolder(const QString& folder, std::vector<FolderEntry>* entries) {
         return false;
     }
     const int dirFd = dirfd(dir);
-    if (!path.endsWith('/'))
-        path.append('/');
 
     while (const dirent* item = readdir(dir)) {
         const char* name = item->d_name;
@@ -102,17 +94,8 @@ bool SearchFolder(const QString& folder, std::vector<FolderEntry>* entries) {
         entry.name = QFile::decodeName(name);
         if (!IsPlainAscii(name) && QFile::encodeName(entry.name) != QByteArray(name))
             continue;
-        entry.attributes = StoredAttributes(dirFd, name, path);
-        // The desktop's hidden configuration (~/.ssh, .bashrc) and Keshlor's
-        // own temporary files: no list, folder choice or batch may reach them.
-        if (name[0] == '.')
-            entry.attributes |= kAttrSystem;
-        if (isFolder)
-            entry.attributes |= kAttrDirectory;
-        if ((st.st_mode & S_IWUSR) == 0)
-            entry.attributes |= kAttrReadOnly;
-        if (entry.attributes == 0)
-            entry.attributes = kAttrNormal;
+        entry.attributes = detail::DosAttributes(StoredAttributes(dirFd, name, path), st.st_mode,
+                                                 name, detail::DotNames::System);
         entry.size = isFolder ? 0 : static_cast<uint64_t>(st.st_size);
         entry.lastWrite = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
         entries->push_back(std::move(entry));

@@ -1,5 +1,8 @@
 #include "platform/instance_channel.h"
 
+#include "platform/file_names.h"
+#include "platform/write_all.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -79,27 +82,6 @@ bool WaitFor(int fd, short events, const QElapsedTimer& clock, int timeoutMs) {
     }
 }
 
-// The socket is non-blocking: a long open request waits for room while the
-// running copy reads.
-bool SendAll(int fd, const QByteArray& data, const QElapsedTimer& clock, int timeoutMs) {
-    qsizetype sent = 0;
-    while (sent < data.size()) {
-        const ssize_t n = send(fd, data.constData() + sent, static_cast<size_t>(data.size() - sent),
-                               MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN) {
-            if (!WaitFor(fd, POLLOUT, clock, timeoutMs))
-                return false;
-            continue;
-        }
-        if (n <= 0)
-            return false;
-        sent += n;
-    }
-    return true;
-}
-
 QByteArray ReplyTo(const QByteArray& request) {
     if (request == kRaiseRequest)
         return "raised";
@@ -168,8 +150,8 @@ QString FallbackRuntimeFolder() {
     QString temp = QDir::tempPath();
     if (temp.isEmpty())
         temp = QStringLiteral("/tmp");
-    return temp + QLatin1Char('/') + QLatin1String(kFallbackFolderPrefix) +
-           QString::number(static_cast<qulonglong>(geteuid()));
+    return plat::JoinPath(temp, QLatin1String(kFallbackFolderPrefix) +
+                                    QString::number(static_cast<qulonglong>(geteuid())));
 }
 
 QString InstanceRuntimeFolder(bool create) {
@@ -189,8 +171,7 @@ QString InstanceRuntimeFolder(bool create) {
 }
 
 QString InstanceSocketPath(const QString& folder, const QByteArray& name) {
-    return folder + QLatin1Char('/') + QFile::decodeName(name) +
-           QLatin1String(kInstanceSocketSuffix);
+    return plat::JoinPath(folder, QFile::decodeName(name) + QLatin1String(kInstanceSocketSuffix));
 }
 
 InstanceChannel::InstanceChannel(QByteArray name, QObject* parent)
@@ -212,8 +193,8 @@ ClaimResult InstanceChannel::Claim() {
     if (!MakeAddress(socketPath_, &address, &length))
         return ClaimResult::Unavailable;
 
-    plat::UniqueFd lockFd = OpenLockFile(folder + QLatin1Char('/') + QFile::decodeName(name_) +
-                                         QLatin1String(kInstanceLockSuffix));
+    plat::UniqueFd lockFd = OpenLockFile(
+        plat::JoinPath(folder, QFile::decodeName(name_) + QLatin1String(kInstanceLockSuffix)));
     if (!lockFd.valid())
         return ClaimResult::Unavailable;
     if (flock(lockFd.get(), LOCK_EX | LOCK_NB) != 0)
@@ -417,7 +398,12 @@ InstanceReply Exchange(const QString& socketPath, const QByteArray& message, int
         return errno == EAGAIN ? InstanceReply::NoAnswer : InstanceReply::NotRunning;
     if (!PeerIsUser(fd, owner))
         return InstanceReply::Foreign;
-    if (!SendAll(fd, message, clock, timeoutMs))
+    // The socket is non-blocking: a long open request waits for room while the
+    // running copy reads.
+    plat::WriteOptions sending;
+    sending.socket = true;
+    sending.waitForRoom = [&] { return WaitFor(fd, POLLOUT, clock, timeoutMs); };
+    if (!plat::WriteAll(fd, message, sending))
         return InstanceReply::NoAnswer;
 
     QByteArray received;

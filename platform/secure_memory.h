@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <utility>
 
 // AddressSanitizer's leak checker traces the process at exit, which an
 // untraceable process refuses. Taken from the compiler, so that any way of
@@ -46,6 +47,27 @@ void LockSecret(const QByteArray& bytes);
 // holder is the one to forget it.
 void ForgetSecret(QString* text);
 void ForgetSecret(QByteArray* bytes);
+
+// A string or byte array that holds a secret, its one owner: the buffer it
+// is given is locked, and it is forgotten (ForgetSecret) when the owner ends,
+// on every way out. A buffer moved out of it stays locked, for its new holder
+// to forget.
+template <typename Text> class Secret {
+  public:
+    Secret() = default;
+    explicit Secret(Text text) : text_(std::move(text)) { LockSecret(text_); }
+    ~Secret() { ForgetSecret(&text_); }
+    Secret(const Secret&) = delete;
+    Secret& operator=(const Secret&) = delete;
+
+    Text& get() { return text_; }
+    const Text& get() const { return text_; }
+
+  private:
+    Text text_;
+};
+using SecretText = Secret<QString>;
+using SecretBytes = Secret<QByteArray>;
 
 // A fixed buffer locked for the guard's lifetime and zeroed when it ends.
 class SecretGuard {

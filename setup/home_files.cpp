@@ -1,6 +1,7 @@
 #include "setup/home_files.h"
 
-#include "platform/unique_fd.h"
+#include "platform/file_names.h"
+#include "platform/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace setup {
 
@@ -29,7 +29,7 @@ QStringList FoldersOnTheWay(const QString& base, const QString& folder, bool* be
     for (const QString& part : relative.split(u'/', Qt::SkipEmptyParts)) {
         if (part == QLatin1String("."))
             continue;
-        current += u'/' + part;
+        current = plat::JoinPath(current, part);
         folders << current;
     }
     return folders;
@@ -105,30 +105,7 @@ EntryKind KindOf(const QString& path) {
 }
 
 bool WriteReplacing(const QString& path, const QByteArray& content, bool executable) {
-    const QFileInfo target(path);
-    QByteArray temporary =
-        QFile::encodeName(target.path() + QStringLiteral("/.") + target.fileName()) + ".XXXXXX";
-    plat::UniqueFd file(mkostemp(temporary.data(), O_CLOEXEC));
-    if (!file.valid())
-        return false;
-    bool ok = fchmod(file.get(), executable ? 0755 : 0644) == 0;
-    qsizetype written = 0;
-    while (ok && written < content.size()) {
-        const ssize_t n = write(file.get(), content.constData() + written,
-                                static_cast<size_t>(content.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            written += n;
-    }
-    ok = ok && fsync(file.get()) == 0;
-    ok = file.close() && ok;
-    ok = ok && rename(temporary.constData(), QFile::encodeName(path).constData()) == 0;
-    if (!ok)
-        unlink(temporary.constData());
-    return ok;
+    return plat::ReplaceFile(path, content, executable ? 0755 : 0644);
 }
 
 QString SavedName(const QString& path) {

@@ -23,8 +23,8 @@ enum class EntryKind { Missing, File, Other };
 EntryKind KindOf(const QString& path);
 
 // Writes `content` under a new name beside `path`, then renames it over
-// `path` in one step, so the old file (or a link at `path`, which is not
-// followed) stays as it was until then.
+// `path` in one step (plat::ReplaceFile), so the old file (or a link at
+// `path`, which is not followed) stays as it was until then.
 bool WriteReplacing(const QString& path, const QByteArray& content, bool executable);
 
 // Where the user's own file at `path` is kept when an installation has to

@@ -1,15 +1,9 @@
 #include "setup/launcher.h"
 
 #include "launcher_template.h"
-#include "platform/unique_fd.h"
+#include "platform/files.h"
 
-#include <QFile>
 #include <QList>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace setup {
 
@@ -62,30 +56,8 @@ QByteArray LauncherText(const QString& appPath) {
 }
 
 bool CreateLauncher(const QString& linkPath, const QString& appPath) {
-    const QByteArray name = QFile::encodeName(linkPath);
-    plat::UniqueFd file(
-        open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!file.valid())
-        return false;
-    const int fd = file.get();
     // Every user's menu reads it, whatever the installer's umask.
-    bool ok = fchmod(fd, 0644) == 0;
-    const QByteArray text = LauncherText(appPath);
-    qsizetype written = 0;
-    while (ok && written < text.size()) {
-        const ssize_t n =
-            write(fd, text.constData() + written, static_cast<size_t>(text.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            written += n;
-    }
-    ok = file.close() && ok;
-    if (!ok)
-        unlink(name.constData());
-    return ok;
+    return plat::ReplaceFile(linkPath, LauncherText(appPath), 0644);
 }
 
 } // namespace setup

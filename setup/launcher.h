@@ -13,8 +13,9 @@ QString QuoteExecArgument(const QString& path);
 // The program's desktop entry with the quoted `appPath` as its command.
 QByteArray LauncherText(const QString& appPath);
 
-// Writes the launcher at `linkPath`, which must not exist yet; readable by
-// every user. False when it could not be written (nothing is left behind).
+// Writes the launcher at `linkPath` in one step, as plat::ReplaceFile does;
+// readable by every user. False when it could not be written (nothing is left
+// behind).
 bool CreateLauncher(const QString& linkPath, const QString& appPath);
 
 } // namespace setup

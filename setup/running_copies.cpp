@@ -1,5 +1,6 @@
 #include "setup/running_copies.h"
 
+#include "platform/file_names.h"
 #include "platform/instance_channel.h"
 #include "platform/unique_fd.h"
 
@@ -106,7 +107,7 @@ QString KernelName(const QString& program) {
     const QFileInfo file(program);
     const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
     return folder.isEmpty() ? QDir::cleanPath(file.absoluteFilePath())
-                            : folder + QLatin1Char('/') + file.fileName();
+                            : plat::JoinPath(folder, file.fileName());
 }
 
 void AddFolder(std::vector<RuntimeFolder>* folders, const QString& path, uid_t owner) {
@@ -152,7 +153,7 @@ std::vector<RuntimeFolder> UserRuntimeFolders(const QStringList& userBases,
             uid_t uid = 0;
             if (!entry.startsWith(prefix) || !ParseUid(entry.mid(prefix.size()), &uid))
                 continue;
-            const QString path = base + QLatin1Char('/') + QFile::decodeName(entry);
+            const QString path = plat::JoinPath(base, QFile::decodeName(entry));
             // A folder someone else made under a user's name is not that user's.
             if (IsPrivateFolder(path, uid))
                 AddFolder(&folders, path, uid);
@@ -194,7 +195,7 @@ std::vector<RunningCopy> FindRunningCopiesIn(const std::vector<RuntimeFolder>& f
             RunningCopy copy;
             if (!ParseSocketFileName(entry, folder.owner, filter, &copy))
                 continue;
-            copy.socket = folder.path + QLatin1Char('/') + QFile::decodeName(entry);
+            copy.socket = plat::JoinPath(folder.path, QFile::decodeName(entry));
             struct stat info {};
             if (lstat(QFile::encodeName(copy.socket).constData(), &info) != 0 ||
                 !S_ISSOCK(info.st_mode) || info.st_uid != folder.owner)

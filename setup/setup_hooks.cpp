@@ -1,5 +1,7 @@
 #include "setup/setup_hooks.h"
 
+#include "platform/file_names.h"
+#include "platform/files.h"
 #include "platform/instance_channel.h"
 #include "platform/unique_fd.h"
 #include "setup/keshlor_setup.h"
@@ -30,52 +32,19 @@ void RemoveFile(const QString& path) {
     unlink(QFile::encodeName(path).constData());
 }
 
-bool WriteAll(int fd, const char* data, ssize_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, static_cast<size_t>(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
-bool CopyAll(int in, int out) {
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(in, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n == 0;
-        if (!WriteAll(out, buffer, n))
-            return false;
-    }
-}
-
 // A move between file systems: a full copy beside the target first, then
 // the same one-step rename over it.
-bool CopyReplacing(const QByteArray& from, const QByteArray& to) {
-    const plat::UniqueFd in(open(from.constData(), O_RDONLY | O_CLOEXEC));
+bool CopyReplacing(const QString& from, const QString& to) {
+    const plat::UniqueFd in(open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (!in.valid() || fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    QByteArray temporary = to + ".XXXXXX";
-    plat::UniqueFd out(mkostemp(temporary.data(), O_CLOEXEC));
-    if (!out.valid())
-        return false;
     // Owner and mode as the installer gave them; the owner only root can keep.
-    bool ok = (fchown(out.get(), info.st_uid, info.st_gid) == 0 || geteuid() != 0) &&
-              fchmod(out.get(), info.st_mode & 07777) == 0 && CopyAll(in.get(), out.get()) &&
-              fsync(out.get()) == 0;
-    ok = out.close() && ok;
-    ok = ok && rename(temporary.constData(), to.constData()) == 0;
-    if (!ok)
-        unlink(temporary.constData());
-    return ok;
+    plat::FileState owner;
+    owner.owner = info.st_uid;
+    owner.group = info.st_gid;
+    return plat::ReplaceFile(to, info.st_mode & 07777, &owner,
+                             [&in](int out) { return plat::CopyData(in.get(), out); });
 }
 
 // The target is replaced in one step, so it is never missing, and a move
@@ -87,7 +56,7 @@ bool MoveReplacing(const QString& from, const QString& to) {
         return true;
     if (errno != EXDEV)
         return false;
-    return CopyReplacing(source, target) && unlink(source.constData()) == 0;
+    return CopyReplacing(from, to) && unlink(source.constData()) == 0;
 }
 
 } // namespace
@@ -156,7 +125,7 @@ int InstallInit(plat::WindowHandle owner, bool previouslyInstalled, const QStrin
     // Installed without the recorded paths, the old executable sits in the
     // installation folder under its final name.
     if (QDir::isAbsolutePath(installDir))
-        RemoveFile(QDir(installDir).filePath(QLatin1String(kExecutableName)));
+        RemoveFile(plat::JoinPath(installDir, QLatin1String(kExecutableName)));
     return codeINSTALL_INIT_CONTINUE;
 }
 

@@ -1,5 +1,6 @@
 #include "setup/user_install.h"
 
+#include "platform/file_names.h"
 #include "setup/home_files.h"
 #include "setup/install_manifest.h"
 #include "setup/launcher.h"
@@ -79,10 +80,10 @@ std::vector<Target> Companions(const UserLayout& layout) {
     const auto add = [&copies](const QString& from, const QString& to, bool executable) {
         copies.push_back({from, to, executable, {}});
     };
-    add(layout.setupDir + u'/' + QLatin1String(kDriverName),
-        layout.libDir + u'/' + QLatin1String(kDriverName), true);
-    add(layout.setupDir + u'/' + QLatin1String(kLibraryName),
-        layout.libDir + u'/' + QLatin1String(kLibraryName), false);
+    add(plat::JoinPath(layout.setupDir, QLatin1String(kDriverName)),
+        plat::JoinPath(layout.libDir, QLatin1String(kDriverName)), true);
+    add(plat::JoinPath(layout.setupDir, QLatin1String(kLibraryName)),
+        plat::JoinPath(layout.libDir, QLatin1String(kLibraryName)), false);
     add(layout.source + QStringLiteral("/bin/ksr"), layout.binDir + QStringLiteral("/ksr"), true);
     add(MimeFile(share), MimeFile(layout.dataDir), false);
     add(share + QStringLiteral("/bash-completion/completions/ksr"),
@@ -304,13 +305,13 @@ QString UserLayout::appLink() const {
 }
 
 QString UserLayout::manifest() const {
-    return libDir + u'/' + QLatin1String(kManifestName);
+    return plat::JoinPath(libDir, QLatin1String(kManifestName));
 }
 
 UserLayout CurrentUserLayout(const QString& source, const QString& setupDir) {
     UserLayout layout;
     layout.home = QDir::cleanPath(QDir::homePath());
-    const QString local = QDir(layout.home).filePath(QStringLiteral(".local"));
+    const QString local = plat::JoinPath(layout.home, QStringLiteral(".local"));
     layout.source = QDir::cleanPath(QFileInfo(source).absoluteFilePath());
     layout.setupDir = QDir::cleanPath(setupDir);
     layout.binDir = local + QStringLiteral("/bin");

@@ -106,10 +106,10 @@ TEST_F(RoundTrip, FileTimesSurviveEncryptionAndDecryption) {
     const QString plain = folder.Write("dated", TextBytes(10000));
     const plat::FileTimes times{946'684'800'000'000'000LL, 978'307'200'500'000'000LL,
                                 1'009'843'200'250'000'000LL};
-    const plat::FileHandle file =
+    plat::UniqueFd file =
         plat::CreateFile(plain, plat::Access::Write, plat::Disposition::OpenExisting);
-    ASSERT_TRUE(plat::SetFileTime(file, times));
-    plat::CloseHandle(file);
+    ASSERT_TRUE(plat::SetFileTime(file.get(), times));
+    file.reset();
 
     const QString container = folder.path("dated.ksr");
     ASSERT_EQ(EncryptFileToContainer(nullptr, plain, container, "t"), EncryptResult::Ok);

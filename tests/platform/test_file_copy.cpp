@@ -42,10 +42,10 @@ TEST_F(FileCopy, CarriesDataAttributesAndLastWriteTimeButNotTheCreationTime) {
     ASSERT_TRUE(SetFileAttributes(source, kAttrHidden | kAttrArchive));
     const FileTimes old{1'000'000'000'000'000'000LL, 1'100'000'000'000'000'000LL,
                         1'200'000'000'000'000'000LL};
-    const FileHandle file = CreateFile(source, Access::Write, Disposition::OpenExisting);
-    ASSERT_NE(file, kInvalidHandle);
-    ASSERT_TRUE(SetFileTime(file, old));
-    CloseHandle(file);
+    UniqueFd file = CreateFile(source, Access::Write, Disposition::OpenExisting);
+    ASSERT_TRUE(file.valid());
+    ASSERT_TRUE(SetFileTime(file.get(), old));
+    file.reset();
 
     const int64_t before = QDateTime::currentMSecsSinceEpoch() * 1'000'000LL - 1'000'000'000LL;
     ASSERT_TRUE(CopyFile(source, folder.path("copy"), true));

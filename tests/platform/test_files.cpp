@@ -45,8 +45,8 @@ TEST_F(PlatformFiles, ErrnoMapsToTheWin32CodesUsersSee) {
 TEST_F(PlatformFiles, MissingFilesReportNotFound) {
     EXPECT_EQ(GetFileAttributes(folder.path("absent")), kInvalidAttributes);
     EXPECT_EQ(GetLastError(), 2u);
-    EXPECT_EQ(CreateFile(folder.path("absent/x"), Access::Read, Disposition::OpenExisting),
-              kInvalidHandle);
+    EXPECT_FALSE(
+        CreateFile(folder.path("absent/x"), Access::Read, Disposition::OpenExisting).valid());
     EXPECT_EQ(GetLastError(), 2u);
     EXPECT_FALSE(DeleteFile(folder.path("absent")));
     EXPECT_EQ(GetLastError(), 2u);
@@ -54,18 +54,18 @@ TEST_F(PlatformFiles, MissingFilesReportNotFound) {
 
 TEST_F(PlatformFiles, AnOpenFileIsHeldExclusively) {
     const QString path = folder.Write("held", "data");
-    const FileHandle first = CreateFile(path, Access::Read, Disposition::OpenExisting);
-    ASSERT_NE(first, kInvalidHandle);
-    EXPECT_EQ(CreateFile(path, Access::Read, Disposition::OpenExisting), kInvalidHandle);
+    UniqueFd first = CreateFile(path, Access::Read, Disposition::OpenExisting);
+    ASSERT_TRUE(first.valid());
+    EXPECT_FALSE(CreateFile(path, Access::Read, Disposition::OpenExisting).valid());
     EXPECT_EQ(GetLastError(), kErrorSharingViolation);
-    EXPECT_EQ(CreateFile(path, Access::Write, Disposition::TruncateExisting), kInvalidHandle);
+    EXPECT_FALSE(CreateFile(path, Access::Write, Disposition::TruncateExisting).valid());
     EXPECT_EQ(ReadAll(path), QByteArray("data")) << "a refused truncation must not truncate";
     EXPECT_FALSE(DeleteFile(path));
     EXPECT_EQ(GetLastError(), kErrorSharingViolation);
-    ASSERT_TRUE(CloseHandle(first));
-    const FileHandle again = CreateFile(path, Access::Read, Disposition::OpenExisting);
-    EXPECT_NE(again, kInvalidHandle);
-    CloseHandle(again);
+    ASSERT_TRUE(first.close());
+    UniqueFd again = CreateFile(path, Access::Read, Disposition::OpenExisting);
+    EXPECT_TRUE(again.valid());
+    again.reset();
 }
 
 TEST_F(PlatformFiles, ReadOnlyFilesRefuseWritingAndDeletionEvenForRoot) {
@@ -77,16 +77,16 @@ TEST_F(PlatformFiles, ReadOnlyFilesRefuseWritingAndDeletionEvenForRoot) {
     for (const QString& path : {byMode, byBit}) {
         SCOPED_TRACE(path.toStdString());
         EXPECT_TRUE(GetFileAttributes(path) & kAttrReadOnly);
-        EXPECT_EQ(CreateFile(path, Access::Write, Disposition::OpenExisting), kInvalidHandle);
+        EXPECT_FALSE(CreateFile(path, Access::Write, Disposition::OpenExisting).valid());
         EXPECT_EQ(GetLastError(), kErrorAccessDenied);
-        EXPECT_EQ(CreateFile(path, Access::Write, Disposition::TruncateExisting), kInvalidHandle);
+        EXPECT_FALSE(CreateFile(path, Access::Write, Disposition::TruncateExisting).valid());
         EXPECT_FALSE(DeleteFile(path));
         EXPECT_EQ(GetLastError(), kErrorAccessDenied);
         EXPECT_EQ(ReadAll(path), QByteArray("keep"));
         // Reading stays possible.
-        const FileHandle reader = CreateFile(path, Access::Read, Disposition::OpenExisting);
-        EXPECT_NE(reader, kInvalidHandle);
-        CloseHandle(reader);
+        UniqueFd reader = CreateFile(path, Access::Read, Disposition::OpenExisting);
+        EXPECT_TRUE(reader.valid());
+        reader.reset();
     }
     // Clearing the bit makes the file writable again, also when the mode was the reason.
     ASSERT_TRUE(SetFileAttributes(byMode, kAttrArchive));
@@ -98,7 +98,7 @@ TEST_F(PlatformFiles, FoldersAreNeitherWrittenNorDeletedAsFiles) {
     ASSERT_TRUE(QDir(folder.root()).mkdir("sub"));
     const QString sub = folder.path("sub");
     EXPECT_TRUE(GetFileAttributes(sub) & kAttrDirectory);
-    EXPECT_EQ(CreateFile(sub, Access::Write, Disposition::TruncateExisting), kInvalidHandle);
+    EXPECT_FALSE(CreateFile(sub, Access::Write, Disposition::TruncateExisting).valid());
     EXPECT_EQ(GetLastError(), kErrorAccessDenied);
     EXPECT_FALSE(DeleteFile(sub));
     EXPECT_TRUE(QDir(sub).exists());
@@ -115,47 +115,46 @@ TEST_F(PlatformFiles, AttributesLiveInDosAttrib) {
     ASSERT_GT(n, 0);
     EXPECT_STREQ(text, "0x22");
 
-    const FileHandle created =
-        CreateFile(folder.path("new"), Access::Write, Disposition::CreateNew, 0x22);
-    ASSERT_NE(created, kInvalidHandle);
-    CloseHandle(created);
+    UniqueFd created = CreateFile(folder.path("new"), Access::Write, Disposition::CreateNew, 0x22);
+    ASSERT_TRUE(created.valid());
+    created.reset();
     EXPECT_EQ(GetFileAttributes(folder.path("new")), 0x22u);
     // Overwriting replaces the bits with the ones asked for.
-    const FileHandle truncated =
+    UniqueFd truncated =
         CreateFile(folder.path("new"), Access::Write, Disposition::TruncateExisting, 0x20);
-    ASSERT_NE(truncated, kInvalidHandle);
-    CloseHandle(truncated);
+    ASSERT_TRUE(truncated.valid());
+    truncated.reset();
     EXPECT_EQ(GetFileAttributes(folder.path("new")), 0x20u);
 }
 
 TEST_F(PlatformFiles, CreateNewRefusesAnExistingName) {
     const QString path = folder.Write("taken", "old");
-    EXPECT_EQ(CreateFile(path, Access::Write, Disposition::CreateNew), kInvalidHandle);
+    EXPECT_FALSE(CreateFile(path, Access::Write, Disposition::CreateNew).valid());
     EXPECT_EQ(GetLastError(), kErrorFileExists);
     EXPECT_EQ(ReadAll(path), QByteArray("old"));
 }
 
 TEST_F(PlatformFiles, ThreeTimesAreSetAndReadBack) {
     const QString path = folder.Write("timed", "abc");
-    const FileHandle file = CreateFile(path, Access::Write, Disposition::OpenExisting);
-    ASSERT_NE(file, kInvalidHandle);
+    UniqueFd file = CreateFile(path, Access::Write, Disposition::OpenExisting);
+    ASSERT_TRUE(file.valid());
     const FileTimes wanted{1'000'000'000'123'000'000LL, 1'100'000'000'000'000'000LL,
                            1'200'000'000'456'000'000LL};
-    ASSERT_TRUE(SetFileTime(file, wanted));
+    ASSERT_TRUE(SetFileTime(file.get(), wanted));
     FileTimes got;
-    ASSERT_TRUE(GetFileTime(file, &got));
-    CloseHandle(file);
+    ASSERT_TRUE(GetFileTime(file.get(), &got));
+    file.reset();
     EXPECT_EQ(got.creation, wanted.creation);
     EXPECT_EQ(got.lastAccess, wanted.lastAccess);
     EXPECT_EQ(got.lastWrite, wanted.lastWrite);
 
     // Reading through the stand-in leaves the last-access time alone.
-    const FileHandle reader = CreateFile(path, Access::Read, Disposition::OpenExisting);
+    UniqueFd reader = CreateFile(path, Access::Read, Disposition::OpenExisting);
     char buffer[8];
     uint32_t count = 0;
-    ASSERT_TRUE(ReadFile(reader, buffer, sizeof buffer, &count));
+    ASSERT_TRUE(ReadFile(reader.get(), buffer, sizeof buffer, &count));
     EXPECT_EQ(count, 3u);
-    CloseHandle(reader);
+    reader.reset();
 
     FindData data;
     ASSERT_TRUE(GetFindData(path, &data));
@@ -175,24 +174,24 @@ TEST_F(PlatformFiles, FindDataCarriesSizesBeyond32Bits) {
 }
 
 TEST_F(PlatformFiles, InjectedWriteFaultsGiveShortWritesAndFailedFlushes) {
-    const FileHandle file = CreateFile(folder.path("out"), Access::Write, Disposition::CreateNew);
-    ASSERT_NE(file, kInvalidHandle);
+    UniqueFd file = CreateFile(folder.path("out"), Access::Write, Disposition::CreateNew);
+    ASSERT_TRUE(file.valid());
     faults::FailWritesAfter(10, ENOSPC);
     char data[64] = {};
     uint32_t written = 0;
-    EXPECT_TRUE(WriteFile(file, data, sizeof data, &written));
+    EXPECT_TRUE(WriteFile(file.get(), data, sizeof data, &written));
     EXPECT_EQ(written, 10u);
     EXPECT_EQ(GetLastError(), kErrorDiskFull);
-    EXPECT_TRUE(WriteFile(file, data, sizeof data, &written));
+    EXPECT_TRUE(WriteFile(file.get(), data, sizeof data, &written));
     EXPECT_EQ(written, 0u);
     faults::FailFlushes(true, EIO);
-    EXPECT_FALSE(FlushFile(file));
+    EXPECT_FALSE(FlushFile(file.get()));
     EXPECT_EQ(GetLastError(), kErrorIoDevice);
     faults::Clear();
-    EXPECT_TRUE(WriteFile(file, data, sizeof data, &written));
+    EXPECT_TRUE(WriteFile(file.get(), data, sizeof data, &written));
     EXPECT_EQ(written, 64u);
-    EXPECT_TRUE(FlushFile(file));
-    CloseHandle(file);
+    EXPECT_TRUE(FlushFile(file.get()));
+    file.reset();
     EXPECT_EQ(ReadAll(folder.path("out")).size(), 74);
 }
 
