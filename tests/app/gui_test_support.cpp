@@ -94,19 +94,6 @@ void DoubleClick(QWidget* widget, const QPoint& pos) {
     QTest::mouseRelease(widget, Qt::LeftButton, {}, pos);
 }
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QTest::qSleep(5);
-    }
-    return true;
-}
-
 ModalDriver::ModalDriver(std::function<void(QWidget*)> act, int timeoutMs)
     : act_(std::move(act)), timeoutMs_(timeoutMs) {
     clock_.start();
