@@ -109,7 +109,7 @@ MainWindow::~MainWindow() = default;
 
 bool MainWindow::Create(const QStringList& commandLine, const CommandLineHandler& handler) {
     creating_ = true;
-    commandBar_ = CreateAppMenuBar(this);
+    commandBar_ = CreateAppMenuBar(this, [this](QAction* action) { OnCommandAction(action); });
     // Before the command-line files, so that they are handled with the stored options.
     LoadOptions();
     InstallSafetyLine(this);
