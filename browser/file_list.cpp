@@ -385,6 +385,8 @@ void InitFileList(ViewArea* view) {
     list->header()->setMinimumSectionSize(0);
 
     state.watch = new FolderWatch(view);
+    QObject::connect(state.watch, &FolderWatch::refillDue, list, RefreshFileList);
+    QObject::connect(view, &ViewArea::laidOut, list, FitColumns);
     RefreshFileList();
 }
 

@@ -2,7 +2,6 @@
 
 #include "browser/browser_operations.h"
 #include "browser/browser_state.h"
-#include "browser/row_paths.h"
 #include "browser/view_area.h"
 #include "gui/options.h"
 #include "platform/documents_path.h"

@@ -1,7 +1,5 @@
 #include "browser/view_area.h"
 
-#include "browser/browser_operations.h"
-
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QHeaderView>
@@ -137,5 +135,5 @@ void LayoutViewDialog(ViewArea* view) {
     const int border = view->fileList()->frameWidth();
     view->fileList()->setGeometry(-border, listTop, width + 2 * border,
                                   qMax(0, height - listTop + border));
-    FitColumns();
+    emit view->laidOut();
 }
