@@ -1,7 +1,7 @@
 #include "app/menu_bar.h"
 
 #include "app/artwork.h"
-#include "app/commands.h"
+#include "app/command_ids.h"
 #include "gui/options.h"
 
 #include <QAction>

@@ -2,7 +2,7 @@
 
 #include "app/artwork.h"
 #include "app/program_hooks.h"
-#include "dialogs/command_operations.h"
+#include "commands/file_commands.h"
 #include "gui/gui_ports.h"
 #include "platform/instance_channel.h"
 #include "platform/interrupts.h"

@@ -1,11 +1,11 @@
 #include "browser/file_list.h"
 
-#include "browser/browser_operations.h"
 #include "browser/browser_state.h"
 #include "browser/folder_watch.h"
 #include "browser/row_paths.h"
 #include "browser/selectors.h"
 #include "browser/view_area.h"
+#include "browser/view_contents.h"
 #include "engine/container_name.h"
 #include "engine/error_report.h"
 #include "gui/gui_ports.h"

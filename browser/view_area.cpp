@@ -115,10 +115,10 @@ int ViewArea::margin() const {
 
 void ViewArea::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    LayoutViewDialog(this);
+    LayoutView(this);
 }
 
-void LayoutViewDialog(ViewArea* view) {
+void LayoutView(ViewArea* view) {
     if (!view)
         return;
     const int width = view->width();

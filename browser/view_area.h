@@ -35,7 +35,7 @@ class ViewArea : public QWidget {
     int margin() const;
 
   signals:
-    // LayoutViewDialog has placed the controls; the file list fits its
+    // LayoutView has placed the controls; the file list fits its
     // columns to them (FitColumns).
     void laidOut();
 
@@ -55,4 +55,4 @@ extern QPointer<ViewArea> g_view;
 // same gap between them; the list below them across the whole width (its side
 // and bottom borders just outside the view) and down to the bottom. Runs on
 // every size change, then says laidOut, so that the list's columns are fitted.
-void LayoutViewDialog(ViewArea* view);
+void LayoutView(ViewArea* view);

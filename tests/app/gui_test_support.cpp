@@ -2,7 +2,7 @@
 
 #include "app/main_window.h"
 #include "app/program_hooks.h"
-#include "dialogs/work_progress.h"
+#include "commands/work_progress.h"
 #include "gui/options.h"
 
 #include <QCoreApplication>
