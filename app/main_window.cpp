@@ -2,15 +2,14 @@
 
 #include "app/about_box.h"
 #include "app/artwork.h"
-#include "app/commands.h"
+#include "app/command_ids.h"
 #include "app/help_window.h"
 #include "app/menu_bar.h"
 #include "app/safety_line.h"
-#include "browser/browser_operations.h"
 #include "browser/view_area.h"
-#include "dialogs/command_operations.h"
-#include "dialogs/file_commands.h"
-#include "dialogs/password_dialogs.h"
+#include "browser/view_contents.h"
+#include "commands/file_commands.h"
+#include "commands/password_dialogs.h"
 #include "gui/gui_ports.h"
 #include "gui/options.h"
 #include "platform/instance_channel.h"
@@ -109,7 +108,7 @@ MainWindow::~MainWindow() = default;
 
 bool MainWindow::Create(const QStringList& commandLine, const CommandLineHandler& handler) {
     creating_ = true;
-    commandBar_ = CreateAppMenuBar(this);
+    commandBar_ = CreateAppMenuBar(this, [this](QAction* action) { OnCommandAction(action); });
     // Before the command-line files, so that they are handled with the stored options.
     LoadOptions();
     InstallSafetyLine(this);
@@ -127,7 +126,7 @@ bool MainWindow::Create(const QStringList& commandLine, const CommandLineHandler
     view_ = new ViewArea(this);
     setCentralWidget(view_);
     g_view = view_;
-    InitViewDialog(view_);
+    InitView(view_);
     view_->fileList()->setFocus();
     // Said once, before any change the user would lose.
     const QString problem = OptionsStoreProblem();

@@ -1,18 +1,26 @@
 #include "app/menu_bar.h"
 
 #include "app/artwork.h"
-#include "app/commands.h"
-#include "app/main_window.h"
+#include "app/command_ids.h"
 #include "gui/options.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QKeySequence>
+#include <QMainWindow>
 #include <QMenu>
 #include <QSizePolicy>
 #include <QToolBar>
 #include <QToolButton>
 
 namespace {
+
+using CommandHandler = std::function<void(QAction*)>;
+
+// The texts are the main window's.
+QString Tr(const char* text) {
+    return QCoreApplication::translate("MainWindow", text);
+}
 
 QKeySequence AcceleratorFor(uint16_t command) {
     for (const Accelerator& accelerator : kAccelerators) {
@@ -22,8 +30,8 @@ QKeySequence AcceleratorFor(uint16_t command) {
     return {};
 }
 
-QAction* MakeCommand(MainWindow* window, uint16_t command, const QString& text,
-                     const QString& toolTip = {}) {
+QAction* MakeCommand(QMainWindow* window, const CommandHandler& onCommand, uint16_t command,
+                     const QString& text, const QString& toolTip = {}) {
     auto* action = new QAction(text, window);
     action->setData(command);
     action->setShortcut(AcceleratorFor(command));
@@ -33,8 +41,9 @@ QAction* MakeCommand(MainWindow* window, uint16_t command, const QString& text,
     // Also on the window itself, so that accelerators of items in closed
     // drop-downs work wherever the focus is.
     window->addAction(action);
-    QObject::connect(action, &QAction::triggered, window,
-                     [window, action] { window->OnCommandAction(action); });
+    if (onCommand)
+        QObject::connect(action, &QAction::triggered, window,
+                         [onCommand, action] { onCommand(action); });
     return action;
 }
 
@@ -74,83 +83,80 @@ QToolButton* MakeMenuButton(QToolBar* bar, const char* objectName, uint16_t comm
     return button;
 }
 
-QMenu* MakeFileMenu(MainWindow* window) {
-    auto* menu = new QMenu(MainWindow::tr("File"), window);
+QMenu* MakeFileMenu(QMainWindow* window, const CommandHandler& onCommand) {
+    auto* menu = new QMenu(Tr("File"), window);
     menu->setObjectName(QStringLiteral("fileMenu"));
-    menu->setAccessibleName(MainWindow::tr("File"));
-    menu->addAction(MakeCommand(window, CmdBrowseForFile, MainWindow::tr("Browse for file")));
+    menu->setAccessibleName(Tr("File"));
+    menu->addAction(MakeCommand(window, onCommand, CmdBrowseForFile, Tr("Browse for file")));
     menu->addSeparator();
-    menu->addAction(MakeCommand(window, CmdEncryptAll, MainWindow::tr("Encrypt all")));
-    menu->addAction(MakeCommand(window, CmdEncryptAllHidden, MainWindow::tr("Encrypt all hidden")));
+    menu->addAction(MakeCommand(window, onCommand, CmdEncryptAll, Tr("Encrypt all")));
+    menu->addAction(MakeCommand(window, onCommand, CmdEncryptAllHidden, Tr("Encrypt all hidden")));
     menu->addAction(
-        MakeCommand(window, CmdEncryptAllVisible, MainWindow::tr("Encrypt all visible")));
+        MakeCommand(window, onCommand, CmdEncryptAllVisible, Tr("Encrypt all visible")));
     menu->addSeparator();
-    menu->addAction(MakeCommand(window, CmdDecryptAll, MainWindow::tr("Decrypt all")));
-    menu->addAction(MakeCommand(window, CmdDecryptAllHidden, MainWindow::tr("Decrypt all hidden")));
+    menu->addAction(MakeCommand(window, onCommand, CmdDecryptAll, Tr("Decrypt all")));
+    menu->addAction(MakeCommand(window, onCommand, CmdDecryptAllHidden, Tr("Decrypt all hidden")));
     menu->addAction(
-        MakeCommand(window, CmdDecryptAllVisible, MainWindow::tr("Decrypt all visible")));
+        MakeCommand(window, onCommand, CmdDecryptAllVisible, Tr("Decrypt all visible")));
     return menu;
 }
 
-QMenu* MakeOptionsMenu(MainWindow* window) {
-    auto* menu = new QMenu(MainWindow::tr("Options"), window);
+QMenu* MakeOptionsMenu(QMainWindow* window, const CommandHandler& onCommand) {
+    auto* menu = new QMenu(Tr("Options"), window);
     menu->setObjectName(QStringLiteral("optionsMenu"));
-    menu->setAccessibleName(MainWindow::tr("Options"));
-    const auto option = [window, menu](uint16_t id, const QString& text) {
-        QAction* action = MakeCommand(window, id, text);
+    menu->setAccessibleName(Tr("Options"));
+    const auto option = [window, &onCommand, menu](uint16_t id, const QString& text) {
+        QAction* action = MakeCommand(window, onCommand, id, text);
         action->setCheckable(true);
         action->setChecked(true);
         menu->addAction(action);
     };
-    option(ShowSize, MainWindow::tr("Show size"));
-    option(ShowDate, MainWindow::tr("Show date"));
-    option(ShowRootFolder, MainWindow::tr("Use storage root"));
-    option(RememberFolder, MainWindow::tr("Remember folder"));
+    option(ShowSize, Tr("Show size"));
+    option(ShowDate, Tr("Show date"));
+    option(ShowRootFolder, Tr("Use storage root"));
+    option(RememberFolder, Tr("Remember folder"));
     menu->addSeparator();
-    option(HighEncryption, MainWindow::tr("High encryption"));
-    option(FastCompression, MainWindow::tr("Fast compression"));
-    option(HideEncrypted, MainWindow::tr("Hide encrypted files"));
-    option(WipePlainFiles, MainWindow::tr("Wipe after encryption"));
+    option(HighEncryption, Tr("High encryption"));
+    option(FastCompression, Tr("Fast compression"));
+    option(HideEncrypted, Tr("Hide encrypted files"));
+    option(WipePlainFiles, Tr("Wipe after encryption"));
     return menu;
 }
 
 } // namespace
 
-QToolBar* CreateAppMenuBar(MainWindow* window) {
-    auto* bar = new QToolBar(MainWindow::tr("Commands"), window);
+QToolBar* CreateAppMenuBar(QMainWindow* window, const CommandHandler& onCommand) {
+    auto* bar = new QToolBar(Tr("Commands"), window);
     bar->setObjectName(QStringLiteral("commandBar"));
-    bar->setAccessibleName(MainWindow::tr("Commands"));
+    bar->setAccessibleName(Tr("Commands"));
     bar->setMovable(false);
     bar->setFloatable(false);
     bar->setIconSize(QSize(16, 16));
 
-    QMenu* fileMenu = MakeFileMenu(window);
-    QMenu* optionsMenu = MakeOptionsMenu(window);
+    QMenu* fileMenu = MakeFileMenu(window, onCommand);
+    QMenu* optionsMenu = MakeOptionsMenu(window, onCommand);
 
-    MakeImageButton(
-        bar, "exitButton",
-        MakeCommand(window, CmdExit, MainWindow::tr("Exit"), MainWindow::tr("Exit Keshlor")),
-        CommandImage::Exit);
-    MakeMenuButton(bar, "fileButton", CmdFileMenu, MainWindow::tr("&File"),
-                   MainWindow::tr("File operations"), fileMenu);
-    MakeMenuButton(bar, "optionsButton", CmdOptionsMenu, MainWindow::tr("&Options"),
-                   MainWindow::tr("Keshlor Options"), optionsMenu);
+    MakeImageButton(bar, "exitButton",
+                    MakeCommand(window, onCommand, CmdExit, Tr("Exit"), Tr("Exit Keshlor")),
+                    CommandImage::Exit);
+    MakeMenuButton(bar, "fileButton", CmdFileMenu, Tr("&File"), Tr("File operations"), fileMenu);
+    MakeMenuButton(bar, "optionsButton", CmdOptionsMenu, Tr("&Options"), Tr("Keshlor Options"),
+                   optionsMenu);
     auto* spacer = new QWidget(bar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     bar->addWidget(spacer);
-    QAction* refresh = MakeCommand(window, CmdRefresh, MainWindow::tr("Refresh"),
-                                   MainWindow::tr("Refresh file list"));
+    QAction* refresh =
+        MakeCommand(window, onCommand, CmdRefresh, Tr("Refresh"), Tr("Refresh file list"));
     // The desktop's own key for it, beside Ctrl+R.
     refresh->setShortcuts({refresh->shortcut(), QKeySequence(Qt::Key_F5)});
     MakeImageButton(bar, "refreshButton", refresh, CommandImage::Refresh);
-    MakeImageButton(
-        bar, "aboutButton",
-        MakeCommand(window, CmdAbout, MainWindow::tr("About"), MainWindow::tr("About Keshlor")),
-        CommandImage::About);
+    MakeImageButton(bar, "aboutButton",
+                    MakeCommand(window, onCommand, CmdAbout, Tr("About"), Tr("About Keshlor")),
+                    CommandImage::About);
 
     // The bar's own button for what does not fit.
     if (auto* more = bar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
-        more->setAccessibleName(MainWindow::tr("More commands"));
+        more->setAccessibleName(Tr("More commands"));
 
     window->addToolBar(Qt::BottomToolBarArea, bar);
     g_menuOptions = optionsMenu;

@@ -3,9 +3,15 @@
 // Refresh and About, with the File and Options drop-downs. Every command is
 // an action whose data is its command ID; the eight checkable items of the
 // Options drop-down are the options themselves.
-class MainWindow;
+#include <functional>
+
+class QAction;
+class QMainWindow;
 class QToolBar;
 
-// Builds the bar into `window`, sets g_menuOptions and hands every action to
-// the window's dispatcher. Accelerators work window-wide.
-QToolBar* CreateAppMenuBar(MainWindow* window);
+// Builds the bar into `window` and sets g_menuOptions. Every action is the
+// window's, so that accelerators work window-wide, and is handed to
+// `onCommand` (the window's dispatcher) when triggered; without one the
+// items do nothing.
+QToolBar* CreateAppMenuBar(QMainWindow* window,
+                           const std::function<void(QAction*)>& onCommand = {});

@@ -3,8 +3,8 @@
 #include "app/artwork.h"
 #include "app/help_window.h"
 #include "browser/list_activation.h"
-#include "dialogs/command_operations.h"
-#include "dialogs/password_dialogs.h"
+#include "commands/file_commands.h"
+#include "commands/password_dialogs.h"
 
 void InstallProgramHooks() {
     SetRowCommandHook(RunRowCommand);

@@ -1,11 +1,11 @@
 #include "app/safety_line.h"
 
-#include "app/main_window.h"
 #include "gui/options.h"
 
 #include <QAction>
 #include <QEvent>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
 #include <QStatusBar>
@@ -75,7 +75,7 @@ QString WeakenedOptionNotice(int option) {
     }
 }
 
-void InstallSafetyLine(MainWindow* window) {
+void InstallSafetyLine(QMainWindow* window) {
     QStatusBar* bar = window->statusBar();
     bar->setObjectName(QStringLiteral("statusBar"));
     bar->setSizeGripEnabled(false);

@@ -5,7 +5,7 @@
 // switches one of them off, which the menu's check mark alone would not show.
 #include <QString>
 
-class MainWindow;
+class QMainWindow;
 
 inline constexpr int kWeakenedNoticeMs = 5000;
 
@@ -16,4 +16,4 @@ QString SafetyLineText();
 QString WeakenedOptionNotice(int option);
 
 // Adds the status bar with the line to `window`, after its options are loaded.
-void InstallSafetyLine(MainWindow* window);
+void InstallSafetyLine(QMainWindow* window);

@@ -2,7 +2,7 @@
 
 #include "app/artwork.h"
 #include "app/program_hooks.h"
-#include "dialogs/command_operations.h"
+#include "commands/file_commands.h"
 #include "gui/gui_ports.h"
 #include "platform/instance_channel.h"
 #include "platform/interrupts.h"
@@ -11,21 +11,15 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSocketNotifier>
-#include <QThread>
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
 
 namespace {
 
-// How long a second copy tries to reach the first one.
-constexpr int kRaiseTimeoutMs = 3000;
-constexpr int kRetryMs = 20;
 // Bad arguments, as ksr has it.
 constexpr int kUsageStatus = 2;
 
@@ -53,24 +47,6 @@ int ExitStatus() {
 
 bool IsHelpOption(const QString& argument) {
     return argument == QLatin1String("-h") || argument == QLatin1String("--help");
-}
-
-// Hands `files` over in requests of at most kMaxOpenPaths; the taken ones
-// leave the list.
-InstanceReply HandOverFiles(const QString& socketPath, QStringList* files, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!files->isEmpty()) {
-        const int remaining = timeoutMs - static_cast<int>(clock.elapsed());
-        if (remaining <= 0)
-            return InstanceReply::NoAnswer;
-        const QStringList part = files->first(std::min<qsizetype>(files->size(), kMaxOpenPaths));
-        const InstanceReply reply = SendOpenRequestAt(socketPath, part, remaining, geteuid());
-        if (reply != InstanceReply::Done)
-            return reply;
-        files->remove(0, part.size());
-    }
-    return InstanceReply::Done;
 }
 
 } // namespace
@@ -117,51 +93,6 @@ CommandLine ReadCommandLine(const QStringList& arguments, const QString& working
     else if (!line.unknownOption.isEmpty())
         line.action = CommandLine::Action::UnknownOption;
     return line;
-}
-
-bool DeferToRunningCopy(InstanceChannel& channel, QStringList* files) {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (plat::InterruptSignal() != 0)
-            return true;
-        switch (channel.Claim()) {
-        case ClaimResult::Claimed:
-            return false;
-        case ClaimResult::Unavailable:
-            // No channel at all: better to run alone than not at all.
-            return false;
-        case ClaimResult::Taken:
-            break;
-        }
-        const int remaining = kRaiseTimeoutMs - static_cast<int>(clock.elapsed());
-        if (remaining <= 0)
-            return true;
-        // Only this user's copies can hold the lock, so a holder that does
-        // not answer is our own busy copy: it is deferred to all the same
-        // (with files too: it reads the request once it is free again).
-        const InstanceReply reply =
-            files && !files->isEmpty()
-                ? HandOverFiles(channel.socketPath(), files, remaining)
-                : SendInstanceRequestAt(channel.socketPath(), kRaiseRequest, remaining, geteuid());
-        switch (reply) {
-        case InstanceReply::Done:
-        case InstanceReply::NoAnswer:
-            return true;
-        case InstanceReply::Refused:
-            // It is closing, or only there for its own command line: the
-            // files are ours to handle.
-            return false;
-        case InstanceReply::Foreign:
-            // Someone else (the administrator) listens in our folder; it
-            // must not keep us out.
-            return false;
-        case InstanceReply::NotRunning:
-            // The holder is still starting up, or has just ended: try again.
-            QThread::msleep(kRetryMs);
-            break;
-        }
-    }
 }
 
 int RunProgram(InstanceChannel& channel, const QStringList& files,

@@ -33,16 +33,6 @@ CommandLine ReadCommandLine(const QStringList& arguments, const QString& working
 // working folder to join it to.
 QString AbsoluteArgumentPath(const QString& argument, const QString& workingFolder);
 
-// Claims the channel, or finds the running copy and asks it to come to the
-// front; with `files`, hands them over instead, and those it took leave the
-// list. True when this copy must end: another one runs (and took every file,
-// or did not answer in time), or a stop signal (plat::InterruptSignal)
-// came meanwhile. False when this copy is to run: it holds the name, or
-// there is no channel to be had, or the running copy refused the files (it
-// is ending, or runs for its own command line only): this copy then handles
-// them itself without the name.
-bool DeferToRunningCopy(InstanceChannel& channel, QStringList* files = nullptr);
-
 // The program once its application object is set up: the single-instance
 // rule, the main window with the `files` of the command line for `handler`,
 // the event loop. Files too long to hand over go to `handler` (with no

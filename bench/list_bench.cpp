@@ -3,9 +3,9 @@
 // folder. Prints a table with the ratio; asserts nothing about time.
 //
 //   keshlor_list_bench [--quick] [--files N] [--rounds R]
-#include "browser/browser_operations.h"
 #include "browser/list_marks.h"
 #include "browser/view_area.h"
+#include "browser/view_contents.h"
 #include "platform/files.h"
 #include "platform/folder_search.h"
 #include "platform/storage_cards.h"
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     view.resize(480, 640);
     view.show();
     g_view = &view;
-    InitViewDialog(&view);
+    InitView(&view);
     QTreeWidget* list = view.fileList();
 
     std::vector<double> readTimes;

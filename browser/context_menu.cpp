@@ -1,10 +1,10 @@
 #include "browser/context_menu.h"
 
-#include "browser/browser_operations.h"
 #include "browser/file_list.h"
 #include "browser/file_operations.h"
 #include "browser/folder_watch.h"
 #include "browser/list_activation.h"
+#include "browser/view_contents.h"
 #include "gui/popup_menu_port.h"
 
 #include <QTreeWidget>

@@ -1,11 +1,11 @@
 #include "browser/file_list.h"
 
-#include "browser/browser_operations.h"
 #include "browser/browser_state.h"
 #include "browser/folder_watch.h"
 #include "browser/row_paths.h"
 #include "browser/selectors.h"
 #include "browser/view_area.h"
+#include "browser/view_contents.h"
 #include "engine/container_name.h"
 #include "engine/error_report.h"
 #include "gui/gui_ports.h"
@@ -382,6 +382,8 @@ void InitFileList(ViewArea* view) {
     list->header()->setMinimumSectionSize(0);
 
     state.watch = new FolderWatch(view);
+    QObject::connect(state.watch, &FolderWatch::refillDue, list, RefreshFileList);
+    QObject::connect(view, &ViewArea::laidOut, list, FitColumns);
     RefreshFileList();
 }
 

@@ -13,16 +13,9 @@
 
 class ViewArea;
 
-// Where a row's file was found: the storage selector position in the low 16
-// bits, the folder selector position in the high 16 bits (0 = all, 1 = Main
-// Memory or the base folder, 2 and on = a card or a subfolder).
-inline constexpr int kItemLocationRole = Qt::UserRole;
-// The row's state value (ItemStateValue of its mark).
+// The row's state value (ItemStateValue of its mark); its location is under
+// kItemLocationRole (row_paths.h).
 inline constexpr int kItemStateRole = Qt::UserRole + 1;
-
-inline constexpr uint32_t ItemLocation(int storagePosition, int folderPosition) {
-    return static_cast<uint32_t>(folderPosition) << 16 | static_cast<uint32_t>(storagePosition);
-}
 
 // The state value of a mark as the list keeps it: the mark's image number
 // shifted by 12 bits, 0 for NoMark.

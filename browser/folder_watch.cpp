@@ -1,7 +1,5 @@
 #include "browser/folder_watch.h"
 
-#include "browser/browser_operations.h"
-
 #include <QApplication>
 #include <QFileInfo>
 
@@ -62,7 +60,7 @@ void FolderWatch::OnQuiet() {
         quiet_.start(static_cast<int>(kShortestRefreshGapMs - since));
         return;
     }
-    RefreshFileList();
+    emit refillDue();
 }
 
 ListRefreshHold::ListRefreshHold() {

@@ -1,9 +1,10 @@
 #pragma once
 // The file list follows the disk: the folders it shows are watched, and a
-// change made by any program refills the list once the folders have been
-// quiet for a moment, keeping the selection and the scroll position
-// (RefreshFileList). Never while a command, a file operation, a dialog or a
-// menu is at work: then once it ends, if anything changed.
+// change made by any program calls for a refill (refillDue, on which the list
+// refills itself keeping the selection and the scroll position) once the
+// folders have been quiet for a moment. Never while a command, a file
+// operation, a dialog or a menu is at work: then once it ends, if anything
+// changed.
 #include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QObject>
@@ -21,6 +22,9 @@ class FolderWatch : public QObject {
     explicit FolderWatch(QObject* parent);
     // The folders the list now shows; the list was just filled from them.
     void Watch(const QStringList& folders);
+
+  signals:
+    void refillDue();
 
   private:
     void OnChange();

@@ -1,7 +1,6 @@
 #include "browser/row_paths.h"
 
 #include "browser/browser_state.h"
-#include "browser/file_list.h"
 #include "browser/selectors.h"
 #include "engine/container_name.h"
 #include "engine/error_report.h"

@@ -4,9 +4,21 @@
 // with ".ksr" added. The paths given to commands stay within the system's limits
 // (plat::PathFits), which a refusal names with the file.
 #include <QString>
+#include <Qt>
+
+#include <cstdint>
 
 class QTreeWidgetItem;
 class QWidget;
+
+// Where a row's file was found: the storage selector position in the low 16
+// bits, the folder selector position in the high 16 bits (0 = all, 1 = Main
+// Memory or the base folder, 2 and on = a card or a subfolder).
+inline constexpr int kItemLocationRole = Qt::UserRole;
+
+inline constexpr uint32_t ItemLocation(int storagePosition, int folderPosition) {
+    return static_cast<uint32_t>(folderPosition) << 16 | static_cast<uint32_t>(storagePosition);
+}
 
 // The plain path of a row of the list, whatever its length; empty when its
 // location names no folder that was listed. Shows nothing.

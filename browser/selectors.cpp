@@ -1,9 +1,8 @@
 #include "browser/selectors.h"
 
-#include "browser/browser_operations.h"
 #include "browser/browser_state.h"
-#include "browser/row_paths.h"
 #include "browser/view_area.h"
+#include "browser/view_contents.h"
 #include "gui/options.h"
 #include "platform/documents_path.h"
 #include "platform/file_names.h"

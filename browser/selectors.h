@@ -3,8 +3,8 @@
 // folder selector (All Folders, the base folder, then the subfolders of the
 // chosen storages, merged by name). Their positions are what the rows of the
 // file list record. FillStorageSelector, FillFolderSelector,
-// CurrentStorageName and CurrentFolderName are declared with the shell's
-// view operations (browser_operations.h).
+// CurrentStorageName and CurrentFolderName are declared with the view's
+// contents (view_contents.h).
 #include "platform/storage_cards.h"
 
 #include <QString>

@@ -1,7 +1,5 @@
 #include "browser/view_area.h"
 
-#include "browser/browser_operations.h"
-
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QHeaderView>
@@ -117,10 +115,10 @@ int ViewArea::margin() const {
 
 void ViewArea::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    LayoutViewDialog(this);
+    LayoutView(this);
 }
 
-void LayoutViewDialog(ViewArea* view) {
+void LayoutView(ViewArea* view) {
     if (!view)
         return;
     const int width = view->width();
@@ -137,5 +135,5 @@ void LayoutViewDialog(ViewArea* view) {
     const int border = view->fileList()->frameWidth();
     view->fileList()->setGeometry(-border, listTop, width + 2 * border,
                                   qMax(0, height - listTop + border));
-    FitColumns();
+    emit view->laidOut();
 }

@@ -34,6 +34,11 @@ class ViewArea : public QWidget {
     // Outer margin of the selectors, also the gap between them.
     int margin() const;
 
+  signals:
+    // LayoutView has placed the controls; the file list fits its
+    // columns to them (FitColumns).
+    void laidOut();
+
   protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -49,5 +54,5 @@ extern QPointer<ViewArea> g_view;
 // Two selectors side by side, equally wide, with equal outer margins and the
 // same gap between them; the list below them across the whole width (its side
 // and bottom borders just outside the view) and down to the bottom. Runs on
-// every size change, then fits the list's columns.
-void LayoutViewDialog(ViewArea* view);
+// every size change, then says laidOut, so that the list's columns are fitted.
+void LayoutView(ViewArea* view);

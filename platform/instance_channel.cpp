@@ -1,6 +1,7 @@
 #include "platform/instance_channel.h"
 
 #include "platform/file_names.h"
+#include "platform/interrupts.h"
 #include "platform/write_all.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -27,7 +29,6 @@ namespace {
 
 constexpr char kChannelPrefix[] = "KESHLOR-";
 constexpr int kMaxPeers = 16;
-constexpr int kMaxRequestLength = 32;
 // A peer that connects and says nothing is dropped after this long.
 constexpr int kIdlePeerMs = 5000;
 
@@ -92,11 +93,6 @@ QByteArray ReplyTo(const QByteArray& request) {
 
 constexpr char kTakenReply[] = "taken";
 constexpr char kRefusedReply[] = "refused";
-
-bool IsDecimal(const QByteArray& text) {
-    return !text.isEmpty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 // Opens the lock file, which must be a plain file of this user's. Anything
 // else in its place (left by the administrator, say) is replaced once.
@@ -256,64 +252,31 @@ void InstanceChannel::ReadPeer(QLocalSocket* socket) {
     if (peer.waitingForClose || data.isEmpty())
         return; // talking after its one request: not listened to
     peer.received.append(data);
-    const qsizetype end = peer.received.indexOf('\n');
-    if (end < 0) {
-        if (peer.received.size() > kMaxRequestLength)
-            DropPeer(socket);
+    const InstanceRequest request = ReadInstanceRequest(peer.received);
+    const QPointer<QLocalSocket> guard(socket);
+    switch (request.kind) {
+    case InstanceRequest::Kind::Incomplete:
         return;
-    }
-    const QByteArray request = peer.received.left(end);
-    const QByteArray openPrefix = QByteArray(kOpenRequest) + ' ';
-    if (request == kRaiseRequest) {
-        const QPointer<QLocalSocket> guard(socket);
+    case InstanceRequest::Kind::Raise:
         emit raiseRequested();
         if (guard)
-            Answer(socket, ReplyTo(request));
-    } else if (request == kCloseRequest) {
+            Answer(socket, ReplyTo(kRaiseRequest));
+        return;
+    case InstanceRequest::Kind::Close:
         // Answered by AnswerCloseRequests once the program has closed.
         peer.waitingForClose = true;
         emit closeRequested();
-    } else if (request.startsWith(openPrefix)) {
-        ReadOpenRequest(socket, request.mid(openPrefix.size()), end + 1);
-    } else {
-        DropPeer(socket);
+        return;
+    case InstanceRequest::Kind::Open: {
+        const bool taken = openHandler_ && openHandler_(request.paths);
+        if (guard)
+            Answer(socket, taken ? kTakenReply : kRefusedReply);
+        return;
     }
-}
-
-void InstanceChannel::ReadOpenRequest(QLocalSocket* socket, const QByteArray& count,
-                                      qsizetype start) {
-    const int expected = count.size() <= 4 && IsDecimal(count) ? count.toInt() : 0;
-    if (expected < 1 || expected > kMaxOpenPaths) {
+    case InstanceRequest::Kind::Malformed:
         DropPeer(socket);
         return;
     }
-    const QByteArray& received = peers_.at(socket).received;
-    QStringList paths;
-    while (paths.size() < expected) {
-        const qsizetype nul = received.indexOf('\0', start);
-        if ((nul < 0 ? received.size() : nul) - start > kMaxOpenPathBytes) {
-            DropPeer(socket);
-            return;
-        }
-        if (nul < 0)
-            return; // the rest is still on its way
-        const QByteArray path = received.mid(start, nul - start);
-        // Relative paths would be taken against our working folder, not the sender's.
-        if (!path.startsWith('/')) {
-            DropPeer(socket);
-            return;
-        }
-        paths.append(QFile::decodeName(path));
-        start = nul + 1;
-    }
-    if (start != received.size()) {
-        DropPeer(socket);
-        return;
-    }
-    const QPointer<QLocalSocket> guard(socket);
-    const bool taken = openHandler_ && openHandler_(paths);
-    if (guard)
-        Answer(socket, taken ? kTakenReply : kRefusedReply);
 }
 
 void InstanceChannel::Answer(QLocalSocket* socket, const QByteArray& reply) {
@@ -446,9 +409,7 @@ InstanceReply SendInstanceRequestAt(const QString& socketPath, const QByteArray&
 
 InstanceReply SendOpenRequestAt(const QString& socketPath, const QStringList& paths, int timeoutMs,
                                 uid_t owner) {
-    QByteArray message = QByteArray(kOpenRequest) + ' ' + QByteArray::number(paths.size()) + '\n';
-    for (const QString& path : paths)
-        message += QFile::encodeName(path) + '\0';
+    const QByteArray message = OpenRequestMessage(paths);
     QByteArray answer;
     bool hungUp = false;
     const InstanceReply reply = Exchange(socketPath, message, timeoutMs, owner, &answer, &hungUp);
@@ -463,4 +424,75 @@ InstanceReply SendOpenRequestAt(const QString& socketPath, const QStringList& pa
 
 InstanceReply CloseRunningCopy(int timeoutMs) {
     return SendInstanceRequest(InstanceChannelName(), kCloseRequest, timeoutMs);
+}
+
+namespace {
+
+// How long a second copy tries to reach the first one.
+constexpr int kRaiseTimeoutMs = 3000;
+constexpr int kRetryMs = 20;
+
+// Hands `files` over in requests of at most kMaxOpenPaths; the taken ones
+// leave the list.
+InstanceReply HandOverFiles(const QString& socketPath, QStringList* files, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!files->isEmpty()) {
+        const int remaining = timeoutMs - static_cast<int>(clock.elapsed());
+        if (remaining <= 0)
+            return InstanceReply::NoAnswer;
+        const QStringList part = files->first(std::min<qsizetype>(files->size(), kMaxOpenPaths));
+        const InstanceReply reply = SendOpenRequestAt(socketPath, part, remaining, geteuid());
+        if (reply != InstanceReply::Done)
+            return reply;
+        files->remove(0, part.size());
+    }
+    return InstanceReply::Done;
+}
+
+} // namespace
+
+bool DeferToRunningCopy(InstanceChannel& channel, QStringList* files) {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (plat::InterruptSignal() != 0)
+            return true;
+        switch (channel.Claim()) {
+        case ClaimResult::Claimed:
+            return false;
+        case ClaimResult::Unavailable:
+            // No channel at all: better to run alone than not at all.
+            return false;
+        case ClaimResult::Taken:
+            break;
+        }
+        const int remaining = kRaiseTimeoutMs - static_cast<int>(clock.elapsed());
+        if (remaining <= 0)
+            return true;
+        // Only this user's copies can hold the lock, so a holder that does
+        // not answer is our own busy copy: it is deferred to all the same
+        // (with files too: it reads the request once it is free again).
+        const InstanceReply reply =
+            files && !files->isEmpty()
+                ? HandOverFiles(channel.socketPath(), files, remaining)
+                : SendInstanceRequestAt(channel.socketPath(), kRaiseRequest, remaining, geteuid());
+        switch (reply) {
+        case InstanceReply::Done:
+        case InstanceReply::NoAnswer:
+            return true;
+        case InstanceReply::Refused:
+            // It is closing, or only there for its own command line: the
+            // files are ours to handle.
+            return false;
+        case InstanceReply::Foreign:
+            // Someone else (the administrator) listens in our folder; it
+            // must not keep us out.
+            return false;
+        case InstanceReply::NotRunning:
+            // The holder is still starting up, or has just ended: try again.
+            QThread::msleep(kRetryMs);
+            break;
+        }
+    }
 }

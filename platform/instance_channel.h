@@ -3,19 +3,9 @@
 // may write, claimed under a lock file beside it. Holding the lock is the
 // single-instance test; other copies and the installer hooks connect to the
 // socket to ask the running copy to come to the front ("raise"), to take the
-// files a new copy was started with ("open"), or to close ("close"). QtCore
-// and QtNetwork only, so that programs without widgets can ask too.
-//
-// One request per connection, a line ending in '\n', and one answer line:
-//   raise\n          -> raised\n, at once
-//   close\n          -> closed\n, once the program has closed
-//   open N\n P1\0 ... PN\0
-//                    N (1..kMaxOpenPaths) absolute paths, each as the file
-//                    name's own bytes (QFile::encodeName) ended by a NUL,
-//                    which no file name holds; -> taken\n once the running
-//                    copy has queued them, refused\n when it will not (it is
-//                    ending, or runs only for its own command line)
-// Anything else is hung up on without an answer.
+// files a new copy was started with ("open"), or to close ("close"), one
+// request per connection (instance_request.h). QtCore and QtNetwork only, so
+// that programs without widgets can ask too.
 //
 // The files, for the name N (InstanceChannelName):
 //   <folder>/N.socket  the channel, a QLocalServer; only the user and the
@@ -31,6 +21,7 @@
 // create, lock nor reach anything in it, so only this user's own copies can
 // hold the name. With no fit folder, or a socket path longer than a Unix
 // socket address holds (107 bytes), the program runs without a channel.
+#include "platform/instance_request.h"
 #include "platform/unique_fd.h"
 
 #include <QByteArray>
@@ -82,14 +73,6 @@ enum class InstanceReply {
     Refused,    // an open request that the running copy will not take
 };
 
-inline constexpr char kRaiseRequest[] = "raise";
-inline constexpr char kCloseRequest[] = "close";
-inline constexpr char kOpenRequest[] = "open";
-// Paths in one open request; a longer list goes in several.
-inline constexpr int kMaxOpenPaths = 128;
-// Bytes of one path in an open request (PATH_MAX less its NUL).
-inline constexpr int kMaxOpenPathBytes = 4095;
-
 class InstanceChannel : public QObject {
     Q_OBJECT
   public:
@@ -127,9 +110,6 @@ class InstanceChannel : public QObject {
     };
     void AcceptPeers();
     void ReadPeer(QLocalSocket* socket);
-    // The paths after an "open N" line, from `start` of what came: answered
-    // once all N are in, hung up on when malformed.
-    void ReadOpenRequest(QLocalSocket* socket, const QByteArray& count, qsizetype start);
     void Answer(QLocalSocket* socket, const QByteArray& reply);
     void DropPeer(QLocalSocket* socket);
     void StopListening();
@@ -162,3 +142,13 @@ InstanceReply SendOpenRequestAt(const QString& socketPath, const QStringList& pa
 // Asks the running copy of this user to close as its Exit command does (the
 // options are saved) and waits until it has closed.
 InstanceReply CloseRunningCopy(int timeoutMs);
+
+// Claims the channel, or finds the running copy and asks it to come to the
+// front; with `files`, hands them over instead, and those it took leave the
+// list. True when this copy must end: another one runs (and took every file,
+// or did not answer in time), or a stop signal (plat::InterruptSignal)
+// came meanwhile. False when this copy is to run: it holds the name, or
+// there is no channel to be had, or the running copy refused the files (it
+// is ending, or runs for its own command line only): this copy then handles
+// them itself without the name.
+bool DeferToRunningCopy(InstanceChannel& channel, QStringList* files = nullptr);

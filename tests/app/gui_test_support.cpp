@@ -2,7 +2,7 @@
 
 #include "app/main_window.h"
 #include "app/program_hooks.h"
-#include "dialogs/work_progress.h"
+#include "commands/work_progress.h"
 #include "gui/options.h"
 
 #include <QCoreApplication>
@@ -92,19 +92,6 @@ void DoubleClick(QWidget* widget, const QPoint& pos) {
     QTest::mouseRelease(widget, Qt::LeftButton, {}, pos);
     QTest::mouseDClick(widget, Qt::LeftButton, {}, pos);
     QTest::mouseRelease(widget, Qt::LeftButton, {}, pos);
-}
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QTest::qSleep(5);
-    }
-    return true;
 }
 
 ModalDriver::ModalDriver(std::function<void(QWidget*)> act, int timeoutMs)

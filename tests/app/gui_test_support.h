@@ -1,6 +1,9 @@
 #pragma once
 // Shared pieces of the GUI tests: a private home for each test program, the
 // settings store, the main window, and a driver for modal dialogs and popups.
+// WaitUntil comes with them (event_wait.h).
+#include "event_wait.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPointer>
@@ -66,9 +69,6 @@ class ScopedMainWindow {
 // A double-click as the window system delivers one: press, release, the
 // second press as a double-click, release.
 void DoubleClick(QWidget* widget, const QPoint& pos);
-
-// Waits, processing events and deferred deletions, until `done` holds.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 3000);
 
 // Acts on the first modal dialog or popup menu that opens, from a timer that
 // also runs inside that dialog's own event loop. Whatever is still open when

@@ -1,19 +1,20 @@
 // The main window: its command bar and drop-downs, accelerators and the
 // dispatcher, the safety line, the close paths (also during a run) and the
-// remembered geometry, the command line, the About box, help, the view's
-// layout and keyboard use, the message box it shows for the engine, and names
-// for screen readers.
+// remembered geometry, a second copy's file during a run, the command line,
+// the About box, help, the view's layout and keyboard use, the message box it
+// shows for the engine, and names for screen readers.
 #include "gui_test_support.h"
 
 #include "app/about_box.h"
-#include "app/commands.h"
+#include "app/command_ids.h"
 #include "app/help_window.h"
 #include "app/main_window.h"
 #include "app/menu_bar.h"
 #include "app/safety_line.h"
 #include "app/startup.h"
 #include "browser/view_area.h"
-#include "dialogs/password_dialogs.h"
+#include "commands/file_commands.h"
+#include "commands/password_dialogs.h"
 #include "gui/gui_ports.h"
 #include "gui/options.h"
 #include "platform/documents_path.h"
@@ -629,6 +630,62 @@ class MainWindowTest : public QObject {
                                            QDir::Files | QDir::Hidden),
                  QStringList());
         QFile::remove(big);
+    }
+
+    // A second copy's file that comes while a run is going waits in the queue
+    // for the run's command to end, and is then opened in turn.
+    void aFileHandedOverDuringARunWaitsForIt() {
+        const QString documents = plat::QueryDocumentsPath();
+        const QString big = documents + QStringLiteral("/big.bin");
+        const QString handed = documents + QStringLiteral("/handed.txt");
+        for (const auto& [path, content] :
+             {std::pair{big, RandomBytes(1 << 20)}, std::pair{handed, QByteArray("handed")}}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        }
+        ScopedMainWindow window;
+        QVERIFY(window.ShowActive());
+        QTreeWidget* list = window->view()->fileList();
+        const QList<QTreeWidgetItem*> rows =
+            list->findItems(QStringLiteral("big.bin"), Qt::MatchExactly);
+        QCOMPARE(rows.size(), 1);
+
+        const auto encrypt = [](QWidget* dialog) {
+            for (const char* name : {"password", "confirmation"}) {
+                auto* field = dialog->findChild<QLineEdit*>(QLatin1String(name));
+                if (!field)
+                    return;
+                field->clear();
+                QTest::keyClicks(field, "pw");
+            }
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("encrypt")),
+                              Qt::LeftButton);
+        };
+        bool taken = false;
+        bool running = false;
+        std::unique_ptr<ModalDriver> next;
+        RunMidway midway([&] {
+            taken = window->TakeHandedOverFiles({handed});
+            // The window looks for a moment to open it every 100 ms.
+            QTest::qWait(500);
+            running = IsCommandRunning();
+            next = std::make_unique<ModalDriver>(encrypt, 10000);
+        });
+        ModalDriver driver(encrypt);
+        list->setCurrentItem(rows[0]);
+        QTest::keyClick(list, Qt::Key_Return);
+        QVERIFY(driver.acted());
+        QVERIFY(midway.acted());
+        QVERIFY(taken);
+        QVERIFY(running);
+        QVERIFY(QFile::exists(big + QStringLiteral(".ksr")));
+        QVERIFY(WaitUntil([&] { return next->acted() && !IsCommandRunning(); }, 10000));
+        QVERIFY(!next->timedOut());
+        QVERIFY(QFile::exists(handed + QStringLiteral(".ksr")));
+        for (const QString& path : {big, handed}) {
+            QFile::remove(path);
+            QFile::remove(path + QStringLiteral(".ksr"));
+        }
     }
 
     void commandLineFileIsHandledWithStoredOptionsAndNothingSaved() {

@@ -9,7 +9,7 @@
 // the windows' frames.
 #include "app/main_window.h"
 #include "browser/view_area.h"
-#include "dialogs/password_dialogs.h"
+#include "commands/password_dialogs.h"
 #include "engine/encrypt_pipeline.h"
 #include "gui/gui_ports.h"
 #include "gui/options.h"

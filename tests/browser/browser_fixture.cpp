@@ -1,10 +1,10 @@
 #include "browser_fixture.h"
 
 #include "app/main_window.h"
-#include "browser/browser_operations.h"
 #include "browser/row_paths.h"
 #include "browser/view_area.h"
-#include "browser/view_dialog.h"
+#include "browser/view_contents.h"
+#include "browser/view_input.h"
 #include "gui/options.h"
 #include "platform/files.h"
 
@@ -90,7 +90,7 @@ void MakeOwnerReadOnly(const QString& path) {
 BrowserView::BrowserView() : view_(std::make_unique<ViewArea>(nullptr)) {
     view_->resize(480, 640);
     g_view = view_.get();
-    InitViewDialog(view_.get());
+    InitView(view_.get());
 }
 
 BrowserView::~BrowserView() = default;
@@ -107,8 +107,8 @@ QComboBox* BrowserView::folders() const {
     return view_->folderSelector();
 }
 
-ViewDialog* BrowserView::handler() const {
-    return view_->findChild<ViewDialog*>(QStringLiteral("viewDialog"));
+ViewInput* BrowserView::handler() const {
+    return view_->findChild<ViewInput*>(QStringLiteral("viewInput"));
 }
 
 QStringList BrowserView::RowTexts() const {

@@ -11,7 +11,7 @@
 #include <memory>
 
 class ViewArea;
-class ViewDialog;
+class ViewInput;
 
 namespace browser_testing {
 
@@ -44,7 +44,7 @@ class BrowserView {
     QTreeWidget* list() const;
     QComboBox* storages() const;
     QComboBox* folders() const;
-    ViewDialog* handler() const;
+    ViewInput* handler() const;
 
     QStringList RowTexts() const;
     static QStringList Entries(const QComboBox* selector);

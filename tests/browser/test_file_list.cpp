@@ -3,10 +3,10 @@
 #include "browser_fixture.h"
 
 #include "app/main_window.h"
-#include "browser/browser_operations.h"
 #include "browser/file_list.h"
 #include "browser/list_marks.h"
 #include "browser/view_area.h"
+#include "browser/view_contents.h"
 #include "gui/options.h"
 #include "platform/files.h"
 

@@ -5,8 +5,8 @@
 #include "browser_fixture.h"
 
 #include "app/main_window.h"
-#include "browser/browser_operations.h"
 #include "browser/file_list.h"
+#include "browser/view_contents.h"
 #include "engine/error_report.h"
 #include "gui/file_dialogs.h"
 #include "gui/popup_menu_port.h"

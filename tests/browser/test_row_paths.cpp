@@ -3,9 +3,9 @@
 #include "browser_fixture.h"
 
 #include "app/main_window.h"
-#include "browser/browser_operations.h"
 #include "browser/row_paths.h"
 #include "browser/view_area.h"
+#include "browser/view_contents.h"
 #include "engine/error_report.h"
 #include "gui/options.h"
 

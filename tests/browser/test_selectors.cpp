@@ -4,8 +4,8 @@
 #include "browser_fixture.h"
 
 #include "app/main_window.h"
-#include "browser/browser_operations.h"
 #include "browser/selectors.h"
+#include "browser/view_contents.h"
 #include "gui/options.h"
 #include "platform/files.h"
 

@@ -1,8 +1,8 @@
 // The password buffer's rules, the placing rule of the password dialogs and
 // the waiting light, without widgets.
-#include "dialogs/password_dialogs.h"
-#include "dialogs/password_request.h"
-#include "dialogs/waiting_light.h"
+#include "commands/password_dialogs.h"
+#include "commands/password_request.h"
+#include "commands/waiting_light.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // and password plus confirmation for encryption (single file, batch). They
 // read and write the caller's PasswordRequest and leave their outcome in its
 // `result`.
-#include "dialogs/password_request.h"
+#include "commands/password_request.h"
 
 #include <QIcon>
 #include <QPoint>

@@ -4,7 +4,7 @@
 // the pass; and the desktop's dot files, which no batch may reach.
 #include "browser/file_list.h"
 #include "command_fixture.h"
-#include "dialogs/file_commands.h"
+#include "commands/file_commands.h"
 #include "engine/error_report.h"
 #include "platform/files.h"
 

@@ -8,7 +8,7 @@
 class ViewArea;
 
 // The view's own set-up, right after it is created: selectors, list, focus.
-void InitViewDialog(ViewArea* view);
+void InitView(ViewArea* view);
 // Refills the storage selector; true when the former choice was kept.
 bool FillStorageSelector(int defaultPosition);
 // Refills the folder selector for the chosen storage; true when the former

@@ -1,4 +1,4 @@
-#include "dialogs/password_request.h"
+#include "commands/password_request.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #pragma once
-// The view's handling of its controls: the selectors' refills on focus and
+// What input on the view's controls does: the selectors' refills on focus and
 // selection change, and what a click, a double-click, a tap, Enter, Delete,
 // F2, a tap-and-hold, a right click or the context-menu key do on the file
-// list. InitViewDialog (browser_operations.h) sets it up.
+// list. InitView (view_contents.h) sets it up.
 #include <QObject>
 #include <QPoint>
 #include <QTimer>
@@ -16,10 +16,10 @@ class QTreeWidget;
 class QWidget;
 class ViewArea;
 
-class ViewDialog : public QObject {
+class ViewInput : public QObject {
     Q_OBJECT
   public:
-    explicit ViewDialog(ViewArea* view);
+    explicit ViewInput(ViewArea* view);
 
   signals:
     // A row is handed to ActivateListItem (double-click, tap or Enter).

@@ -1,13 +1,13 @@
 // Files named from outside the list: the command line, as start-up hands it
 // on (in this process, to answer the dialogs, and as the real program), and
 // "Browse for file" with its open-file dialog.
-#include "app/commands.h"
+#include "app/command_ids.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "browser/file_list.h"
 #include "browser/view_area.h"
 #include "command_fixture.h"
-#include "dialogs/file_commands.h"
+#include "commands/file_commands.h"
 #include "engine/error_report.h"
 #include "gui/file_dialogs.h"
 #include "platform/instance_channel.h"

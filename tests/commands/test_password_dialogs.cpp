@@ -1,6 +1,6 @@
 // The four password dialogs driven as real widgets under the offscreen
 // platform; the mismatch question goes through the message-box port.
-#include "dialogs/password_dialogs.h"
+#include "commands/password_dialogs.h"
 #include "platform/desktop_opener.h"
 #include "port_doubles.h"
 

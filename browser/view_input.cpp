@@ -1,12 +1,12 @@
-#include "browser/view_dialog.h"
+#include "browser/view_input.h"
 
-#include "browser/browser_operations.h"
 #include "browser/browser_state.h"
 #include "browser/context_menu.h"
 #include "browser/file_list.h"
 #include "browser/list_activation.h"
 #include "browser/selectors.h"
 #include "browser/view_area.h"
+#include "browser/view_contents.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -17,16 +17,16 @@
 #include <QStyle>
 #include <QStyleHints>
 
-ViewDialog::ViewDialog(ViewArea* view)
+ViewInput::ViewInput(ViewArea* view)
     : QObject(view), view_(view), storages_(view->storageSelector()),
       folders_(view->folderSelector()), list_(view->fileList()), viewport_(list_->viewport()) {
-    setObjectName(QStringLiteral("viewDialog"));
+    setObjectName(QStringLiteral("viewInput"));
     for (QObject* watched :
          std::initializer_list<QObject*>{view_, storages_, folders_, list_, viewport_})
         watched->installEventFilter(this);
 
-    connect(storages_, &QComboBox::activated, this, &ViewDialog::OnStorageChosen);
-    connect(folders_, &QComboBox::activated, this, &ViewDialog::OnFolderChosen);
+    connect(storages_, &QComboBox::activated, this, &ViewInput::OnStorageChosen);
+    connect(folders_, &QComboBox::activated, this, &ViewInput::OnFolderChosen);
     // A click selects and a double-click acts, as on the desktop, unless the
     // desktop asks for single-click activation; a finger's tap always acts,
     // as it did on the handheld. Both come after the list has selected.
@@ -45,24 +45,24 @@ ViewDialog::ViewDialog(ViewArea* view)
 
     hold_.setSingleShot(true);
     hold_.setInterval(QGuiApplication::styleHints()->mousePressAndHoldInterval());
-    connect(&hold_, &QTimer::timeout, this, &ViewDialog::OnHeld);
+    connect(&hold_, &QTimer::timeout, this, &ViewInput::OnHeld);
 }
 
-bool ViewDialog::ActivatesOnSingleClick() const {
+bool ViewInput::ActivatesOnSingleClick() const {
     return list_->style()->styleHint(QStyle::SH_ItemView_ActivateItemOnSingleClick, nullptr,
                                      list_) != 0;
 }
 
-void ViewDialog::OnStorageChosen() {
+void ViewInput::OnStorageChosen() {
     FillFolderSelector(kBasePosition);
     RefreshFileList();
 }
 
-void ViewDialog::OnFolderChosen() {
+void ViewInput::OnFolderChosen() {
     RefreshFileList();
 }
 
-void ViewDialog::OnTap(int row) {
+void ViewInput::OnTap(int row) {
     // A double-click acts on its second press: the release that would end
     // the hold goes to the dialog that opens.
     hold_.stop();
@@ -76,14 +76,14 @@ void ViewDialog::OnTap(int row) {
     ActivateListItem(view_, list_, row);
 }
 
-void ViewDialog::OnHeld() {
+void ViewInput::OnHeld() {
     QTreeWidgetItem* item = list_->itemAt(pressPos_);
     if (!item)
         return;
     OpenContextMenu(list_->indexOfTopLevelItem(item), list_->viewport()->mapToGlobal(pressPos_));
 }
 
-void ViewDialog::OpenContextMenu(int row, const QPoint& globalPos) {
+void ViewInput::OpenContextMenu(int row, const QPoint& globalPos) {
     if (row < 0)
         return;
     list_->setCurrentItem(list_->topLevelItem(row));
@@ -92,7 +92,7 @@ void ViewDialog::OpenContextMenu(int row, const QPoint& globalPos) {
     Browser().suppressNextTap = true;
 }
 
-bool ViewDialog::eventFilter(QObject* watched, QEvent* event) {
+bool ViewInput::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::Paint:
         if (watched == view_)
@@ -134,13 +134,13 @@ bool ViewDialog::eventFilter(QObject* watched, QEvent* event) {
     }
 }
 
-void ViewDialog::PaintBackground() {
+void ViewInput::PaintBackground() {
     // The view's own background shows around the selectors.
     QPainter painter(view_);
     painter.fillRect(view_->rect(), view_->palette().color(QPalette::Dark));
 }
 
-void ViewDialog::OnFocusIn(QObject* watched, const QFocusEvent* focus) {
+void ViewInput::OnFocusIn(QObject* watched, const QFocusEvent* focus) {
     if (watched == list_) {
         // The row with the focus frame is the one Enter and the menu key act
         // on, so it is selected, also before any arrow key was pressed.
@@ -160,7 +160,7 @@ void ViewDialog::OnFocusIn(QObject* watched, const QFocusEvent* focus) {
         FillFolderSelector(kBasePosition);
 }
 
-void ViewDialog::OnListKey(const QKeyEvent* key) {
+void ViewInput::OnListKey(const QKeyEvent* key) {
     if (key->isAutoRepeat())
         return;
     const QList<QTreeWidgetItem*> selected = list_->selectedItems();
@@ -188,7 +188,7 @@ void ViewDialog::OnListKey(const QKeyEvent* key) {
     }
 }
 
-void ViewDialog::OnContextMenuRequest(QObject* watched, const QContextMenuEvent* request) {
+void ViewInput::OnContextMenuRequest(QObject* watched, const QContextMenuEvent* request) {
     hold_.stop();
     if (request->reason() == QContextMenuEvent::Keyboard) {
         QTreeWidgetItem* item = list_->currentItem();
@@ -205,7 +205,7 @@ void ViewDialog::OnContextMenuRequest(QObject* watched, const QContextMenuEvent*
         OpenContextMenu(list_->indexOfTopLevelItem(item), request->globalPos());
 }
 
-void ViewDialog::OnPress(const QMouseEvent* mouse) {
+void ViewInput::OnPress(const QMouseEvent* mouse) {
     if (mouse->button() != Qt::LeftButton)
         return;
     touch_ = mouse->device() && mouse->device()->type() == QInputDevice::DeviceType::TouchScreen;
@@ -216,14 +216,14 @@ void ViewDialog::OnPress(const QMouseEvent* mouse) {
     hold_.start();
 }
 
-void ViewDialog::OnMove(const QMouseEvent* mouse) {
+void ViewInput::OnMove(const QMouseEvent* mouse) {
     // A finger that wanders off is no longer holding the row.
     if (hold_.isActive() && (mouse->position().toPoint() - pressPos_).manhattanLength() >
                                 QApplication::startDragDistance())
         hold_.stop();
 }
 
-void ViewDialog::OnRelease(const QMouseEvent* mouse) {
+void ViewInput::OnRelease(const QMouseEvent* mouse) {
     if (mouse->button() != Qt::LeftButton)
         return;
     hold_.stop();
@@ -233,18 +233,18 @@ void ViewDialog::OnRelease(const QMouseEvent* mouse) {
     state.suppressNextTap = false;
 }
 
-void InitViewDialog(ViewArea* view) {
+void InitView(ViewArea* view) {
     if (!view)
         return;
     ReleaseBrowser();
     Browser().view = view;
-    new ViewDialog(view);
+    new ViewInput(view);
     QObject::connect(view, &QObject::destroyed, [](QObject* gone) {
         // A later view may have taken over already; only this one's state goes.
         if (static_cast<QObject*>(Browser().view.data()) == gone)
             ReleaseBrowser();
     });
-    LayoutViewDialog(view);
+    LayoutView(view);
     InitStorageSelector(view);
     InitFolderSelector(view);
     InitFileList(view);

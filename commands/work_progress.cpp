@@ -1,6 +1,6 @@
-#include "dialogs/work_progress.h"
+#include "commands/work_progress.h"
 
-#include "dialogs/password_dialogs.h"
+#include "commands/password_dialogs.h"
 #include "gui/engine_thread.h"
 #include "platform/interrupts.h"
 #include "platform/ports.h"

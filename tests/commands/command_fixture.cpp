@@ -1,7 +1,7 @@
 #include "command_fixture.h"
 
 #include "browser/file_list.h"
-#include "dialogs/file_commands.h"
+#include "commands/file_commands.h"
 #include "engine/encrypt_pipeline.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "dialogs/waiting_light.h"
+#include "commands/waiting_light.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,6 +1,6 @@
-#include "dialogs/password_dialogs.h"
+#include "commands/password_dialogs.h"
 
-#include "dialogs/waiting_light.h"
+#include "commands/waiting_light.h"
 #include "platform/desktop_opener.h"
 #include "platform/ports.h"
 

@@ -4,9 +4,9 @@
 #include "browser_fixture.h"
 
 #include "app/main_window.h"
-#include "browser/browser_operations.h"
 #include "browser/view_area.h"
-#include "browser/view_dialog.h"
+#include "browser/view_contents.h"
+#include "browser/view_input.h"
 #include "gui/file_dialogs.h"
 #include "gui/popup_menu_port.h"
 
@@ -44,7 +44,7 @@ class ActivationStyle : public QProxyStyle {
 
 } // namespace
 
-class ViewDialogTest : public QObject {
+class ViewInputTest : public QObject {
     Q_OBJECT
 
   private slots:
@@ -56,8 +56,8 @@ class ViewDialogTest : public QObject {
         view_ = std::make_unique<BrowserView>();
         QVERIFY(view_->Show());
         list_ = view_->list();
-        activated_ = std::make_unique<QSignalSpy>(view_->handler(), &ViewDialog::rowActivated);
-        menus_ = std::make_unique<QSignalSpy>(view_->handler(), &ViewDialog::contextMenuOpened);
+        activated_ = std::make_unique<QSignalSpy>(view_->handler(), &ViewInput::rowActivated);
+        menus_ = std::make_unique<QSignalSpy>(view_->handler(), &ViewInput::contextMenuOpened);
         // Every menu is dismissed at once.
         SetPopupMenuPort([](QWidget*, const QList<PopupItem>&, const QPoint&) { return 0; });
         // A tap encrypts or decrypts the row: each password dialog is cancelled.
@@ -240,5 +240,5 @@ class ViewDialogTest : public QObject {
     std::unique_ptr<QSignalSpy> menus_;
 };
 
-KESHLOR_GUI_TEST_MAIN(ViewDialogTest)
-#include "test_view_dialog.moc"
+KESHLOR_GUI_TEST_MAIN(ViewInputTest)
+#include "test_view_input.moc"
