@@ -18,7 +18,15 @@ void StagePiece::RestoreLastError() const {
         plat::SetLastErrorWithDetail(lastError, detail);
 }
 
-bool StagePipe::Start(uint32_t pieceSize, std::function<bool(StagePiece*)> fill) {
+void StagePipe::Start(uint32_t pieceSize, uint8_t* inTurnBuffer,
+                      std::function<bool(StagePiece*)> fill) {
+    fill_ = std::move(fill);
+    overlapped_ = UsePipelinedStages() && StartThread(pieceSize);
+    if (!overlapped_)
+        pieces_[0].data = inTurnBuffer;
+}
+
+bool StagePipe::StartThread(uint32_t pieceSize) {
     if (!StageThreadAllowed())
         return false;
     // Outside the engine's allocation seam: without these buffers the run
@@ -31,14 +39,17 @@ bool StagePipe::Start(uint32_t pieceSize, std::function<bool(StagePiece*)> fill)
         pieces_[i].data = memory_ + i * pieceSize;
         free_.push(&pieces_[i]);
     }
-    fill_ = std::move(fill);
     try {
         thread_ = std::thread(&StagePipe::Run, this);
     } catch (const std::system_error&) {
-        Stop();
+        Release();
         return false;
     }
     return true;
+}
+
+bool StagePipe::Fill(StagePiece* piece) {
+    return fill_(piece);
 }
 
 void StagePipe::PublishFilled(bool ended) {
@@ -68,7 +79,7 @@ void StagePipe::Run() {
             break;
         }
         StagePiece* piece = stageFree_.pop();
-        const bool more = fill_(piece);
+        const bool more = Fill(piece);
         stageFilled_.push(piece);
         if (!more) {
             std::lock_guard lock(mutex_);
@@ -86,6 +97,18 @@ void StagePipe::Run() {
 }
 
 StagePiece* StagePipe::Take() {
+    return overlapped_ ? TakeOverlapped() : TakeInTurn();
+}
+
+StagePiece* StagePipe::TakeInTurn() {
+    if (ended_)
+        return nullptr;
+    StagePiece* piece = &pieces_[0];
+    ended_ = !Fill(piece);
+    return piece;
+}
+
+StagePiece* StagePipe::TakeOverlapped() {
     if (callerTaken_.empty()) {
         std::unique_lock lock(mutex_);
         callerGiven_.MoveAllTo(&free_);
@@ -107,6 +130,8 @@ void StagePipe::Give(StagePiece* piece) {
     uint8_t* const data = piece->data;
     *piece = StagePiece{};
     piece->data = data;
+    if (!overlapped_)
+        return;
     callerGiven_.push(piece);
     if (callerGiven_.size() < kBatch)
         return;
@@ -124,6 +149,10 @@ void StagePipe::Stop() {
     }
     if (thread_.joinable())
         thread_.join();
+    Release();
+}
+
+void StagePipe::Release() {
     if (memory_) {
         // The pieces held compressed plain data.
         EngineFree(memory_, memorySize_);
