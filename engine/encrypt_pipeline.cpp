@@ -67,6 +67,7 @@ bool EncryptAndWrite(const ChunkCipher& cipher, StagePiece* piece, const Contain
 
 EncryptResult EncryptChunks(const ChunkCipher& cipher, CompressionStream* stream,
                             const ContainerSink& container, uint64_t plainSize) {
+    // 4,096 bytes, 512 cipher blocks: the key's block length is in bits.
     const uint32_t chunkSize = 64 * cipher.context.blockLength;
     // Reading and deflating fill the pieces, ahead of the cipher and the
     // container's writes while they have a thread of their own. Until the
@@ -203,7 +204,7 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
     CompressionStream* stream = nullptr;
     plat::Replacement container;
     plat::FileState committed;
-    // 65 blocks: a chunk of 64 and room for the final call's padding.
+    // 4,160 bytes: a chunk of 4,096 and room for the final call's padding.
     if (OpenChunkCipher(&cipher, password, 65, kEncryptProviderUnavailable, kEncryptOutOfMemory))
         result = RunOnFiles(window, plainPath, containerPath, cipher, &stream, &container);
     CloseChunkCipher(&cipher);
