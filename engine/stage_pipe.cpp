@@ -4,6 +4,8 @@
 #include "platform/interrupts.h"
 #include "platform/last_error.h"
 
+#include <QtGlobal>
+
 #include <cstdlib>
 #include <system_error>
 
@@ -97,7 +99,12 @@ void StagePipe::Run() {
 }
 
 StagePiece* StagePipe::Take() {
-    return overlapped_ ? TakeOverlapped() : TakeInTurn();
+    Q_ASSERT_X(held_ <= (overlapped_ ? kMostHeld : 0), "StagePipe::Take",
+               "the caller holds more pieces than the pipe can spare");
+    StagePiece* piece = overlapped_ ? TakeOverlapped() : TakeInTurn();
+    if (piece)
+        ++held_;
+    return piece;
 }
 
 StagePiece* StagePipe::TakeInTurn() {
@@ -127,6 +134,7 @@ StagePiece* StagePipe::TakeOverlapped() {
 }
 
 void StagePipe::Give(StagePiece* piece) {
+    --held_;
     uint8_t* const data = piece->data;
     *piece = StagePiece{};
     piece->data = data;
@@ -162,4 +170,5 @@ void StagePipe::Release() {
         piece = StagePiece{};
     for (Ring* ring : {&free_, &filled_, &stageFree_, &stageFilled_, &callerTaken_, &callerGiven_})
         ring->clear();
+    held_ = 0;
 }

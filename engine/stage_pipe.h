@@ -58,6 +58,17 @@ class StagePipe {
     void Give(StagePiece* piece);
     // Stops the stage at its next piece, waits for it, and zeroes the buffers.
     void Stop();
+    // Whether the filling stage has a thread of its own.
+    bool Overlapped() const { return overlapped_; }
+
+    // The most pieces the caller may hold (taken, not given back) when it
+    // calls Take: overlapped, half the pieces. A caller that held more could
+    // wait for a batch of filled pieces while the stage waits for a batch of
+    // free ones that the caller holds, for ever. In turn there is one piece,
+    // which must be back before the next is made. Take stops debug builds
+    // that break the limit.
+    static constexpr size_t kDepth = 64;
+    static constexpr size_t kMostHeld = kDepth / 2;
 
     // How many 64ths of a piece's work the caller's thread should take on,
     // for work either thread can do. It grows while the caller's thread waits
@@ -67,11 +78,11 @@ class StagePipe {
     uint32_t CallerShare() const { return share_.load(std::memory_order_relaxed); }
 
   private:
-    // A waiting side wakes only once half the pieces are there for it, so
-    // that the threads hand over batches rather than take turns per piece.
+    // A waiting side wakes only once this many pieces are there for it, so
+    // that the threads hand over batches rather than take turns per piece;
+    // with the caller within its limit, at least a batch goes round.
     // Measured: 64 pieces decrypt 10% faster than 16, and 128 no faster.
-    static constexpr size_t kDepth = 64;
-    static constexpr size_t kBatch = kDepth / 2;
+    static constexpr size_t kBatch = kDepth - kMostHeld;
 
     // Pieces passed between the threads: a few at a time, in stream order.
     class Ring {
@@ -113,6 +124,7 @@ class StagePipe {
     uint32_t memorySize_ = 0;
     std::function<bool(StagePiece*)> fill_;
     bool overlapped_ = false;
+    size_t held_ = 0; // the caller's: taken and not given back
     std::mutex mutex_;
     std::condition_variable changed_;
     Ring free_;                      // shared: room for the stage

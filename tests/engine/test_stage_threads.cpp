@@ -4,6 +4,7 @@
 #include "engine/decrypt_pipeline.h"
 #include "engine/encrypt_pipeline.h"
 #include "engine/key_context.h"
+#include "engine/stage_pipe.h"
 #include "engine_fixture.h"
 #include "platform/interrupts.h"
 #include "platform/last_error.h"
@@ -218,6 +219,60 @@ TEST_F(StageThreads, CancelStopsBothPathsAtTheSamePiece) {
     EXPECT_EQ(decrypted.result, static_cast<int>(DecryptResult::Cancelled));
     EXPECT_EQ(decrypted.container, container);
     EXPECT_TRUE(decrypted.plain.isNull());
+}
+
+// A pipe whose pieces only count, up to 300.
+struct CountingPipe {
+    static constexpr uint32_t kPieces = 300;
+    CountingPipe() {
+        pipe.Start(sizeof buffer, buffer, [this](StagePiece* piece) {
+            piece->count = made++;
+            return made < kPieces;
+        });
+    }
+    size_t MostHeld() const { return pipe.Overlapped() ? StagePipe::kMostHeld : 0; }
+
+    uint8_t buffer[8] = {};
+    uint32_t made = 0; // the filling stage's
+    StagePipe pipe;    // last, so that it stops first
+};
+
+// The pipe cannot deadlock while its caller holds at most its share of the
+// pieces when it takes another: a caller at the limit runs the stream through
+// on both paths, and debug builds stop one beyond it.
+TEST_F(StageThreads, ACallerBeyondItsShareOfPiecesIsStopped) {
+    for (const Stages stages : kBothPaths) {
+        engine_faults::ForceStages(stages);
+        CountingPipe counting;
+        EXPECT_EQ(counting.pipe.Overlapped(), stages == Stages::Pipelined);
+        std::vector<StagePiece*> held;
+        uint32_t next = 0;
+        while (StagePiece* piece = counting.pipe.Take()) {
+            EXPECT_EQ(piece->count, next++);
+            held.push_back(piece);
+            if (held.size() <= counting.MostHeld())
+                continue;
+            for (StagePiece* taken : held)
+                counting.pipe.Give(taken);
+            held.clear();
+        }
+        EXPECT_EQ(next, CountingPipe::kPieces);
+    }
+#ifdef QT_NO_DEBUG
+    GTEST_SKIP() << "the limit is checked in debug builds";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const Stages stages : kBothPaths) {
+        engine_faults::ForceStages(stages);
+        EXPECT_DEATH(
+            {
+                CountingPipe counting;
+                for (size_t i = 0; i <= counting.MostHeld() + 1; ++i)
+                    counting.pipe.Take();
+            },
+            "more pieces than the pipe can spare");
+    }
+#endif
 }
 
 // The queue's pieces held compressed plain data and decrypted text: its memory
