@@ -95,7 +95,7 @@ DecryptResult DecryptChunks(const ChunkCipher& cipher, const ContainerSource& co
     // alone; this thread only decrypts the tails it is handed.
     StagePipe pipe;
     uint64_t readSoFar = 0;
-    pipe.Start(cipher.bufferSize, cipher.buffer,
+    pipe.Start(cipher.bufferSize, cipher.buffer, kDecryptOutOfMemory,
                [&cipher, &pipe, &container, &readSoFar](StagePiece* piece) {
                    return ReadPiece(cipher, container, &readSoFar, pipe.CallerShare(), piece);
                });
@@ -148,7 +148,8 @@ ContainerSource FileContainerSource(plat::FileHandle container, uint64_t contain
 
 DecryptResult RunDecryptChunks(const ChunkCipher& cipher, const ContainerSource& container,
                                uint64_t containerSize, CompressionStream* stream) {
-    return DecryptChunks(cipher, container, containerSize, stream);
+    return ContainEscapes(DecryptResult::Failed, kDecryptOutOfMemory,
+                          [&] { return DecryptChunks(cipher, container, containerSize, stream); });
 }
 
 namespace {

@@ -73,9 +73,9 @@ EncryptResult EncryptChunks(const ChunkCipher& cipher, CompressionStream* stream
     // container's writes while they have a thread of their own. Until the
     // pipe stops, the stream belongs to the filling stage alone.
     StagePipe pipe;
-    pipe.Start(cipher.bufferSize, cipher.buffer, [stream, chunkSize](StagePiece* piece) {
-        return DeflatePiece(stream, chunkSize, piece);
-    });
+    pipe.Start(
+        cipher.bufferSize, cipher.buffer, kEncryptOutOfMemory,
+        [stream, chunkSize](StagePiece* piece) { return DeflatePiece(stream, chunkSize, piece); });
     for (;;) {
         if (plat::InterruptRequested())
             return EncryptResult::Cancelled;
@@ -100,7 +100,8 @@ EncryptResult EncryptChunks(const ChunkCipher& cipher, CompressionStream* stream
 
 EncryptResult RunEncryptChunks(const ChunkCipher& cipher, CompressionStream* stream,
                                const ContainerSink& container, uint64_t plainSize) {
-    return EncryptChunks(cipher, stream, container, plainSize);
+    return ContainEscapes(EncryptResult::Failed, kEncryptOutOfMemory,
+                          [&] { return EncryptChunks(cipher, stream, container, plainSize); });
 }
 
 namespace {

@@ -20,9 +20,10 @@ void StagePiece::RestoreLastError() const {
         plat::SetLastErrorWithDetail(lastError, detail);
 }
 
-void StagePipe::Start(uint32_t pieceSize, uint8_t* inTurnBuffer,
+void StagePipe::Start(uint32_t pieceSize, uint8_t* inTurnBuffer, int32_t escapeCode,
                       std::function<bool(StagePiece*)> fill) {
     fill_ = std::move(fill);
+    escapeCode_ = escapeCode;
     overlapped_ = UsePipelinedStages() && StartThread(pieceSize);
     if (!overlapped_)
         pieces_[0].data = inTurnBuffer;
@@ -51,7 +52,17 @@ bool StagePipe::StartThread(uint32_t pieceSize) {
 }
 
 bool StagePipe::Fill(StagePiece* piece) {
-    return fill_(piece);
+    try {
+        StageFillFault();
+        return fill_(piece);
+    } catch (...) {
+        // Only an allocation fails this way: nothing else a stage calls throws.
+        plat::SetLastError(plat::kErrorNotEnoughMemory);
+        piece->outcome = PieceOutcome::Failed;
+        piece->code = escapeCode_;
+        piece->KeepLastError();
+        return false;
+    }
 }
 
 void StagePipe::PublishFilled(bool ended) {

@@ -50,8 +50,10 @@ class StagePipe {
     // are (UsePipelinedStages) and the thread and its buffers can be had: it
     // runs on the stage thread only. Otherwise in turn: it runs on the
     // caller's thread within Take, into `inTurnBuffer` (pieceSize bytes, the
-    // caller's).
-    void Start(uint32_t pieceSize, uint8_t* inTurnBuffer, std::function<bool(StagePiece*)> fill);
+    // caller's). What escapes `fill` (an allocation failure) ends the stream
+    // with a Failed piece of `escapeCode`, as a failure of its own would.
+    void Start(uint32_t pieceSize, uint8_t* inTurnBuffer, int32_t escapeCode,
+               std::function<bool(StagePiece*)> fill);
     // The next piece in stream order, waiting for it; null after the last.
     StagePiece* Take();
     // Returns a taken piece for the stage to fill again.
@@ -123,6 +125,7 @@ class StagePipe {
     uint8_t* memory_ = nullptr;
     uint32_t memorySize_ = 0;
     std::function<bool(StagePiece*)> fill_;
+    int32_t escapeCode_ = 0;
     bool overlapped_ = false;
     size_t held_ = 0; // the caller's: taken and not given back
     std::mutex mutex_;

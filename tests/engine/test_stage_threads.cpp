@@ -9,9 +9,11 @@
 #include "platform/interrupts.h"
 #include "platform/last_error.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
+#include <new>
 #include <thread>
 #include <vector>
 #include <zlib.h>
@@ -78,6 +80,8 @@ class StageThreads : public EngineTest {
             outcome.progress.push_back(done);
             if (cancelAfter > 0 && outcome.progress.size() == cancelAfter)
                 plat::RequestCancel();
+            if (throwAfter > 0 && outcome.progress.size() == throwAfter)
+                throw std::bad_alloc();
         });
         outcome.result = run();
         plat::ClearCancel();
@@ -116,9 +120,15 @@ class StageThreads : public EngineTest {
         return pipelined;
     }
 
+    QStringList Entries() const {
+        return QDir(folder.root())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+
     QString plainPath = folder.path("file");
     QString containerPath = folder.path("file.ksr");
     size_t cancelAfter = 0;
+    size_t throwAfter = 0; // the progress port throws std::bad_alloc at this report
 };
 
 TEST_F(StageThreads, SameContainersAndPlainFilesAtPieceEdges) {
@@ -221,11 +231,45 @@ TEST_F(StageThreads, CancelStopsBothPathsAtTheSamePiece) {
     EXPECT_TRUE(decrypted.plain.isNull());
 }
 
+// What escapes a run (an allocation failure), on the filling stage or on the
+// caller's thread, ends it as a failure with its code instead of ending the
+// process: the temporary file goes and the source stays, on both paths.
+TEST_F(StageThreads, WhatEscapesARunEndsItAsAFailureWithItsCode) {
+    const QByteArray data = NoiseBytes(30000);
+    const QByteArray container = Encrypt(Stages::SingleThread, data).container;
+    for (const bool onStage : {true, false}) {
+        SCOPED_TRACE(onStage ? "filling stage" : "caller's thread");
+        const auto escapeAtPiece = [&](int piece) {
+            engine_faults::ThrowWhileFilling(onStage ? piece : 0);
+            throwAfter = onStage ? 0 : piece;
+        };
+        escapeAtPiece(3);
+        const Outcome encrypting = Encrypt(Stages::Pipelined, data);
+        escapeAtPiece(3);
+        EXPECT_EQ(Encrypt(Stages::SingleThread, data), encrypting);
+        EXPECT_EQ(encrypting.result, static_cast<int>(EncryptResult::Failed));
+        EXPECT_EQ(encrypting.code, kEncryptOutOfMemory);
+        EXPECT_EQ(encrypting.lastError, plat::kErrorNotEnoughMemory);
+        EXPECT_EQ(encrypting.plain, data);
+        EXPECT_EQ(Entries(), QStringList{"file"});
+
+        escapeAtPiece(3);
+        const Outcome decrypting = Decrypt(Stages::Pipelined, container);
+        escapeAtPiece(3);
+        EXPECT_EQ(Decrypt(Stages::SingleThread, container), decrypting);
+        EXPECT_EQ(decrypting.result, static_cast<int>(DecryptResult::Failed));
+        EXPECT_EQ(decrypting.code, kDecryptOutOfMemory);
+        EXPECT_EQ(decrypting.lastError, plat::kErrorNotEnoughMemory);
+        EXPECT_EQ(decrypting.container, container);
+        EXPECT_EQ(Entries(), QStringList{"file.ksr"});
+    }
+}
+
 // A pipe whose pieces only count, up to 300.
 struct CountingPipe {
     static constexpr uint32_t kPieces = 300;
     CountingPipe() {
-        pipe.Start(sizeof buffer, buffer, [this](StagePiece* piece) {
+        pipe.Start(sizeof buffer, buffer, kNoError, [this](StagePiece* piece) {
             piece->count = made++;
             return made < kPieces;
         });
