@@ -102,6 +102,7 @@ class RunPorts {
 int RunOffGuiThread(const std::function<int()>& work, int progressIntervalMs, EscapedRun escaped) {
     QObject context; // the run's calls are queued to it, on the GUI thread
     const RunPorts ports(&context, progressIntervalMs);
+    const plat::RunReadsPorts reading;
     std::atomic<bool> done{false};
     int result = 0;
     const auto contained = [&] { return ContainEscapes(escaped.result, escaped.code, work); };

@@ -16,7 +16,8 @@ struct EscapedRun {
 // ports there, the run waiting for each answer: message boxes, the wait
 // cursor, and the progress at most once per `progressIntervalMs` (a report
 // that reaches the total always gets through). The options answer with their
-// values at the start, since only the GUI thread may read the menu. Keeping
-// the user's input away meanwhile is the caller's business. What escapes
-// `work` ends the run as `escaped` says, not the process.
+// values at the start, since only the GUI thread may read the menu. No port
+// may be set until the run ends (plat::RunReadsPorts). Keeping the user's
+// input away meanwhile is the caller's business. What escapes `work` ends the
+// run as `escaped` says, not the process.
 int RunOffGuiThread(const std::function<int()>& work, int progressIntervalMs, EscapedRun escaped);

@@ -24,12 +24,19 @@ class WorkProgressTest : public QObject {
 };
 
 void WorkProgressTest::whatEscapesARunEndsItAsAFailure() {
+    bool portsHeld = false;
     WorkProgress progress(nullptr, nullptr, 0, QStringLiteral("Decrypting big.bin"));
-    const int result =
-        progress.Run([&]() -> int { throw std::bad_alloc(); }, {3, kDecryptOutOfMemory});
+    const int result = progress.Run(
+        [&]() -> int {
+            portsHeld = plat::PortsReadByRun();
+            throw std::bad_alloc();
+        },
+        {3, kDecryptOutOfMemory});
     QCOMPARE(result, 3);
     QCOMPARE(CurrentPendingError().code, int32_t(kDecryptOutOfMemory));
     QCOMPARE(CurrentPendingError().lastError, plat::kErrorNotEnoughMemory);
+    QVERIFY(portsHeld);
+    QVERIFY(!plat::PortsReadByRun());
 }
 
 QTEST_MAIN(WorkProgressTest)
