@@ -275,10 +275,12 @@ EncryptResult RunEncrypt(const QString& plainPath, const QString& containerPath,
     {
         WorkProgress progress(owner, list, row,
                               QStringLiteral("Encrypting %1").arg(FileNameOf(plainPath)));
-        result = static_cast<EncryptResult>(progress.Run([&] {
-            return static_cast<int>(
-                EncryptFileToContainer(HandleOf(owner), plainPath, containerPath, password));
-        }));
+        result = static_cast<EncryptResult>(progress.Run(
+            [&] {
+                return static_cast<int>(
+                    EncryptFileToContainer(HandleOf(owner), plainPath, containerPath, password));
+            },
+            {static_cast<int>(EncryptResult::Failed), kEncryptOutOfMemory}));
     }
     const RunOutcome outcome = result == EncryptResult::Ok       ? RunOutcome::Done
                                : result == EncryptResult::Failed ? RunOutcome::Failed
@@ -295,10 +297,12 @@ DecryptResult RunDecrypt(const QString& containerPath, const QString& plainPath,
     {
         WorkProgress progress(owner, list, row,
                               QStringLiteral("Decrypting %1").arg(FileNameOf(plainPath)));
-        result = static_cast<DecryptResult>(progress.Run([&] {
-            return static_cast<int>(
-                DecryptContainerToFile(HandleOf(owner), containerPath, plainPath, password));
-        }));
+        result = static_cast<DecryptResult>(progress.Run(
+            [&] {
+                return static_cast<int>(
+                    DecryptContainerToFile(HandleOf(owner), containerPath, plainPath, password));
+            },
+            {static_cast<int>(DecryptResult::Failed), kDecryptOutOfMemory}));
     }
     const RunOutcome outcome = result == DecryptResult::Ok       ? RunOutcome::Done
                                : result == DecryptResult::Failed ? RunOutcome::Failed

@@ -265,6 +265,6 @@ WorkProgress::~WorkProgress() {
     delete display_->cancel.data();
 }
 
-int WorkProgress::Run(const std::function<int()>& work) {
-    return RunOffGuiThread(work, g_timing.intervalMs);
+int WorkProgress::Run(const std::function<int()>& work, EscapedRun escaped) {
+    return RunOffGuiThread(work, g_timing.intervalMs, escaped);
 }

@@ -4,6 +4,8 @@
 // the list row under work, or in a small window of its own when no row is on
 // screen. The window keeps painting meanwhile, but the user's input reaches
 // nothing else: it is dropped, not kept for after the run. Escape is Cancel.
+#include "gui/engine_thread.h"
+
 #include <QString>
 
 #include <functional>
@@ -30,10 +32,11 @@ class WorkProgress {
     WorkProgress(const WorkProgress&) = delete;
     WorkProgress& operator=(const WorkProgress&) = delete;
 
-    // Runs `work`, one engine run, off the GUI thread and gives its result.
-    // Cancel asks the run to stop (plat::RequestCancel) until its progress
-    // reaches the total: the data is complete then, and the run finishes.
-    int Run(const std::function<int()>& work);
+    // Runs `work`, one engine run, off the GUI thread and gives its result
+    // (`escaped` for what escapes it: see RunOffGuiThread). Cancel asks the
+    // run to stop (plat::RequestCancel) until its progress reaches the total:
+    // the data is complete then, and the run finishes.
+    int Run(const std::function<int()>& work, EscapedRun escaped);
 
   private:
     struct Display;

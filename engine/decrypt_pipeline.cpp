@@ -35,16 +35,13 @@ DecryptResult StreamComplete(const CompressionStream* stream) {
     return stream->streamEnded ? DecryptResult::Ok : DecryptResult::BadData;
 }
 
-// Reads and decrypts the next piece of the container. Data with the piece
-// filled; otherwise how the run ends, with a failure's code recorded by the
-// caller's thread from `piece`. `callerBytes` of a piece that is not the last
-// are left for the caller's thread to decrypt (piece->head says where they start).
+// Data with the piece read and decrypted (but for the caller's share of a
+// piece that is not the last); otherwise how the run ends.
 PieceOutcome ReadAndDecrypt(const ChunkCipher& cipher, const ContainerSource& container,
-                            uint64_t* readSoFar, uint8_t* data, StagePiece* piece,
-                            uint32_t callerBytes = 0) {
+                            uint64_t* readSoFar, uint32_t callerShare, StagePiece* piece) {
     uint32_t count = 0;
     bool final = false;
-    if (!container(data, cipher.bufferSize, &count, &final)) {
+    if (!container(piece->data, cipher.bufferSize, &count, &final)) {
         piece->code = kContainerReadFailed;
         return PieceOutcome::Failed;
     }
@@ -52,10 +49,13 @@ PieceOutcome ReadAndDecrypt(const ChunkCipher& cipher, const ContainerSource& co
     // Nothing at all to decrypt: an empty or emptied container holds no file.
     if (final && count == 0)
         return PieceOutcome::BadData;
+    const uint32_t blockBytes = cipher.context.blockLength / 8;
+    const uint32_t callerBytes =
+        cipher.bufferSize / blockBytes * callerShare / StagePipe::kShareSteps * blockBytes;
     const uint32_t head = final || callerBytes > count ? count : count - callerBytes;
     if (head == count
-            ? !CryptDecrypt(cipher.context.key, nullptr, final, 0, data, &count)
-            : !CryptDecryptHead(cipher.context.key, data, count, head, piece->tailChain)) {
+            ? !CryptDecrypt(cipher.context.key, nullptr, final, 0, piece->data, &count)
+            : !CryptDecryptHead(cipher.context.key, piece->data, count, head, piece->tailChain)) {
         if (plat::GetLastError() == NTE_BAD_DATA)
             return PieceOutcome::BadData;
         piece->code = kDecryptFailed;
@@ -68,42 +68,41 @@ PieceOutcome ReadAndDecrypt(const ChunkCipher& cipher, const ContainerSource& co
     return PieceOutcome::Data;
 }
 
-// Moves the container through the cipher and inflate, chunk by chunk.
-DecryptResult RunChunksInTurn(const ChunkCipher& cipher, const ContainerSource& container,
-                              CompressionStream* stream, uint64_t containerSize) {
-    uint64_t readSoFar = 0;
-    for (;;) {
-        if (plat::InterruptRequested())
-            return DecryptResult::Cancelled;
-        StagePiece piece;
-        switch (ReadAndDecrypt(cipher, container, &readSoFar, cipher.buffer, &piece)) {
-        case PieceOutcome::Data:
-            break;
-        case PieceOutcome::BadData:
-            return DecryptResult::BadData;
-        case PieceOutcome::Stopped:
-            return DecryptResult::Cancelled;
-        case PieceOutcome::Failed:
-            RecordError(piece.code);
-            return DecryptResult::Failed;
-        }
-        const DecryptResult inflated = InflateAndWrite(stream, cipher.buffer, piece.count);
-        if (inflated != DecryptResult::Ok)
-            return inflated;
-        plat::ReportProgress(piece.done, containerSize);
-        if (piece.final)
-            return StreamComplete(stream);
+// Reads and decrypts the next piece of the container: the filling stage.
+// RC2 is the slow part of decrypting: while the stages overlap, the caller's
+// thread takes a share of each piece once inflate leaves it time to spare,
+// `callerShare` 64ths of it, which are left for it to decrypt (piece->head
+// says where they start). A failure's code and last error go with the piece,
+// for the caller's thread to record.
+bool ReadPiece(const ChunkCipher& cipher, const ContainerSource& container, uint64_t* readSoFar,
+               uint32_t callerShare, StagePiece* piece) {
+    if (plat::InterruptRequested()) {
+        piece->outcome = PieceOutcome::Stopped;
+        return false;
     }
+    piece->outcome = ReadAndDecrypt(cipher, container, readSoFar, callerShare, piece);
+    if (piece->outcome == PieceOutcome::Data)
+        return !piece->final;
+    piece->KeepLastError();
+    return false;
 }
 
-// The same run with reading and decrypting on a stage thread, up to a queue's
-// worth of pieces ahead of inflate and the plain file's writes on this one.
-DecryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
-                                  CompressionStream* stream, uint64_t containerSize) {
+DecryptResult DecryptChunks(const ChunkCipher& cipher, const ContainerSource& container,
+                            uint64_t containerSize, CompressionStream* stream) {
+    // Reading and decrypting fill the pieces, ahead of inflate and the plain
+    // file's writes while they have a thread of their own. Until the pipe
+    // stops, the container and the key's chain belong to the filling stage
+    // alone; this thread only decrypts the tails it is handed.
+    StagePipe pipe;
+    uint64_t readSoFar = 0;
+    pipe.Start(cipher.bufferSize, cipher.buffer, kDecryptOutOfMemory,
+               [&cipher, &pipe, &container, &readSoFar](StagePiece* piece) {
+                   return ReadPiece(cipher, container, &readSoFar, pipe.CallerShare(), piece);
+               });
     for (;;) {
         if (plat::InterruptRequested())
             return DecryptResult::Cancelled;
-        StagePiece* piece = pipe->Take();
+        StagePiece* piece = pipe.Take();
         if (!piece)
             return DecryptResult::Cancelled;
         piece->RestoreLastError();
@@ -130,7 +129,7 @@ DecryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
         plat::ReportProgress(piece->done, containerSize);
         if (piece->final)
             return StreamComplete(stream);
-        pipe->Give(piece);
+        pipe.Give(piece);
     }
 }
 
@@ -149,36 +148,8 @@ ContainerSource FileContainerSource(int container, uint64_t containerSize) {
 
 DecryptResult RunDecryptChunks(const ChunkCipher& cipher, const ContainerSource& container,
                                uint64_t containerSize, CompressionStream* stream) {
-    if (!UsePipelinedStages())
-        return RunChunksInTurn(cipher, container, stream, containerSize);
-    // Until the pipe stops, the container and the key's chain belong to the
-    // stage thread alone; this thread only decrypts the tails it is handed.
-    StagePipe pipe;
-    uint64_t readSoFar = 0;
-    const bool started =
-        pipe.Start(cipher.bufferSize, [&cipher, &pipe, &container, &readSoFar](StagePiece* piece) {
-            if (plat::InterruptRequested()) {
-                piece->outcome = PieceOutcome::Stopped;
-                return false;
-            }
-            // RC2 is the slow part of decrypting: the caller's thread takes a
-            // share of each piece once inflate leaves it time to spare.
-            const uint32_t blockBytes = cipher.context.blockLength / 8;
-            const uint32_t blocks = cipher.bufferSize / blockBytes;
-            const uint32_t callerBytes =
-                blocks * pipe.CallerShare() / StagePipe::kShareSteps * blockBytes;
-            piece->outcome =
-                ReadAndDecrypt(cipher, container, &readSoFar, piece->data, piece, callerBytes);
-            if (piece->outcome == PieceOutcome::Data)
-                return !piece->final;
-            piece->KeepLastError();
-            return false;
-        });
-    if (!started)
-        return RunChunksInTurn(cipher, container, stream, containerSize);
-    const DecryptResult result = RunChunksOverlapped(&pipe, cipher, stream, containerSize);
-    pipe.Stop();
-    return result;
+    return ContainEscapes(DecryptResult::Failed, kDecryptOutOfMemory,
+                          [&] { return DecryptChunks(cipher, container, containerSize, stream); });
 }
 
 namespace {

@@ -29,47 +29,57 @@ void WarnHidingUnavailable(plat::WindowHandle window, const QString& containerPa
                      QStringLiteral("Can't hide!"), plat::kMbOk | plat::kMbIconExclamation);
 }
 
+// Reads and deflates the next piece of the compressed stream: the filling stage.
+bool DeflatePiece(CompressionStream* stream, uint32_t chunkSize, StagePiece* piece) {
+    if (plat::InterruptRequested()) {
+        piece->outcome = PieceOutcome::Stopped;
+        return false;
+    }
+    int32_t failure = kNoError;
+    if (PumpWithoutRecording(stream, piece->data, chunkSize, &piece->count, &failure) !=
+        PumpResult::Ok) {
+        piece->outcome = PieceOutcome::Failed;
+        piece->code = failure;
+        // Only a failed read says why; zlib's own failures carry no last error.
+        if (failure == kPlainReadFailed)
+            piece->KeepLastError();
+        return false;
+    }
+    piece->final = piece->count != chunkSize;
+    piece->done = stream->stream.total_in;
+    return !piece->final;
+}
+
 // Encrypts one piece of the compressed stream and adds it to the container.
-bool EncryptAndWrite(const ChunkCipher& cipher, uint8_t* data, uint32_t count, bool final,
-                     uint32_t capacity, const ContainerSink& container) {
-    if (!CryptEncrypt(cipher.context.key, nullptr, final, 0, data, &count, capacity)) {
+bool EncryptAndWrite(const ChunkCipher& cipher, StagePiece* piece, const ContainerSink& container) {
+    uint32_t count = piece->count;
+    if (!CryptEncrypt(cipher.context.key, nullptr, piece->final, 0, piece->data, &count,
+                      cipher.bufferSize)) {
         RecordError(kEncryptFailed);
         return false;
     }
-    if (!container(data, count)) {
+    if (!container(piece->data, count)) {
         RecordError(kContainerWriteFailed);
         return false;
     }
     return true;
 }
 
-// Moves the compressed stream through the cipher into the container, chunk by chunk.
-EncryptResult RunChunksInTurn(const ChunkCipher& cipher, CompressionStream* stream,
-                              const ContainerSink& container, uint64_t plainSize) {
+EncryptResult EncryptChunks(const ChunkCipher& cipher, CompressionStream* stream,
+                            const ContainerSink& container, uint64_t plainSize) {
+    // 4,096 bytes, 512 cipher blocks: the key's block length is in bits.
     const uint32_t chunkSize = 64 * cipher.context.blockLength;
+    // Reading and deflating fill the pieces, ahead of the cipher and the
+    // container's writes while they have a thread of their own. Until the
+    // pipe stops, the stream belongs to the filling stage alone.
+    StagePipe pipe;
+    pipe.Start(
+        cipher.bufferSize, cipher.buffer, kEncryptOutOfMemory,
+        [stream, chunkSize](StagePiece* piece) { return DeflatePiece(stream, chunkSize, piece); });
     for (;;) {
         if (plat::InterruptRequested())
             return EncryptResult::Cancelled;
-        uint32_t count = 0;
-        if (PumpCompressionStream(stream, cipher.buffer, chunkSize, &count) != PumpResult::Ok)
-            return EncryptResult::Failed;
-        const bool final = count != chunkSize;
-        if (!EncryptAndWrite(cipher, cipher.buffer, count, final, cipher.bufferSize, container))
-            return EncryptResult::Failed;
-        plat::ReportProgress(stream->stream.total_in, plainSize);
-        if (final)
-            return EncryptResult::Ok;
-    }
-}
-
-// The same run with reading and deflating on a stage thread, up to a queue's
-// worth of pieces ahead of the cipher and the container's writes on this one.
-EncryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
-                                  const ContainerSink& container, uint64_t plainSize) {
-    for (;;) {
-        if (plat::InterruptRequested())
-            return EncryptResult::Cancelled;
-        StagePiece* piece = pipe->Take();
+        StagePiece* piece = pipe.Take();
         if (!piece || piece->outcome == PieceOutcome::Stopped)
             return EncryptResult::Cancelled;
         if (piece->outcome != PieceOutcome::Data) {
@@ -77,13 +87,12 @@ EncryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
             RecordError(piece->code);
             return EncryptResult::Failed;
         }
-        if (!EncryptAndWrite(cipher, piece->data, piece->count, piece->final, cipher.bufferSize,
-                             container))
+        if (!EncryptAndWrite(cipher, piece, container))
             return EncryptResult::Failed;
         plat::ReportProgress(piece->done, plainSize);
         if (piece->final)
             return EncryptResult::Ok;
-        pipe->Give(piece);
+        pipe.Give(piece);
     }
 }
 
@@ -91,35 +100,8 @@ EncryptResult RunChunksOverlapped(StagePipe* pipe, const ChunkCipher& cipher,
 
 EncryptResult RunEncryptChunks(const ChunkCipher& cipher, CompressionStream* stream,
                                const ContainerSink& container, uint64_t plainSize) {
-    const uint32_t chunkSize = 64 * cipher.context.blockLength;
-    if (!UsePipelinedStages())
-        return RunChunksInTurn(cipher, stream, container, plainSize);
-    // Until the pipe stops, the stream belongs to the stage thread alone.
-    StagePipe pipe;
-    const bool started = pipe.Start(cipher.bufferSize, [stream, chunkSize](StagePiece* piece) {
-        if (plat::InterruptRequested()) {
-            piece->outcome = PieceOutcome::Stopped;
-            return false;
-        }
-        int32_t failure = kNoError;
-        if (PumpWithoutRecording(stream, piece->data, chunkSize, &piece->count, &failure) !=
-            PumpResult::Ok) {
-            piece->outcome = PieceOutcome::Failed;
-            piece->code = failure;
-            // Only a failed read says why; zlib's own failures carry no last error.
-            if (failure == kPlainReadFailed)
-                piece->KeepLastError();
-            return false;
-        }
-        piece->final = piece->count != chunkSize;
-        piece->done = stream->stream.total_in;
-        return !piece->final;
-    });
-    if (!started)
-        return RunChunksInTurn(cipher, stream, container, plainSize);
-    const EncryptResult result = RunChunksOverlapped(&pipe, cipher, container, plainSize);
-    pipe.Stop();
-    return result;
+    return ContainEscapes(EncryptResult::Failed, kEncryptOutOfMemory,
+                          [&] { return EncryptChunks(cipher, stream, container, plainSize); });
 }
 
 namespace {
@@ -223,7 +205,7 @@ EncryptResult EncryptFileToContainer(plat::WindowHandle window, const QString& p
     CompressionStream* stream = nullptr;
     plat::Replacement container;
     plat::FileState committed;
-    // 65 blocks: a chunk of 64 and room for the final call's padding.
+    // 4,160 bytes: a chunk of 4,096 and room for the final call's padding.
     if (OpenChunkCipher(&cipher, password, 65, kEncryptProviderUnavailable, kEncryptOutOfMemory))
         result = RunOnFiles(window, plainPath, containerPath, cipher, &stream, &container);
     CloseChunkCipher(&cipher);

@@ -4,8 +4,10 @@
 
 #include <zlib.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
 #include <utility>
 
@@ -15,6 +17,7 @@ bool g_zlibInitFails = false;
 std::function<void(const void*, size_t)> g_releaseWatcher;
 engine_faults::Stages g_stages = engine_faults::Stages::Automatic;
 bool g_stageThreadFails = false;
+std::atomic<int> g_fillsUntilThrow{0}; // counted down on the stage thread
 } // namespace
 
 namespace engine_faults {
@@ -33,7 +36,11 @@ void ForceStages(Stages stages) {
 void FailStageThread(bool on) {
     g_stageThreadFails = on;
 }
+void ThrowWhileFilling(int nth) {
+    g_fillsUntilThrow = nth;
+}
 void Clear() {
+    g_fillsUntilThrow = 0;
     g_stages = Stages::Automatic;
     g_stageThreadFails = false;
     g_allocationsUntilFailure = 0;
@@ -80,4 +87,9 @@ bool UsePipelinedStages() {
 
 bool StageThreadAllowed() {
     return !g_stageThreadFails;
+}
+
+void StageFillFault() {
+    if (g_fillsUntilThrow.load(std::memory_order_relaxed) > 0 && --g_fillsUntilThrow == 0)
+        throw std::bad_alloc();
 }

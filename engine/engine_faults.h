@@ -18,6 +18,9 @@ enum class Stages { Automatic, Pipelined, SingleThread };
 void ForceStages(Stages stages);
 // The stage thread of the next runs cannot be started.
 void FailStageThread(bool on);
+// Filling the nth piece from now (1 = the next) throws std::bad_alloc, on
+// whichever thread fills it; 0 turns it off.
+void ThrowWhileFilling(int nth);
 void Clear();
 } // namespace engine_faults
 
@@ -25,6 +28,9 @@ void Clear();
 bool UsePipelinedStages();
 // Whether the stage thread may be started (false while its fault is on).
 bool StageThreadAllowed();
+// Throws std::bad_alloc when the piece about to be filled is the one
+// ThrowWhileFilling named.
+void StageFillFault();
 
 // Heap memory for the engine's buffers and stream objects; null on failure.
 void* EngineAllocate(size_t size);

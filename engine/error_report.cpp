@@ -102,6 +102,11 @@ void RecordError(int32_t code) {
     g_pendingError.detail = plat::LastErrorDetail();
 }
 
+void RecordEscape(int32_t code) {
+    plat::SetLastError(plat::kErrorNotEnoughMemory);
+    RecordError(code);
+}
+
 void AddErrorDetail(const QString& sentence) {
     if (!g_pendingError.detail.isEmpty())
         g_pendingError.detail += QLatin1Char(' ');

@@ -70,6 +70,21 @@ inline constexpr const char* kSupportContact = "support@keshlor.org";
 
 // Stores the code and the current last error with its detail; shows nothing.
 void RecordError(int32_t code);
+// Records `code` for what escaped a run as an exception: an allocation
+// failure, since nothing else a run calls throws.
+void RecordEscape(int32_t code);
+// Runs `run`, which gives a run's result; what escapes it ends the run as
+// `failed` with `code` recorded, instead of unwinding past the caller's
+// clean-up (which removes what the run made) or ending the process.
+template <typename Result, typename Run>
+Result ContainEscapes(Result failed, int32_t code, Run run) {
+    try {
+        return run();
+    } catch (...) {
+        RecordEscape(code);
+        return failed;
+    }
+}
 // Adds a sentence to the pending error's detail.
 void AddErrorDetail(const QString& sentence);
 // Formats the pending error, clears it, shows it under `caption` and returns

@@ -41,14 +41,14 @@ void CloseKeyContext(KeyContext* context) {
     *context = KeyContext{};
 }
 
-bool OpenChunkCipher(ChunkCipher* cipher, const QString& password, uint32_t blocks,
+bool OpenChunkCipher(ChunkCipher* cipher, const QString& password, uint32_t multiple,
                      ErrorCode firstKeyStep, ErrorCode outOfMemory) {
     if (const int step =
             OpenKeyContext(&cipher->context, password, IsOptionChecked(HighEncryption))) {
         RecordError(firstKeyStep + step - 1);
         return false;
     }
-    cipher->bufferSize = blocks * cipher->context.blockLength;
+    cipher->bufferSize = multiple * cipher->context.blockLength;
     cipher->buffer = static_cast<uint8_t*>(EngineAllocate(cipher->bufferSize));
     if (!cipher->buffer) {
         plat::SetLastError(plat::kErrorNotEnoughMemory);

@@ -27,10 +27,11 @@ struct ChunkCipher {
     uint32_t bufferSize = 0;
 };
 // Opens the key for `password` at the strength the options ask for, and a
-// buffer of `blocks` times the key's block length. False with a code
-// recorded: that of the failed key step counted on from `firstKeyStep`, or
-// `outOfMemory`.
-bool OpenChunkCipher(ChunkCipher* cipher, const QString& password, uint32_t blocks,
+// buffer of `multiple` times the key's block length in bits, taken as bytes:
+// 64 makes 4,096 bytes, which is 512 RC2 blocks of 8 bytes, not 64. False
+// with a code recorded: that of the failed key step counted on from
+// `firstKeyStep`, or `outOfMemory`.
+bool OpenChunkCipher(ChunkCipher* cipher, const QString& password, uint32_t multiple,
                      ErrorCode firstKeyStep, ErrorCode outOfMemory);
 // Zeroes and frees the buffer, then releases the key; safe on a partial cipher.
 void CloseChunkCipher(ChunkCipher* cipher);

@@ -4,6 +4,8 @@
 #include "platform/interrupts.h"
 #include "platform/last_error.h"
 
+#include <QtGlobal>
+
 #include <cstdlib>
 #include <system_error>
 
@@ -18,7 +20,16 @@ void StagePiece::RestoreLastError() const {
         plat::SetLastErrorWithDetail(lastError, detail);
 }
 
-bool StagePipe::Start(uint32_t pieceSize, std::function<bool(StagePiece*)> fill) {
+void StagePipe::Start(uint32_t pieceSize, uint8_t* inTurnBuffer, int32_t escapeCode,
+                      std::function<bool(StagePiece*)> fill) {
+    fill_ = std::move(fill);
+    escapeCode_ = escapeCode;
+    overlapped_ = UsePipelinedStages() && StartThread(pieceSize);
+    if (!overlapped_)
+        pieces_[0].data = inTurnBuffer;
+}
+
+bool StagePipe::StartThread(uint32_t pieceSize) {
     if (!StageThreadAllowed())
         return false;
     // Outside the engine's allocation seam: without these buffers the run
@@ -31,14 +42,27 @@ bool StagePipe::Start(uint32_t pieceSize, std::function<bool(StagePiece*)> fill)
         pieces_[i].data = memory_ + i * pieceSize;
         free_.push(&pieces_[i]);
     }
-    fill_ = std::move(fill);
     try {
         thread_ = std::thread(&StagePipe::Run, this);
     } catch (const std::system_error&) {
-        Stop();
+        Release();
         return false;
     }
     return true;
+}
+
+bool StagePipe::Fill(StagePiece* piece) {
+    try {
+        StageFillFault();
+        return fill_(piece);
+    } catch (...) {
+        // Only an allocation fails this way: nothing else a stage calls throws.
+        plat::SetLastError(plat::kErrorNotEnoughMemory);
+        piece->outcome = PieceOutcome::Failed;
+        piece->code = escapeCode_;
+        piece->KeepLastError();
+        return false;
+    }
 }
 
 void StagePipe::PublishFilled(bool ended) {
@@ -68,7 +92,7 @@ void StagePipe::Run() {
             break;
         }
         StagePiece* piece = stageFree_.pop();
-        const bool more = fill_(piece);
+        const bool more = Fill(piece);
         stageFilled_.push(piece);
         if (!more) {
             std::lock_guard lock(mutex_);
@@ -86,6 +110,23 @@ void StagePipe::Run() {
 }
 
 StagePiece* StagePipe::Take() {
+    Q_ASSERT_X(held_ <= (overlapped_ ? kMostHeld : 0), "StagePipe::Take",
+               "the caller holds more pieces than the pipe can spare");
+    StagePiece* piece = overlapped_ ? TakeOverlapped() : TakeInTurn();
+    if (piece)
+        ++held_;
+    return piece;
+}
+
+StagePiece* StagePipe::TakeInTurn() {
+    if (ended_)
+        return nullptr;
+    StagePiece* piece = &pieces_[0];
+    ended_ = !Fill(piece);
+    return piece;
+}
+
+StagePiece* StagePipe::TakeOverlapped() {
     if (callerTaken_.empty()) {
         std::unique_lock lock(mutex_);
         callerGiven_.MoveAllTo(&free_);
@@ -104,9 +145,12 @@ StagePiece* StagePipe::Take() {
 }
 
 void StagePipe::Give(StagePiece* piece) {
+    --held_;
     uint8_t* const data = piece->data;
     *piece = StagePiece{};
     piece->data = data;
+    if (!overlapped_)
+        return;
     callerGiven_.push(piece);
     if (callerGiven_.size() < kBatch)
         return;
@@ -124,6 +168,10 @@ void StagePipe::Stop() {
     }
     if (thread_.joinable())
         thread_.join();
+    Release();
+}
+
+void StagePipe::Release() {
     if (memory_) {
         // The pieces held compressed plain data.
         EngineFree(memory_, memorySize_);
@@ -133,4 +181,5 @@ void StagePipe::Stop() {
         piece = StagePiece{};
     for (Ring* ring : {&free_, &filled_, &stageFree_, &stageFilled_, &callerTaken_, &callerGiven_})
         ring->clear();
+    held_ = 0;
 }

@@ -98,7 +98,7 @@ EncryptResult EncryptOpenStream(CompressionStream* stream, const OutputPort& con
                                 const QString& password, uint64_t plainSize) {
     ChunkCipher cipher;
     EncryptResult result = EncryptResult::Failed;
-    // 65 blocks: a chunk of 64 and room for the final call's padding.
+    // 4,160 bytes: a chunk of 4,096 and room for the final call's padding.
     if (OpenChunkCipher(&cipher, password, 65, kEncryptProviderUnavailable, kEncryptOutOfMemory))
         result = RunEncryptChunks(cipher, stream, container, plainSize);
     CloseChunkCipher(&cipher);

@@ -1,5 +1,6 @@
 #include "gui/engine_thread.h"
 
+#include "engine/error_report.h"
 #include "gui/options.h"
 #include "platform/ports.h"
 
@@ -98,13 +99,15 @@ class RunPorts {
 
 } // namespace
 
-int RunOffGuiThread(const std::function<int()>& work, int progressIntervalMs) {
+int RunOffGuiThread(const std::function<int()>& work, int progressIntervalMs, EscapedRun escaped) {
     QObject context; // the run's calls are queued to it, on the GUI thread
     const RunPorts ports(&context, progressIntervalMs);
+    const plat::RunReadsPorts reading;
     std::atomic<bool> done{false};
     int result = 0;
+    const auto contained = [&] { return ContainEscapes(escaped.result, escaped.code, work); };
     const std::unique_ptr<QThread> thread(QThread::create([&] {
-        result = work();
+        result = contained();
         done.store(true);
         // Wakes the wait below, which may be asleep until an event comes.
         QMetaObject::invokeMethod(
@@ -114,7 +117,7 @@ int RunOffGuiThread(const std::function<int()>& work, int progressIntervalMs) {
     thread->start();
     if (!thread->isRunning() && !thread->isFinished()) {
         // No thread to be had: the run holds the GUI thread as it always could.
-        result = work();
+        result = contained();
         done.store(true);
     }
     // Also once the application has been told to quit: the run may still ask

@@ -1,5 +1,9 @@
 #include "platform/ports.h"
 
+#include <QtGlobal>
+
+#include <atomic>
+
 namespace plat {
 
 namespace {
@@ -7,19 +11,42 @@ MessageBoxPort g_messageBox;
 OptionPort g_options;
 CursorPort g_cursor;
 ProgressPort g_progress;
+std::atomic<bool> g_readByRun{false};
+
+void CheckNoRunReads() {
+    Q_ASSERT_X(!g_readByRun.load(), "plat::Set*Port",
+               "a port was set while a run on another thread reads the ports");
+}
 } // namespace
 
+RunReadsPorts::RunReadsPorts() {
+    [[maybe_unused]] const bool already = g_readByRun.exchange(true);
+    Q_ASSERT_X(!already, "plat::RunReadsPorts", "a second run reads the ports");
+}
+
+RunReadsPorts::~RunReadsPorts() {
+    g_readByRun.store(false);
+}
+
+bool PortsReadByRun() {
+    return g_readByRun.load();
+}
+
 void SetMessageBoxPort(MessageBoxPort port) {
+    CheckNoRunReads();
     g_messageBox = std::move(port);
 }
 void SetOptionPort(OptionPort port) {
+    CheckNoRunReads();
     g_options = std::move(port);
 }
 void SetCursorPort(CursorPort port) {
+    CheckNoRunReads();
     g_cursor = std::move(port);
 }
 
 void SetProgressPort(ProgressPort port) {
+    CheckNoRunReads();
     g_progress = std::move(port);
 }
 

@@ -40,6 +40,7 @@ struct CursorPort {
 
 // Installs a port; an empty function restores the built-in fallback (message
 // boxes answer as Cancel/No would, options report their defaults, no cursor).
+// Never while a RunReadsPorts lives.
 void SetMessageBoxPort(MessageBoxPort port);
 void SetOptionPort(OptionPort port);
 void SetCursorPort(CursorPort port);
@@ -47,6 +48,21 @@ void SetCursorPort(CursorPort port);
 MessageBoxPort CurrentMessageBoxPort();
 OptionPort CurrentOptionPort();
 CursorPort CurrentCursorPort();
+
+// The ports are process globals that a run on another thread reads while
+// one of these lives (the GUI's run thread holds one for its run), so none
+// may be set meanwhile, on any thread: the run would read one half replaced.
+// Debug builds stop at once where a port is set then, or where a second one
+// is made.
+class RunReadsPorts {
+  public:
+    RunReadsPorts();
+    ~RunReadsPorts();
+    RunReadsPorts(const RunReadsPorts&) = delete;
+    RunReadsPorts& operator=(const RunReadsPorts&) = delete;
+};
+// Whether a RunReadsPorts lives.
+bool PortsReadByRun();
 
 int MessageBox(WindowHandle owner, const QString& text, const QString& caption, uint32_t style);
 intptr_t ShowWaitCursor();

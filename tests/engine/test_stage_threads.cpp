@@ -4,13 +4,16 @@
 #include "engine/decrypt_pipeline.h"
 #include "engine/encrypt_pipeline.h"
 #include "engine/key_context.h"
+#include "engine/stage_pipe.h"
 #include "engine_fixture.h"
 #include "platform/interrupts.h"
 #include "platform/last_error.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
+#include <new>
 #include <thread>
 #include <vector>
 #include <zlib.h>
@@ -77,6 +80,8 @@ class StageThreads : public EngineTest {
             outcome.progress.push_back(done);
             if (cancelAfter > 0 && outcome.progress.size() == cancelAfter)
                 plat::RequestCancel();
+            if (throwAfter > 0 && outcome.progress.size() == throwAfter)
+                throw std::bad_alloc();
         });
         outcome.result = run();
         plat::ClearCancel();
@@ -115,9 +120,15 @@ class StageThreads : public EngineTest {
         return pipelined;
     }
 
+    QStringList Entries() const {
+        return QDir(folder.root())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+
     QString plainPath = folder.path("file");
     QString containerPath = folder.path("file.ksr");
     size_t cancelAfter = 0;
+    size_t throwAfter = 0; // the progress port throws std::bad_alloc at this report
 };
 
 TEST_F(StageThreads, SameContainersAndPlainFilesAtPieceEdges) {
@@ -218,6 +229,94 @@ TEST_F(StageThreads, CancelStopsBothPathsAtTheSamePiece) {
     EXPECT_EQ(decrypted.result, static_cast<int>(DecryptResult::Cancelled));
     EXPECT_EQ(decrypted.container, container);
     EXPECT_TRUE(decrypted.plain.isNull());
+}
+
+// What escapes a run (an allocation failure), on the filling stage or on the
+// caller's thread, ends it as a failure with its code instead of ending the
+// process: the temporary file goes and the source stays, on both paths.
+TEST_F(StageThreads, WhatEscapesARunEndsItAsAFailureWithItsCode) {
+    const QByteArray data = NoiseBytes(30000);
+    const QByteArray container = Encrypt(Stages::SingleThread, data).container;
+    for (const bool onStage : {true, false}) {
+        SCOPED_TRACE(onStage ? "filling stage" : "caller's thread");
+        const auto escapeAtPiece = [&](int piece) {
+            engine_faults::ThrowWhileFilling(onStage ? piece : 0);
+            throwAfter = onStage ? 0 : piece;
+        };
+        escapeAtPiece(3);
+        const Outcome encrypting = Encrypt(Stages::Pipelined, data);
+        escapeAtPiece(3);
+        EXPECT_EQ(Encrypt(Stages::SingleThread, data), encrypting);
+        EXPECT_EQ(encrypting.result, static_cast<int>(EncryptResult::Failed));
+        EXPECT_EQ(encrypting.code, kEncryptOutOfMemory);
+        EXPECT_EQ(encrypting.lastError, plat::kErrorNotEnoughMemory);
+        EXPECT_EQ(encrypting.plain, data);
+        EXPECT_EQ(Entries(), QStringList{"file"});
+
+        escapeAtPiece(3);
+        const Outcome decrypting = Decrypt(Stages::Pipelined, container);
+        escapeAtPiece(3);
+        EXPECT_EQ(Decrypt(Stages::SingleThread, container), decrypting);
+        EXPECT_EQ(decrypting.result, static_cast<int>(DecryptResult::Failed));
+        EXPECT_EQ(decrypting.code, kDecryptOutOfMemory);
+        EXPECT_EQ(decrypting.lastError, plat::kErrorNotEnoughMemory);
+        EXPECT_EQ(decrypting.container, container);
+        EXPECT_EQ(Entries(), QStringList{"file.ksr"});
+    }
+}
+
+// A pipe whose pieces only count, up to 300.
+struct CountingPipe {
+    static constexpr uint32_t kPieces = 300;
+    CountingPipe() {
+        pipe.Start(sizeof buffer, buffer, kNoError, [this](StagePiece* piece) {
+            piece->count = made++;
+            return made < kPieces;
+        });
+    }
+    size_t MostHeld() const { return pipe.Overlapped() ? StagePipe::kMostHeld : 0; }
+
+    uint8_t buffer[8] = {};
+    uint32_t made = 0; // the filling stage's
+    StagePipe pipe;    // last, so that it stops first
+};
+
+// The pipe cannot deadlock while its caller holds at most its share of the
+// pieces when it takes another: a caller at the limit runs the stream through
+// on both paths, and debug builds stop one beyond it.
+TEST_F(StageThreads, ACallerBeyondItsShareOfPiecesIsStopped) {
+    for (const Stages stages : kBothPaths) {
+        engine_faults::ForceStages(stages);
+        CountingPipe counting;
+        EXPECT_EQ(counting.pipe.Overlapped(), stages == Stages::Pipelined);
+        std::vector<StagePiece*> held;
+        uint32_t next = 0;
+        while (StagePiece* piece = counting.pipe.Take()) {
+            EXPECT_EQ(piece->count, next++);
+            held.push_back(piece);
+            if (held.size() <= counting.MostHeld())
+                continue;
+            for (StagePiece* taken : held)
+                counting.pipe.Give(taken);
+            held.clear();
+        }
+        EXPECT_EQ(next, CountingPipe::kPieces);
+    }
+#ifdef QT_NO_DEBUG
+    GTEST_SKIP() << "the limit is checked in debug builds";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const Stages stages : kBothPaths) {
+        engine_faults::ForceStages(stages);
+        EXPECT_DEATH(
+            {
+                CountingPipe counting;
+                for (size_t i = 0; i <= counting.MostHeld() + 1; ++i)
+                    counting.pipe.Take();
+            },
+            "more pieces than the pipe can spare");
+    }
+#endif
 }
 
 // The queue's pieces held compressed plain data and decrypted text: its memory
