@@ -1,13 +1,16 @@
 #pragma once
 // What the file services in platform/ share among themselves; nothing outside
 // platform/ includes this.
-#include "platform/files.h"
-
 #include <QByteArray>
 #include <QString>
 
 #include <sys/stat.h>
 #include <sys/types.h>
+
+namespace plat {
+// Declared here so that this header stands below files.h, which defines it.
+enum class FileKind;
+} // namespace plat
 
 namespace plat::detail {
 
