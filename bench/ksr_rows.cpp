@@ -1,6 +1,7 @@
 #include "ksr_rows.h"
 
 #include "bench_data.h"
+#include "peer_bench.h"
 #include "whole_command.h"
 
 #include <QDir>
@@ -174,16 +175,7 @@ bool RunKsrRows(const QString& ksr, const QString& folder, bool quick) {
     // Decrypting beside gpg -d, on text and on data deflate cannot shrink.
     const QString gpg = Find("gpg");
     const QString gnupgHome = dir.filePath(QStringLiteral("rows-gnupg"));
-    const QStringList gpgCommon = {gpg,
-                                   QStringLiteral("--batch"),
-                                   QStringLiteral("--yes"),
-                                   QStringLiteral("--quiet"),
-                                   QStringLiteral("--homedir"),
-                                   gnupgHome,
-                                   QStringLiteral("--pinentry-mode"),
-                                   QStringLiteral("loopback"),
-                                   QStringLiteral("--passphrase-file"),
-                                   password};
+    const QStringList gpgCommon = GpgCommand(gpg, gnupgHome, password);
     QDir().mkpath(gnupgHome);
     QFile::setPermissions(gnupgHome, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QString decrypted = dir.filePath(QStringLiteral("rows-decrypted"));

@@ -75,24 +75,15 @@ bool RunPeers(const QString& ksr, const QString& folder, size_t size, int repeat
         {"gzip -1 | openssl enc -rc2-cbc", {}, "gzip, openssl"},
     };
     if (const QString gpg = Find("gpg"); !gpg.isEmpty())
-        peers[1].command = {gpg,
-                            QStringLiteral("--batch"),
-                            QStringLiteral("--yes"),
-                            QStringLiteral("--quiet"),
-                            QStringLiteral("--homedir"),
-                            gnupgHome,
-                            QStringLiteral("--pinentry-mode"),
-                            QStringLiteral("loopback"),
-                            QStringLiteral("--passphrase-file"),
-                            passwordPath,
-                            QStringLiteral("--symmetric"),
-                            QStringLiteral("--compress-algo"),
-                            QStringLiteral("zlib"),
-                            QStringLiteral("-z"),
-                            QStringLiteral("1"),
-                            QStringLiteral("--output"),
-                            outputPath,
-                            plainPath};
+        peers[1].command = GpgCommand(gpg, gnupgHome, passwordPath) +
+                           QStringList{QStringLiteral("--symmetric"),
+                                       QStringLiteral("--compress-algo"),
+                                       QStringLiteral("zlib"),
+                                       QStringLiteral("-z"),
+                                       QStringLiteral("1"),
+                                       QStringLiteral("--output"),
+                                       outputPath,
+                                       plainPath};
     // OpenSSL 3 keeps RC2 in its legacy provider.
     if (const QString bash = Find("bash");
         !bash.isEmpty() && !Find("gzip").isEmpty() && !Find("openssl").isEmpty())
@@ -162,6 +153,19 @@ bool RunPeers(const QString& ksr, const QString& folder, size_t size, int repeat
                 kTargetOfGpg);
     std::fflush(stdout);
     return ours.failedExit == 0;
+}
+
+QStringList GpgCommand(const QString& gpg, const QString& home, const QString& passwordFile) {
+    return {gpg,
+            QStringLiteral("--batch"),
+            QStringLiteral("--yes"),
+            QStringLiteral("--quiet"),
+            QStringLiteral("--homedir"),
+            home,
+            QStringLiteral("--pinentry-mode"),
+            QStringLiteral("loopback"),
+            QStringLiteral("--passphrase-file"),
+            passwordFile};
 }
 
 } // namespace bench
